@@ -1,0 +1,11 @@
+// The instance's luma plane: width x height bytes, row stride = width.
+#pragma once
+
+#include "host/filter_config.h"
+
+// Allocates a zero-filled plane for width x height and records its size. False,
+// with no plane, for a negative size, one whose byte count does not fit an
+// int32, or when memory is short; luma_size is then left as it was.
+bool allocate_luma_plane(FilterConfig* cfg, int32_t width, int32_t height);
+
+void free_luma_plane(FilterConfig* cfg);

@@ -1,0 +1,31 @@
+// Host bitmaps may be bottom-up or top-down and may pad their rows. Every copy
+// between a bitmap and a packed buffer walks the bitmap's rows in ascending
+// address order: from the data pointer for a non-negative pitch, from
+// data + (height - 1) x pitch for a negative one, |pitch| bytes per step.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+struct RowWalk {
+  uint8_t* first;  // lowest-addressed row
+  int64_t stride;  // |pitch|
+};
+
+inline RowWalk row_walk(void* data, int64_t pitch, int32_t height) {
+  auto* base = static_cast<uint8_t*>(data);
+  if (pitch < 0) return {base + static_cast<int64_t>(height - 1) * pitch, -pitch};
+  return {base, pitch};
+}
+
+// Copies height rows of row_bytes between two walks; padding is never touched.
+inline void copy_rows(RowWalk to, RowWalk from, int32_t height, size_t row_bytes) {
+  for (int32_t k = 0; k < height; ++k) {
+    std::memcpy(to.first + k * to.stride, from.first + k * from.stride, row_bytes);
+  }
+}
+
+// A packed buffer: rows of exactly row_bytes, from its start.
+inline RowWalk packed_walk(void* data, size_t row_bytes) {
+  return {static_cast<uint8_t*>(data), static_cast<int64_t>(row_bytes)};
+}
