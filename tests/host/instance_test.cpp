@@ -2,12 +2,18 @@
 // count, and the storage that start acquires and end releases.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <sched.h>
+#endif
 
 #include <algorithm>
 
 #include "support/module.h"
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include "win32_standin_testing.h"
+#endif
 
 namespace {
 
@@ -24,6 +30,16 @@ TEST_F(ModuleTest, InitSetsTheDefaults) {
   EXPECT_EQ(config().luma_plane, nullptr);
 }
 
+#if defined(_WIN32)
+// On Windows the count comes from the real GetSystemInfo.
+TEST_F(ModuleTest, ThreadCountFollowsTheProcessorCount) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const int32_t expected = std::min<int32_t>(static_cast<int32_t>(info.dwNumberOfProcessors), 4);
+  EXPECT_EQ(config().thread_count, expected);
+  EXPECT_EQ(config().multithreading, expected > 1 ? 1 : 0);
+}
+#else
 // The dialog shows at most four threads, and Multithreading is on by default
 // only where there is more than one.
 TEST_F(ModuleTest, ThreadCountFollowsTheProcessorCount) {
@@ -43,6 +59,7 @@ TEST_F(ModuleTest, ThreadCountFollowsTheProcessorCount) {
   ASSERT_EQ(sched_getaffinity(0, sizeof set, &set), 0);
   EXPECT_EQ(config().thread_count, std::min(CPU_COUNT(&set), 4));
 }
+#endif
 
 TEST_F(ModuleTest, StartAllocatesAZeroedPlaneOfTheFrameAndEndFreesIt) {
   vdhost::Bitmap src(720, 576), dst(720, 576);

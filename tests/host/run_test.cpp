@@ -2,7 +2,9 @@
 // empty frames, and the frames a careless host may present.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -134,6 +136,8 @@ TEST_F(RunTest, NegativeSizesAreRefusedWithoutTouchingTheDestination) {
   }
 }
 
+// Address-space caps and /proc are Linux facilities.
+#if !defined(_WIN32)
 #if defined(__SANITIZE_ADDRESS__)
 #define QNR_UNDER_ASAN 1
 #elif defined(__has_feature)
@@ -175,5 +179,6 @@ TEST_F(RunTest, OutOfMemoryPassesTheFrameThroughInsteadOfThrowing) {
   instance().end();
 #endif
 }
+#endif  // !_WIN32
 
 }  // namespace
