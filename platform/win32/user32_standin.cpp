@@ -53,6 +53,7 @@ std::unordered_map<const Window*, std::unique_ptr<Window>>& windows() {
 }
 
 QnrStandinDialogHook dialog_hook = nullptr;
+const Window* focus = nullptr;  // the window with the keyboard focus
 void* dialog_hook_user = nullptr;
 
 HWND handle_of(const Window* window) {
@@ -76,6 +77,7 @@ Window* new_window(WindowKind kind, Window* parent) {
 
 void destroy(Window* window) {
   for (Window* child : std::vector<Window*>(window->children)) destroy(child);
+  if (focus == window) focus = nullptr;
   if (window->parent != nullptr) std::erase(window->parent->children, window);
   windows().erase(window);
 }
@@ -314,8 +316,11 @@ QNR_WIN32_API INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, 
 
   if (layout.has_font) send_to_dialog(dialog, WM_SETFONT, 0, FALSE);
   if (window_of(handle) == nullptr) return 0;
-  send_to_dialog(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first_tab_stop(dialog)), init_param);
+  const HWND first = first_tab_stop(dialog);
+  const LRESULT set_focus = send_to_dialog(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), init_param);
   if (window_of(handle) == nullptr) return 0;
+  // TRUE asks the dialog manager to focus the control given in wParam.
+  if (set_focus != FALSE && first != nullptr) focus = window_of(first);
 
   if (!dialog->ended) {
     // The owner takes no input while the modal dialog is open.
@@ -323,14 +328,16 @@ QNR_WIN32_API INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, 
     if (owner_was_enabled) owner->style |= WS_DISABLED;
     if (dialog_hook == nullptr) dialog_left_open(dialog, "and no dialog hook is installed");
     dialog_hook(handle, dialog_hook_user);
+    if (owner_was_enabled && window_of(parent) != nullptr) owner->style &= ~static_cast<uint32_t>(WS_DISABLED);
     if (window_of(handle) == nullptr) return 0;  // destroyed rather than ended
     if (!dialog->ended) dialog_left_open(dialog, "after the dialog hook returned");
-    if (owner_was_enabled && window_of(parent) != nullptr) owner->style &= ~static_cast<uint32_t>(WS_DISABLED);
   }
   const INT_PTR result = dialog->end_result;
   destroy(dialog);
   return result;
 }
+
+QNR_WIN32_API HWND GetFocus(void) { return focus != nullptr ? handle_of(focus) : nullptr; }
 
 QNR_WIN32_API BOOL EndDialog(HWND dialog, INT_PTR result) {
   Window* window = window_of(dialog);
@@ -552,4 +559,9 @@ QNR_WIN32_API const DialogTemplate* qnr_standin_dialog_template(HWND dialog, WOR
 QNR_WIN32_API int qnr_standin_trackbar_tick_frequency(HWND trackbar) {
   const Window* w = window_of(trackbar);
   return w != nullptr && w->kind == WindowKind::kTrackbar ? w->tick_frequency : 0;
+}
+
+QNR_WIN32_API BOOL qnr_standin_dialog_is_ended(HWND dialog) {
+  const Window* w = window_of(dialog);
+  return w != nullptr && w->kind == WindowKind::kDialog && w->ended ? TRUE : FALSE;
 }

@@ -175,6 +175,7 @@ using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
 QNR_WIN32_API INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND parent,
                                       DLGPROC dialog_proc, LPARAM init_param);
 QNR_WIN32_API BOOL EndDialog(HWND dialog, INT_PTR result);
+QNR_WIN32_API HWND GetFocus(void);
 QNR_WIN32_API HWND GetDlgItem(HWND dialog, int id);
 QNR_WIN32_API int GetDlgCtrlID(HWND window);
 QNR_WIN32_API HWND GetParent(HWND window);

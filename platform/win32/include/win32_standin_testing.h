@@ -44,5 +44,8 @@ QNR_WIN32_API void qnr_standin_press_escape(HWND dialog);
 // dialog; `language` (may be null) receives the resource's language.
 QNR_WIN32_API const win32_standin::DialogTemplate* qnr_standin_dialog_template(HWND dialog,
                                                                               WORD* language);
+// TRUE once EndDialog was called for the open dialog (it closes when the hook
+// returns).
+QNR_WIN32_API BOOL qnr_standin_dialog_is_ended(HWND dialog);
 // A trackbar's tick frequency (TBM_SETTICFREQ has no reading counterpart).
 QNR_WIN32_API int qnr_standin_trackbar_tick_frequency(HWND trackbar);
