@@ -4,7 +4,7 @@
 # hands to the Win32 stand-in when it loads.
 if(NOT WIN32 AND NOT QNR_WINDRES)
   find_program(QNR_WINDRES NAMES x86_64-w64-mingw32-windres)
-  find_program(QNR_WINDRES_PREPROCESSOR NAMES x86_64-w64-mingw32-gcc)
+  find_program(QNR_WINDRES_PREPROCESSOR NAMES x86_64-w64-mingw32-gcc x86_64-w64-mingw32-gcc-posix)
   if(NOT QNR_WINDRES)
     message(FATAL_ERROR
       "x86_64-w64-mingw32-windres was not found. It compiles the dialog template res/qnr.rc; "
@@ -13,7 +13,8 @@ if(NOT WIN32 AND NOT QNR_WINDRES)
   if(NOT QNR_WINDRES_PREPROCESSOR)
     message(FATAL_ERROR
       "x86_64-w64-mingw32-gcc was not found. windres runs it to preprocess res/qnr.rc "
-      "(which includes <windows.h>); on Debian install the package gcc-mingw-w64-x86-64.")
+      "(which includes <windows.h> and <commctrl.h>); on Debian install the package "
+      "gcc-mingw-w64-x86-64-posix, which brings the mingw-w64 headers as well.")
   endif()
 endif()
 
