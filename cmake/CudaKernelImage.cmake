@@ -14,11 +14,12 @@ set(QNR_NVCC_FLAGS "" CACHE STRING "Extra nvcc flags for the kernel image")
 set(QNR_CUDA_SASS_ARCHS 75 80 86 89 90 120)
 set(QNR_CUDA_PTX_ARCH 120)
 
-set(QNR_HAVE_KERNEL_IMAGE OFF)
+# Set once for the whole build: tests ask whether the module carries a kernel.
+set(QNR_HAVE_KERNEL_IMAGE OFF CACHE INTERNAL "")
 if(QNR_CUDA)
   find_program(QNR_NVCC nvcc HINTS $ENV{CUDA_PATH}/bin /usr/local/cuda/bin)
   if(QNR_NVCC)
-    set(QNR_HAVE_KERNEL_IMAGE ON)
+    set(QNR_HAVE_KERNEL_IMAGE ON CACHE INTERNAL "")
     message(STATUS "QNR: GPU kernel image built with ${QNR_NVCC}")
   else()
     message(WARNING "QNR: nvcc not found; the module carries no GPU kernel and every frame "

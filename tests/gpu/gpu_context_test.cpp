@@ -290,6 +290,8 @@ struct StepFault {
   const char* name;
 };
 
+void PrintTo(const StepFault& f, std::ostream* os) { *os << f.name; }
+
 class RoundTripFault : public GpuContextTest, public testing::WithParamInterface<StepFault> {};
 
 TEST_P(RoundTripFault, FailsThatFrameOnlyAndTheNextOneSucceeds) {
