@@ -62,7 +62,10 @@ bool load_driver_library(CudaDriver& driver) {
 }
 
 void bind(Binding& b) {
-  if (b.from_library && !load_driver_library(b.driver)) return;
+  if (b.from_library) {
+    b.image = qnr_kernel_image;
+    if (!load_driver_library(b.driver)) return;
+  }
   CuDevice device = 0;
   if (b.driver.init(0) != 0) return;
   if (b.driver.device_get(&device, 0) != 0) return;
@@ -71,7 +74,7 @@ void bind(Binding& b) {
 }
 
 Binding& real_binding() {
-  static Binding binding{.from_library = true, .image = qnr_kernel_image};
+  static Binding binding;
   return binding;
 }
 

@@ -34,12 +34,16 @@ bool size_images(GpuContext& c, int32_t width, int32_t height) {
   free_images(c);
   const size_t row_bytes = static_cast<size_t>(width) * 4;
   const size_t rows = static_cast<size_t>(height);
-  size_t pitch = 0;
-  if (cuda_malloc_pitch(&c.src_image, &pitch, row_bytes, rows) != kCudaSuccess) {
+  size_t src_pitch = 0, pitch = 0;
+  if (cuda_malloc_pitch(&c.src_image, &src_pitch, row_bytes, rows) != kCudaSuccess) {
     c.src_image = nullptr;
     return false;
   }
-  if (cuda_malloc_pitch(&c.dst_image, &pitch, row_bytes, rows) != kCudaSuccess) {
+  // The kernel addresses both images with one pitch: unequal pitches would
+  // read the source with the wrong row distance, so they count as a failure.
+  const bool allocated = cuda_malloc_pitch(&c.dst_image, &pitch, row_bytes, rows) == kCudaSuccess;
+  if (!allocated || pitch != src_pitch) {
+    if (allocated) cuda_free(c.dst_image);
     c.dst_image = nullptr;
     cuda_free(c.src_image);
     c.src_image = nullptr;

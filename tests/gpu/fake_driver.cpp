@@ -123,7 +123,8 @@ CuResult mem_alloc_pitch(CuDevicePtr* pointer, size_t* pitch, size_t width_bytes
   CuResult e = 0;
   if (injected(Op::kMemAllocPitch, e)) return e;
   if (width_bytes == 0 || height == 0 || element_bytes != 4) return kInvalidValue;
-  const size_t row = (width_bytes + kPitchAlignment - 1) / kPitchAlignment * kPitchAlignment;
+  size_t row = (width_bytes + kPitchAlignment - 1) / kPitchAlignment * kPitchAlignment;
+  if (d().widen_pitch_countdown > 0 && --d().widen_pitch_countdown == 0) row += kPitchAlignment;
   Allocation a;
   a.size = row * height;
   a.bytes.reset(new uint8_t[a.size]);

@@ -93,6 +93,8 @@ struct FakeDriver {
   std::map<uintptr_t, Allocation> allocations;
   std::map<CuStream, std::vector<std::function<void()>>> streams;
   uintptr_t next_stream = 1;
+  // The nth allocation from now reports a pitch one alignment step wider.
+  int widen_pitch_countdown = 0;
 
   int count(Op op) const { return calls[static_cast<int>(op)]; }
 
@@ -116,6 +118,7 @@ struct FakeDriver {
     allocations.clear();
     streams.clear();
     peak_allocations = 0;
+    widen_pitch_countdown = 0;
   }
 };
 

@@ -126,6 +126,18 @@ TEST_F(GpuContextTest, AFailedSecondAllocationFreesTheFirst) {
   EXPECT_EQ(fake.live_allocations(), 2u);
 }
 
+TEST_F(GpuContextTest, ImagesOfUnequalPitchCountAsAFailedSizing) {
+  // One pitch addresses both images in the kernel; a mismatch would misread rows.
+  context = gpu_create();
+  fake.widen_pitch_countdown = 2;
+  EXPECT_FALSE(gpu_resize(context, 20, 10));
+  EXPECT_EQ(context->src_image, nullptr);
+  EXPECT_EQ(context->dst_image, nullptr);
+  EXPECT_EQ(context->pitch, 0u);
+  EXPECT_EQ(fake.live_allocations(), 0u);
+  EXPECT_TRUE(gpu_resize(context, 20, 10));
+}
+
 TEST_F(GpuContextTest, AFailedFirstAllocationLeavesNoImages) {
   context = gpu_create();
   fake.fail(Op::kMemAllocPitch, 1);
