@@ -1,5 +1,6 @@
 // Per-frame times on a machine with a GPU: the whole round trip (upload,
-// kernel, download, wait), the kernel alone, and the CPU path beside them.
+// kernel, download, wait), its floor (the two copies and the wait without the
+// kernel), the kernel alone, and the CPU path beside them.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,8 +34,8 @@ int main() {
     std::fprintf(stderr, "gpu_bench: no usable CUDA driver or GPU\n");
     return 1;
   }
-  std::printf("%-10s %14s %14s %14s %12s\n", "frame", "round trip ms", "kernel ms", "CPU path ms",
-              "GPU speed-up");
+  std::printf("%-10s %14s %12s %14s %10s %12s %9s\n", "frame", "round trip ms", "Mpix/s",
+              "copies only ms", "kernel ms", "CPU path ms", "speed-up");
   for (const auto& [w, h] : {std::pair{1920, 1080}, {3840, 2160}}) {
     const gpu_test::Frame in = gpu_test::textured_frame(w, h, 1);
     std::vector<uint32_t> out(in.pixels.size());
@@ -67,9 +68,20 @@ int main() {
       return 1;
     }
 
+    const size_t row = 4 * static_cast<size_t>(w);
+    const double copies = ms_per_call(50, [&] {
+      cuda_memcpy_2d_async(context->src_image, context->pitch, src, row, row, h,
+                           CudaCopyKind::kHostToDevice, context->stream);
+      cuda_memcpy_2d_async(dst, row, context->dst_image, context->pitch, row, h,
+                           CudaCopyKind::kDeviceToHost, context->stream);
+      cuda_stream_synchronize(context->stream);
+    });
+
     const gpu_test::Settings s{};
     const double cpu = ms_per_call(3, [&] { gpu_test::cpu_path(in, s); });
-    std::printf("%4dx%-5d %14.3f %14.3f %14.1f %11.1fx\n", w, h, trip, kernel, cpu, cpu / trip);
+    const double mpix = double(w) * h / 1e3 / trip;
+    std::printf("%4dx%-5d %14.3f %12.1f %14.3f %10.3f %12.1f %8.1fx\n", w, h, trip, mpix, copies,
+                kernel, cpu, cpu / trip);
   }
   gpu_release(context);
   return 0;
