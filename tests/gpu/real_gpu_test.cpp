@@ -91,8 +91,8 @@ TEST_F(RealGpu, HostPitchesOfEitherSignGiveTheSameFrame) {
   expect_same(on_gpu(in, s, 720 * 4 + 4, -(720 * 4)), want);
 }
 
-TEST_F(RealGpu, ALaunchErrorDoesNotOutliveItsFrame) {
-  // A frame that changes size re-sizes, and nothing from earlier frames leaks in.
+TEST_F(RealGpu, ResizingBetweenFramesKeepsResultsExact) {
+  // Frames that change size re-size the images; nothing from earlier frames leaks in.
   const Frame small = gpu_test::random_frame(33, 7, 1);
   const Frame large = gpu_test::random_frame(300, 200, 2);
   expect_same(on_gpu(small, {}), gpu_test::emulated(small, {}));
