@@ -134,7 +134,7 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
   // A moving test picture with strong temporal grain, and a tone for the audio copy.
   if (!options.quiet) std::fprintf(stderr, "making a noisy %s clip of %d frames...\n", size.c_str(), options.demo_frames);
   run_ffmpeg({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi",
-              "-i", "testsrc2=size=" + size + ":rate=25,noise=alls=28:allf=t+u", "-f", "lavfi",
+              "-i", "testsrc2=size=" + size + ":rate=25,noise=c0s=24:c0f=t+u:c1s=6:c2s=6:c1f=t:c2f=t", "-f", "lavfi",
               "-i", "sine=frequency=440:sample_rate=48000", "-frames:v",
               std::to_string(options.demo_frames), "-t", std::to_string(seconds), "-c:v",
               "libx264", "-crf", "12", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a",

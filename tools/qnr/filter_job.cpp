@@ -75,6 +75,16 @@ std::unique_ptr<Child> start(const SpawnRequest& request) {
   return child;
 }
 
+// ffmpeg 5 can exit with status 0 after it failed to write the end of the
+// file (a full disk, a closed pipe); its messages tell.
+bool reports_write_failure(const std::string& text) {
+  for (const char* sign : {"Error writing trailer", "Error closing file",
+                           "No space left on device", "Broken pipe"}) {
+    if (text.find(sign) != std::string::npos) return true;
+  }
+  return false;
+}
+
 bool names_format(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
     if (arg == "-f") return true;
@@ -86,22 +96,22 @@ bool names_format(const std::vector<std::string>& args) {
 
 JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
                          decltype(PipelineRequest::observe) observe, void* observe_context) {
-  check_input(options.input);
+  // Mistakes in the command line first, then the files.
   if (options.output == "-") {
     throw Failure("qnr writes files; to write to a pipe use /dev/stdout -- -f FORMAT", kExitUsage);
   }
-  OutputFile output(options.output);
-  if (output.extension().empty() && !names_format(options.encoder_args)) {
+  if (lower_extension(options.output).empty() && !names_format(options.encoder_args)) {
     throw Failure("cannot tell the output format from \"" + options.output +
                       "\"; give it an extension such as .mp4 or .mkv, or add -- -f FORMAT",
                   kExitUsage);
   }
-
   const int jobs = options.jobs > 0 ? options.jobs : default_jobs();
   std::vector<std::unique_ptr<vdhost::FilterInstance>> instances;
   for (int j = 0; j < jobs; ++j) instances.push_back(make_instance(loaded, options.settings));
 
+  check_input(options.input);
   const MediaInfo media = probe(options.input);
+  OutputFile output(options.output);
 
   // An image holds one frame; the decoder is stopped after it.
   const bool image_out = is_image_extension(output.extension()) && !names_format(options.encoder_args);
@@ -123,7 +133,8 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   SpawnRequest encode;
   encode.argv = encoder_command(encode_request);
   encode.in = Stream::pipe;
-  encode.out = Stream::null;
+  // A device output such as /dev/stdout means qnr's own.
+  encode.out = output.is_device() ? Stream::inherit : Stream::null;
   auto encoder = start(encode);
 
   std::optional<int64_t> total = media.frame_count;
@@ -160,15 +171,19 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   auto encoder_failure = [&] {
     std::string why = encoder->last_error_line();
     if (why.empty()) why = std::strerror(outcome.write_errno);
-    return Failure("writing " + options.output + " failed: " + why +
-                   " (check the encoder options and that the disk has room)");
+    std::string hint = "check --codec and the encoder options after --";
+    if (why.find("No space") != std::string::npos) hint = "free some space on the output's disk";
+    if (why.find("Broken pipe") != std::string::npos) hint = "the program reading the output quit";
+    return Failure("writing " + options.output + " failed: " + why + " (" + hint + ")");
   };
   if (outcome.write_errno != 0) throw encoder_failure();
   if (!stopped_early && !exited_cleanly(decoder_status)) {
     throw Failure("decoding " + options.input + " failed: " + decoder->last_error_line() +
                   " (is the file damaged?)");
   }
-  if (!exited_cleanly(encoder_status)) throw encoder_failure();
+  if (!exited_cleanly(encoder_status) || reports_write_failure(encoder->error_text())) {
+    throw encoder_failure();
+  }
   if (outcome.truncated) {
     throw Failure("the decoder stopped in the middle of a frame of " + options.input);
   }

@@ -93,6 +93,10 @@ bool parse_script_line(const std::string& line, ScriptCall& call, std::string& e
       c.skip_space();
       const bool separated = c.at < line.size() && (line[c.at] == ',' || line[c.at] == ')');
       const std::string digits = line.substr(start, end - start);
+      if (c.at >= line.size() && !digits.empty()) {
+        error = "missing ')' at the end of the line";
+        return false;
+      }
       if (!separated || digits.empty() || digits == "-" || digits == "+") {
         c.at = start;
         const std::string what = c.token();
