@@ -136,11 +136,12 @@ TEST(QnrErrors, ClosedDownstreamPipeIsAClearError) {
 
 TEST(QnrErrors, InterruptRemovesThePartialOutputAndExits130) {
   TempDir dir;
-  // Long enough that qnr is still busy when the signal comes.
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-frames:v", "150", "-c:v", "ffv1",
+  // The encoder paces the clip in real time (6 s), so qnr is still busy when
+  // the signal comes however fast the filter runs.
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "150", "-c:v", "ffv1",
           dir / "long.mkv"});
   qnr::SpawnRequest request;
-  request.argv = {QNR_EXE, dir / "long.mkv", dir / "out.mkv", "--jobs", "1"};
+  request.argv = {QNR_EXE, dir / "long.mkv", dir / "out.mkv", "--", "-vf", "realtime"};
   std::string error;
   bool not_found = false;
   auto child = qnr::Child::spawn(request, error, not_found);
@@ -149,6 +150,7 @@ TEST(QnrErrors, InterruptRemovesThePartialOutputAndExits130) {
   for (int i = 0; i < 200 && dir.files().size() < 2; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  ASSERT_EQ(dir.files().size(), 2u) << "qnr never started writing";
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_EQ(::kill(child->pid(), SIGINT), 0);
   const int status = child->wait();

@@ -36,7 +36,8 @@ int interrupted_signal() { return arrived.load(); }
 
 void throw_if_interrupted() {
   if (const int signal = arrived.load(); signal != 0) {
-    throw Failure(std::string("interrupted (") + strsignal(signal) + ")", 128 + signal);
+    throw Failure(std::string("interrupted (") + strsignal(signal) + "); no output was left behind",
+                  128 + signal);
   }
 }
 
