@@ -141,3 +141,21 @@ TEST(QnrCommands, InfoNamesTheFilterAndDemoWritesItsFiles) {
 
 }  // namespace
 }  // namespace qnr_test
+
+namespace qnr_test {
+namespace {
+
+TEST(QnrVideo, RotatedVideoComesOutUprightWithTheModulesFrames) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc=size=48x32:rate=25,noise=alls=20:allf=t", "-frames:v", "3",
+          "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p", dir / "flat.mp4"});
+  ffmpeg({"-i", dir / "flat.mp4", "-c", "copy", "-metadata:s:v:0", "rotate=90", dir / "turned.mp4"});
+  const Ran ran = qnr({dir / "turned.mp4", dir / "out.mkv", "--codec", "ffv1", "-q"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_EQ(probe(dir.path() / "out.mkv", "stream=width,height", "v"), "stream,32,48\n");
+  EXPECT_EQ(decode(dir.path() / "out.mkv"),
+            filter_with_module(decode(dir.path() / "turned.mp4"), 32, 48, {}));
+}
+
+}  // namespace
+}  // namespace qnr_test
