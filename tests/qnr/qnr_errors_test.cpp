@@ -41,7 +41,9 @@ TEST(QnrErrors, BadInputFilesAreNamed) {
   std::ofstream(dir / "sound.wav");
   ffmpeg({"-f", "lavfi", "-i", "sine=d=0.1", dir / "sound.wav"});
   expect_error(qnr({dir / "sound.wav", dir / "out.mp4"}), 1, "it has no video stream");
-  EXPECT_EQ(dir.files(), (std::vector<std::string>{"corrupt.mp4", "sound.wav"}));
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  expect_error(qnr({dir / "fifo", dir / "out.mp4"}), 1, "is not a regular file");
+  EXPECT_EQ(dir.files(), (std::vector<std::string>{"corrupt.mp4", "fifo", "sound.wav"}));
 }
 
 TEST(QnrErrors, BadOptionsAndValuesAreUsageErrors) {

@@ -43,6 +43,11 @@ void check_input(const std::string& input) {
                   "; check the input file's name");
   }
   if (S_ISDIR(info.st_mode)) throw Failure(input + " is a directory; name a video or image file");
+  // ffprobe, the decoder and the stream copy each read the input from the start.
+  if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+    throw Failure(input + " is not a regular file; qnr reads its input more than once, so save "
+                  "it to a file first");
+  }
   if (::access(input.c_str(), R_OK) != 0) {
     throw Failure("cannot read " + input + ": " + std::strerror(errno) +
                   "; check the file's permissions");
