@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "core/color.h"
 #include "core/cpu_version.h"
 #include "core/frame_filter.h"
 #include "test_frames.h"
@@ -80,6 +81,25 @@ TEST_P(FilterEquivalence, LargeOddFrames) {
               "vertical_stripes");
   expect_same(make_frame(Fill::random, 643, 479, rng), {0, 1, {INT_MAX, INT_MIN, -123457}},
               "random");
+}
+
+// A component exactly at its threshold is noise. On a uniform grey-16 plane
+// every component is 16 and every contrast 0, so the test is wrap(20000 L) <
+// 160; the level below makes both sides equal, and a detail decision would
+// lower D from 0 to -1.
+TEST_P(FilterEquivalence, ComponentExactlyAtTheThresholdIsNoise) {
+  uint32_t inverse = 625;  // of 625 modulo 2^32, by Newton's iteration
+  for (int i = 0; i < 5; ++i) inverse *= 2 - 625 * inverse;
+  const auto level = static_cast<int32_t>(5 * inverse);
+  ASSERT_EQ(static_cast<uint32_t>(level) * 10u * 2000u, 160u);
+
+  std::mt19937 rng(11);
+  TestFrame frame = make_frame(Fill::black, 50, 20, rng);
+  for (uint8_t& luma : frame.luma) luma = 16;
+  const FilterRun run{0, 0, {level, level, 2}};
+  expect_same(frame, run, "grey-16 plane");
+  const auto plain = run_filter(cpu_filter_frame_plain, frame, run, kPlainSentinel);
+  EXPECT_EQ(plain[0], rebuild_pixel(frame.src[0], 0, false));
 }
 
 TEST_P(FilterEquivalence, ReadsOnlyItsInputsAndWritesNothingForEmptyFrames) {
