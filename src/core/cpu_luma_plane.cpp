@@ -12,6 +12,7 @@ CpuLumaPlaneFunction cpu_luma_plane_function(CpuVersion version) {
   switch (version) {
     case CpuVersion::plain: return cpu_luma_plane_plain;
 #if QNR_X86_SIMD
+    case CpuVersion::sse41: return cpu_luma_plane_sse41;
     case CpuVersion::avx2: return cpu_luma_plane_avx2;
     case CpuVersion::avx512: return cpu_luma_plane_avx512;
 #else

@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr std::array<CpuVersion, 3> kVersions = {CpuVersion::plain, CpuVersion::avx2,
-                                                 CpuVersion::avx512};
+constexpr std::array<CpuVersion, 4> kVersions = {CpuVersion::plain, CpuVersion::sse41,
+                                                 CpuVersion::avx2, CpuVersion::avx512};
 
 #if QNR_X86_SIMD
 // XCR0, the register in which the OS states which register files it saves on a
@@ -33,6 +33,7 @@ CpuFeatures detect_cpu_features() {
 #if QNR_X86_SIMD
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return features;
+  features.sse41 = (ecx & (1u << 19)) != 0;  // XMM state is always saved on x86-64
   const bool osxsave = (ecx & (1u << 27)) != 0;
   const bool avx = (ecx & (1u << 28)) != 0;
   if (!osxsave || !avx) return features;
@@ -43,7 +44,7 @@ CpuFeatures detect_cpu_features() {
   const bool avx2 = (ebx & (1u << 5)) != 0;
   const bool avx512f = (ebx & (1u << 16)) != 0;
   const bool avx512bw = (ebx & (1u << 30)) != 0;
-  features.avx2 = avx2 && os_saves_ymm;
+  features.avx2 = features.sse41 && avx2 && os_saves_ymm;
   features.avx512 = features.avx2 && avx512f && avx512bw && os_saves_zmm;
 #endif
   return features;
@@ -54,6 +55,7 @@ std::span<const CpuVersion> all_cpu_versions() { return kVersions; }
 const char* cpu_version_name(CpuVersion version) {
   switch (version) {
     case CpuVersion::plain: return "plain";
+    case CpuVersion::sse41: return "sse41";
     case CpuVersion::avx2: return "avx2";
     case CpuVersion::avx512: return "avx512";
   }
@@ -64,6 +66,7 @@ bool cpu_version_available(CpuVersion version) {
   static const CpuFeatures features = detect_cpu_features();
   switch (version) {
     case CpuVersion::plain: return true;
+    case CpuVersion::sse41: return QNR_X86_SIMD != 0 && features.sse41;
     case CpuVersion::avx2: return QNR_X86_SIMD != 0 && features.avx2;
     case CpuVersion::avx512: return QNR_X86_SIMD != 0 && features.avx512;
   }

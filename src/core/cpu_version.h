@@ -12,8 +12,9 @@
 
 enum class CpuVersion : int32_t {
   plain = 0,   // portable C++, any x86-64 (SSE2 doubles) or other target
-  avx2 = 1,    // AVX2: 16 pixels per step
-  avx512 = 2,  // AVX-512 F + BW: 32 pixels per step
+  sse41 = 1,   // SSE4.1: 8 pixels per step
+  avx2 = 2,    // AVX2: 16 pixels per step
+  avx512 = 3,  // AVX-512 F + BW: 32 pixels per step
 };
 
 // Every version this source knows, lowest first.
@@ -38,6 +39,7 @@ CpuVersion active_cpu_version();
 
 // What the CPU reports, for tests and benchmark labels.
 struct CpuFeatures {
+  bool sse41 = false;
   bool avx2 = false;    // CPU flag and the OS saves YMM state
   bool avx512 = false;  // F and BW, and the OS saves opmask and ZMM state
 };

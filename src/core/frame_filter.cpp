@@ -7,6 +7,7 @@ CpuFilterFunction cpu_filter_function(CpuVersion version) {
   switch (version) {
     case CpuVersion::plain: return cpu_filter_frame_plain;
 #if QNR_X86_SIMD
+    case CpuVersion::sse41: return cpu_filter_frame_sse41;
     case CpuVersion::avx2: return cpu_filter_frame_avx2;
     case CpuVersion::avx512: return cpu_filter_frame_avx512;
 #else

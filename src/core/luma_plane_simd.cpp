@@ -1,4 +1,4 @@
-// The luma-plane fill with AVX2 and AVX-512; the last few pixels take the
+// The luma-plane fill with SSE4.1, AVX2 and AVX-512; the last few pixels take the
 // plain rule.
 #include "core/simd_versions.h"
 
@@ -8,6 +8,19 @@
 #include "core/color.h"
 #include "core/color_avx2.h"
 #include "core/color_avx512.h"
+#include "core/color_sse41.h"
+
+QNR_TARGET_SSE41_ENTRY void cpu_luma_plane_sse41(const uint32_t* src, uint8_t* plane, size_t count) {
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m128i first = sse41::luma4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+    const __m128i second =
+        sse41::luma4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 4)));
+    const __m128i words = _mm_packus_epi32(first, second);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(plane + i), _mm_packus_epi16(words, words));
+  }
+  for (; i < count; ++i) plane[i] = cpu_luma(src[i]);
+}
 
 QNR_TARGET_AVX2_ENTRY void cpu_luma_plane_avx2(const uint32_t* src, uint8_t* plane, size_t count) {
   size_t i = 0;

@@ -8,6 +8,8 @@
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define QNR_X86_SIMD 1
+#define QNR_TARGET_SSE41 __attribute__((target("sse4.1"), always_inline)) inline
+#define QNR_TARGET_SSE41_ENTRY __attribute__((target("sse4.1")))
 #define QNR_TARGET_AVX2 __attribute__((target("avx2"), always_inline)) inline
 #define QNR_TARGET_AVX2_ENTRY __attribute__((target("avx2")))
 #define QNR_TARGET_AVX512 __attribute__((target("avx2,avx512f,avx512bw"), always_inline)) inline

@@ -21,6 +21,7 @@ TEST(CpuDispatch, FeaturesAgreeWithTheCompilersOwnDetection) {
 #if QNR_X86_SIMD
   __builtin_cpu_init();
   const CpuFeatures features = detect_cpu_features();
+  EXPECT_EQ(features.sse41, __builtin_cpu_supports("sse4.1") != 0);
   EXPECT_EQ(features.avx2, __builtin_cpu_supports("avx2") != 0);
   EXPECT_EQ(features.avx512,
             __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0);
