@@ -2,6 +2,8 @@
 // that a cap forces a lower version as a CPU mask would.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "core/cpu_luma_plane.h"
@@ -45,6 +47,13 @@ TEST(CpuDispatch, PlainIsAlwaysAvailableAndBestIsTheHighestAvailable) {
     EXPECT_EQ(cpu_luma_plane_function(v) != nullptr, cpu_version_available(v));
   }
   std::printf("best CPU version: %s\n", cpu_version_name(best));
+}
+
+// Set by the runs on emulated CPUs, which know what the CPU offers.
+TEST(CpuDispatch, BestVersionIsTheOneTheEmulatedCpuAllows) {
+  const char* expected = std::getenv("QNR_EXPECTED_BEST_CPU_VERSION");
+  if (expected == nullptr) GTEST_SKIP() << "only checked on an emulated CPU";
+  EXPECT_STREQ(cpu_version_name(best_cpu_version()), expected);
 }
 
 TEST(CpuDispatch, CapSelectsTheHighestAvailableVersionNotAboveIt) {
