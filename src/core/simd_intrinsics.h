@@ -5,10 +5,12 @@
 
 #include "core/simd_target.h"
 
-#if QNR_X86_SIMD
+#if QNR_X86_SIMD && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#elif QNR_X86_SIMD
+#include <immintrin.h>
 #endif
