@@ -24,7 +24,7 @@ uint64_t read_xcr0() {
 }
 #endif
 
-std::atomic<int32_t> version_cap{static_cast<int32_t>(CpuVersion::avx512)};
+std::atomic<int32_t> version_cap{static_cast<int32_t>(kVersions.back())};
 
 }  // namespace
 
@@ -92,8 +92,7 @@ CpuVersion active_cpu_version() {
   const int32_t cap = version_cap.load(std::memory_order_relaxed);
   CpuVersion chosen = CpuVersion::plain;
   for (CpuVersion v : kVersions) {
-    if (static_cast<int32_t>(v) <= cap && static_cast<int32_t>(v) <= static_cast<int32_t>(best_cpu_version()) &&
-        cpu_version_available(v)) {
+    if (static_cast<int32_t>(v) <= cap && cpu_version_available(v)) {
       chosen = v;
     }
   }

@@ -21,7 +21,7 @@ struct CpuFilterArgs {
 };
 
 // Filters the whole frame on the calling thread with the active version (the
-// best one this CPU supports). Allocates nothing, never reads dst, never
+// best one this CPU supports, unless limit_cpu_version caps it). Allocates nothing, never reads dst, never
 // writes src or the luma plane.
 void cpu_filter_frame(const CpuFilterArgs& args);
 

@@ -16,7 +16,7 @@ namespace {
 
 // Restores the dispatch cap when a test ends.
 struct CapGuard {
-  ~CapGuard() { limit_cpu_version(CpuVersion::avx512); }
+  ~CapGuard() { limit_cpu_version(all_cpu_versions().back()); }
 };
 
 TEST(CpuDispatch, FeaturesAgreeWithTheCompilersOwnDetection) {
