@@ -6,7 +6,7 @@
 // rounded separately. Defining QNR_DISABLE_SIMD leaves only the plain versions.
 #pragma once
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(QNR_DISABLE_SIMD)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(QNR_DISABLE_SIMD)
 #define QNR_X86_SIMD 1
 #define QNR_TARGET_SSE41 __attribute__((target("sse4.1"), always_inline)) inline
 #define QNR_TARGET_SSE41_ENTRY __attribute__((target("sse4.1")))
