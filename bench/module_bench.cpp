@@ -1,6 +1,12 @@
 // The module's whole CPU path per frame, as a host drives it: copy-in, luma
 // fill, frame filter and copy-out, through the exported entry and the run
 // callback. Without a usable GPU every frame takes this path.
+//
+// The run callback allocates its two packed frames on every call. Whether that
+// costs page faults on every frame depends on the allocator: glibc keeps the
+// memory when earlier benchmarks in the process have raised its thresholds and
+// gives it back when this benchmark runs alone (--benchmark_filter=module);
+// Windows' heap gives blocks this large back on every free. Run it both ways.
 #include <benchmark/benchmark.h>
 
 #include <string>
