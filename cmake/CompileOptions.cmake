@@ -14,6 +14,6 @@ endif()
 
 if(QNR_SANITIZE)
   set(QNR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:${QNR_SANITIZER_FLAGS}>)
+  add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:${QNR_SANITIZER_FLAGS}>")
   add_link_options(${QNR_SANITIZER_FLAGS})
 endif()

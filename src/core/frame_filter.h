@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "core/cpu_version.h"
+
 struct FilterConfig;
 
 // Arguments of one call, filled by the run callback.
@@ -18,10 +20,19 @@ struct CpuFilterArgs {
   const FilterConfig* config;  // supplies luma_plane (rows x width bytes) and show_noise
 };
 
-// Filters the whole frame on the calling thread. Allocates nothing, never
-// reads dst, never writes src or the luma plane.
+// Filters the whole frame on the calling thread with the active version (the
+// best one this CPU supports, unless limit_cpu_version caps it). Allocates nothing, never reads dst, never
+// writes src or the luma plane.
 void cpu_filter_frame(const CpuFilterArgs& args);
 
 // The plain, rule-for-rule implementation. cpu_filter_frame may use a faster
 // version with identical results; this one is the reference they are checked against.
 void cpu_filter_frame_plain(const CpuFilterArgs& args);
+
+using CpuFilterFunction = void (*)(const CpuFilterArgs& args);
+
+// The given version of the frame filter, or null when it is not available here.
+CpuFilterFunction cpu_filter_function(CpuVersion version);
+
+// Filters with the given version; false, touching nothing, when it is not available.
+bool cpu_filter_frame_version(CpuVersion version, const CpuFilterArgs& args);

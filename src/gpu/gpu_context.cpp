@@ -1,13 +1,134 @@
-// No GPU road yet: no context is ever created, so every frame takes the CPU path.
+// The instance's GPU context and the frame round trip: upload, one kernel
+// launch, download, one wait. Every failure returns false at once and the
+// caller filters the frame on the CPU; no runtime error code is passed on.
 #include "gpu/gpu_context.h"
 
-GpuContext* gpu_create() { return nullptr; }
+#include <cstdlib>
 
-bool gpu_resize(GpuContext*, int32_t, int32_t) { return false; }
+#include "gpu/cuda_runtime.h"
+#include "gpu/kernel_steps.h"
 
-void gpu_release(GpuContext*) {}
+namespace {
 
-bool gpu_process(GpuContext*, const uint8_t*, int64_t, uint8_t*, int64_t, int32_t, int32_t,
-                 int32_t, int32_t, int32_t, int32_t, int32_t) {
-  return false;
+bool sized_for(const GpuContext& c, int32_t width, int32_t height) {
+  return c.width == width && c.height == height && c.src_image != nullptr &&
+         c.dst_image != nullptr && c.pitch != 0;
+}
+
+void free_images(GpuContext& c) {
+  if (c.src_image != nullptr) {
+    cuda_free(c.src_image);
+    c.src_image = nullptr;
+  }
+  if (c.dst_image != nullptr) {
+    cuda_free(c.dst_image);
+    c.dst_image = nullptr;
+  }
+  c.pitch = 0;
+}
+
+// Frees the old images only after the stream is idle, so no queued copy or
+// kernel can still use them, and allocates both anew with one recorded pitch.
+bool size_images(GpuContext& c, int32_t width, int32_t height) {
+  if (c.stream != nullptr) cuda_stream_synchronize(c.stream);
+  free_images(c);
+  const size_t row_bytes = static_cast<size_t>(width) * 4;
+  const size_t rows = static_cast<size_t>(height);
+  size_t src_pitch = 0, pitch = 0;
+  if (cuda_malloc_pitch(&c.src_image, &src_pitch, row_bytes, rows) != kCudaSuccess) {
+    c.src_image = nullptr;
+    return false;
+  }
+  // The kernel addresses both images with one pitch: unequal pitches would
+  // read the source with the wrong row distance, so they count as a failure.
+  const bool allocated = cuda_malloc_pitch(&c.dst_image, &pitch, row_bytes, rows) == kCudaSuccess;
+  if (!allocated || pitch != src_pitch) {
+    if (allocated) cuda_free(c.dst_image);
+    c.dst_image = nullptr;
+    cuda_free(c.src_image);
+    c.src_image = nullptr;
+    return false;
+  }
+  c.pitch = pitch;
+  c.width = width;
+  c.height = height;
+  return true;
+}
+
+// The lowest-addressed row of a host bitmap and the distance between its rows.
+struct HostRows {
+  uint8_t* first;
+  size_t stride;
+};
+
+HostRows host_rows(const uint8_t* data, int64_t pitch, int32_t height) {
+  auto* base = const_cast<uint8_t*>(data);
+  if (pitch < 0) {
+    return {base + static_cast<int64_t>(height - 1) * pitch, 0 - static_cast<size_t>(pitch)};
+  }
+  return {base, static_cast<size_t>(pitch)};
+}
+
+}  // namespace
+
+GpuContext* gpu_create() {
+  auto* context = static_cast<GpuContext*>(std::calloc(1, sizeof(GpuContext)));
+  if (context == nullptr) return nullptr;
+  if (cuda_stream_create_with_flags(&context->stream, kCudaStreamNonBlocking) != kCudaSuccess) {
+    std::free(context);
+    return nullptr;
+  }
+  return context;
+}
+
+bool gpu_resize(GpuContext* context, int32_t width, int32_t height) {
+  if (context == nullptr || width <= 0 || height <= 0) return false;
+  if (sized_for(*context, width, height)) return true;
+  return size_images(*context, width, height);
+}
+
+void gpu_release(GpuContext* context) {
+  if (context == nullptr) return;
+  if (context->stream != nullptr) cuda_stream_synchronize(context->stream);
+  free_images(*context);
+  if (context->stream != nullptr) cuda_stream_destroy(context->stream);
+  std::free(context);
+}
+
+bool gpu_process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t* dst,
+                 int64_t dst_pitch, int32_t width, int32_t height, int32_t level_f1,
+                 int32_t level_f2, int32_t sharp, int32_t interlace, int32_t show_noise) {
+  if (!gpu_resize(context, width, height)) return false;
+  // Checked after sizing, so a rejected frame still leaves the images sized for it.
+  if (src == nullptr || dst == nullptr || src_pitch == 0 || dst_pitch == 0) return false;
+
+  const size_t row_bytes = static_cast<size_t>(width) * 4;
+  const size_t rows = static_cast<size_t>(height);
+  const HostRows source = host_rows(src, src_pitch, height);
+  const HostRows destination = host_rows(dst, dst_pitch, height);
+  if (cuda_memcpy_2d_async(context->src_image, context->pitch, source.first, source.stride,
+                           row_bytes, rows, CudaCopyKind::kHostToDevice,
+                           context->stream) != kCudaSuccess) {
+    return false;
+  }
+
+  const void* kernel_src = context->src_image;
+  unsigned long long kernel_src_pitch = context->pitch;
+  void* kernel_dst = context->dst_image;
+  unsigned long long kernel_dst_pitch = context->pitch;
+  void* arguments[] = {&kernel_src, &kernel_src_pitch, &kernel_dst, &kernel_dst_pitch,
+                       &width,      &height,           &level_f1,   &level_f2,
+                       &sharp,      &interlace,        &show_noise};
+  const Dim3 block{kBlockWidth, kBlockHeight, 1};
+  const Dim3 grid{static_cast<unsigned>((int64_t{width} + kBlockWidth - 1) / kBlockWidth),
+                  static_cast<unsigned>((int64_t{height} + kBlockHeight - 1) / kBlockHeight), 1};
+  cuda_launch_qnr_kernel(grid, block, 0, context->stream, arguments);
+  if (cuda_get_last_error() != kCudaSuccess) return false;
+
+  if (cuda_memcpy_2d_async(destination.first, destination.stride, context->dst_image,
+                           context->pitch, row_bytes, rows, CudaCopyKind::kDeviceToHost,
+                           context->stream) != kCudaSuccess) {
+    return false;
+  }
+  return cuda_stream_synchronize(context->stream) == kCudaSuccess;
 }

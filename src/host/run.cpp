@@ -1,7 +1,7 @@
 // The run callback: for each frame, pass-through, the GPU round trip, or the CPU path.
 #include <vector>
 
-#include "core/color.h"
+#include "core/cpu_luma_plane.h"
 #include "core/frame_filter.h"
 #include "gpu/gpu_context.h"
 #include "host/callbacks.h"
@@ -37,7 +37,7 @@ bool filter_on_cpu(FilterConfig* cfg, const HostBitmap& src, HostBitmap& dst, in
 
   copy_rows(packed_walk(packed_in.data(), row_bytes), row_walk(src.data, src.pitch, height),
             height, row_bytes);
-  for (size_t i = 0; i < pixels; ++i) cfg->luma_plane[i] = cpu_luma(packed_in[i]);
+  cpu_luma_plane(packed_in.data(), cfg->luma_plane, pixels);
 
   CpuFilterArgs args;
   args.src = packed_in.data();

@@ -259,18 +259,38 @@ int FilterInstance::init() {
   return definition_->init(&activation_, module_->functions());
 }
 
-int FilterInstance::start(Bitmap& src, Bitmap& dst) {
-  activation_.src = &src.record();
-  activation_.dst = &dst.record();
+HostBitmap bitmap_view(void* lowest, int32_t width, int32_t height, int64_t pitch) {
+  HostBitmap record{};
+  const int64_t stride = pitch < 0 ? -pitch : pitch;
+  const int64_t rows = height > 0 ? height : 0;
+  uint8_t* base = static_cast<uint8_t*>(lowest);
+  record.data = reinterpret_cast<uint32_t*>(pitch < 0 && rows > 0 ? base + (rows - 1) * stride
+                                                                   : base);
+  record.depth = 32;
+  record.w = width;
+  record.h = height;
+  record.pitch = pitch;
+  record.modulo = pitch - int64_t{width} * 4;
+  record.size = stride * rows;
+  return record;
+}
+
+int FilterInstance::start(Bitmap& src, Bitmap& dst) { return start(src.record(), dst.record()); }
+
+int FilterInstance::start(HostBitmap& src, HostBitmap& dst) {
+  activation_.src = &src;
+  activation_.dst = &dst;
   const int result =
       definition_->start != nullptr ? definition_->start(&activation_, module_->functions()) : 0;
   started_ = result == 0;
   return result;
 }
 
-int FilterInstance::run(Bitmap& src, Bitmap& dst) {
-  activation_.src = &src.record();
-  activation_.dst = &dst.record();
+int FilterInstance::run(Bitmap& src, Bitmap& dst) { return run(src.record(), dst.record()); }
+
+int FilterInstance::run(HostBitmap& src, HostBitmap& dst) {
+  activation_.src = &src;
+  activation_.dst = &dst;
   return definition_->run(&activation_, module_->functions());
 }
 

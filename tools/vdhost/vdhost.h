@@ -111,6 +111,11 @@ class Bitmap {
   HostBitmap record_{};
 };
 
+// A bitmap record over memory the caller owns, in the host's layout: `lowest`
+// is the lowest-addressed row, `pitch` is positive for bottom-up rows (the
+// lowest address holds the bottom row) and negative for top-down ones.
+HostBitmap bitmap_view(void* lowest, int32_t width, int32_t height, int64_t pitch);
+
 // One filter instance: a zero-filled block of the definition's size, its
 // activation record, and the callbacks called as a host calls them.
 class FilterInstance {
@@ -130,6 +135,9 @@ class FilterInstance {
   // Start with the source bitmap that the frames will have.
   int start(Bitmap& src, Bitmap& dst);
   int run(Bitmap& src, Bitmap& dst);
+  // The same over records the caller owns; they must outlive the run of frames.
+  int start(HostBitmap& src, HostBitmap& dst);
+  int run(HostBitmap& src, HostBitmap& dst);
   int end();
   bool started() const { return started_; }
 

@@ -1,0 +1,70 @@
+# The kernel's device code image: src/qnr_cuda.cu compiled by nvcc into one
+# fatbin (machine code for several GPU generations plus PTX for the newest) and
+# turned into a C++ byte array that qnr_gpu compiles in. Without nvcc the image
+# is empty: the module still builds and every frame takes the CPU path.
+#
+#   QNR_CUDA=OFF           build without device code even where nvcc exists
+#   QNR_NVCC=/path/nvcc    pick the compiler (default: nvcc on PATH or in CUDA_PATH)
+#   QNR_NVCC_FLAGS         extra flags, e.g. -ccbin=g++-12 or -allow-unsupported-compiler
+
+option(QNR_CUDA "Build the GPU kernel image with nvcc" ON)
+set(QNR_NVCC_FLAGS "" CACHE STRING "Extra nvcc flags for the kernel image")
+
+# Machine code for these generations, PTX for the last so newer GPUs can run it.
+set(QNR_CUDA_SASS_ARCHS 75 80 86 89 90 120)
+set(QNR_CUDA_PTX_ARCH 120)
+
+# Set once for the whole build: tests ask whether the module carries a kernel.
+set(QNR_HAVE_KERNEL_IMAGE OFF CACHE INTERNAL "")
+if(QNR_CUDA)
+  find_program(QNR_NVCC nvcc HINTS $ENV{CUDA_PATH}/bin /usr/local/cuda/bin)
+  if(QNR_NVCC)
+    set(QNR_HAVE_KERNEL_IMAGE ON CACHE INTERNAL "")
+    message(STATUS "QNR: GPU kernel image built with ${QNR_NVCC}")
+  else()
+    message(WARNING "QNR: nvcc not found; the module carries no GPU kernel and every frame "
+                    "takes the CPU path (set QNR_NVCC to enable the GPU road)")
+  endif()
+else()
+  message(STATUS "QNR: QNR_CUDA is OFF; the module carries no GPU kernel")
+endif()
+
+# Adds the kernel image source to `target`.
+function(qnr_add_kernel_image target)
+  if(NOT QNR_HAVE_KERNEL_IMAGE)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/gpu/kernel_image_none.cpp)
+    return()
+  endif()
+
+  set(cu ${PROJECT_SOURCE_DIR}/src/qnr_cuda.cu)
+  set(fatbin ${CMAKE_CURRENT_BINARY_DIR}/qnr_kernel.fatbin)
+  set(image_cpp ${CMAKE_CURRENT_BINARY_DIR}/qnr_kernel_image.cpp)
+  set(arch_flags "")
+  foreach(arch ${QNR_CUDA_SASS_ARCHS})
+    if(arch STREQUAL QNR_CUDA_PTX_ARCH)
+      list(APPEND arch_flags -gencode "arch=compute_${arch},code=[sm_${arch},compute_${arch}]")
+    else()
+      list(APPEND arch_flags -gencode "arch=compute_${arch},code=sm_${arch}")
+    endif()
+  endforeach()
+
+  # One command for all generations; it reruns only when the kernel or the
+  # headers it includes change. -Xptxas -v prints registers, stack and shared
+  # memory per generation into the build log.
+  add_custom_command(
+    OUTPUT ${fatbin}
+    COMMAND ${QNR_NVCC} -fatbin --fmad=false -std=c++20 -I${PROJECT_SOURCE_DIR}/src
+            ${arch_flags} -Xptxas -v ${QNR_NVCC_FLAGS} -o ${fatbin} ${cu}
+    DEPENDS ${cu} ${PROJECT_SOURCE_DIR}/src/gpu/kernel_steps.h
+            ${PROJECT_SOURCE_DIR}/src/core/analysis.h
+    COMMENT "nvcc: GPU kernel image for sm_${QNR_CUDA_SASS_ARCHS}"
+    VERBATIM)
+  add_custom_command(
+    OUTPUT ${image_cpp}
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${fatbin} -DOUTPUT=${image_cpp}
+            -P ${PROJECT_SOURCE_DIR}/cmake/CudaEmbedImage.cmake
+    DEPENDS ${fatbin} ${PROJECT_SOURCE_DIR}/cmake/CudaEmbedImage.cmake
+    COMMENT "Embedding the GPU kernel image"
+    VERBATIM)
+  target_sources(${target} PRIVATE ${image_cpp})
+endfunction()

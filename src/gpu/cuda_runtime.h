@@ -1,0 +1,42 @@
+// The CUDA runtime operations that the GPU road relies on, implemented over the
+// driver API. The driver is bound on first use, once per process and from any
+// thread; when that fails (no driver, no device) every operation returns
+// kCudaErrorNotSupported. All work goes to device 0's primary context, which
+// each operation makes current on its thread. Results are tested for zero only.
+#pragma once
+
+#include <cstddef>
+
+using CudaError = int;
+using CudaStream = void*;
+
+inline constexpr CudaError kCudaSuccess = 0;
+inline constexpr CudaError kCudaErrorNotSupported = 801;
+inline constexpr CudaError kCudaErrorNoKernelImage = 209;
+
+inline constexpr unsigned kCudaStreamNonBlocking = 1;
+
+enum class CudaCopyKind : int { kHostToDevice = 1, kDeviceToHost = 2 };
+
+struct Dim3 {
+  unsigned x = 1, y = 1, z = 1;
+};
+
+CudaError cuda_stream_create_with_flags(CudaStream* stream, unsigned flags);
+CudaError cuda_malloc_pitch(void** pointer, size_t* pitch, size_t width_bytes, size_t height);
+CudaError cuda_free(void* pointer);
+CudaError cuda_memcpy_2d_async(void* dst, size_t dst_pitch, const void* src, size_t src_pitch,
+                               size_t width_bytes, size_t height, CudaCopyKind kind,
+                               CudaStream stream);
+CudaError cuda_stream_synchronize(CudaStream stream);
+CudaError cuda_stream_destroy(CudaStream stream);
+
+// Launches qnr_kernel<16,16> with its eleven arguments (pointers to each value,
+// in parameter order). The kernel is looked up in the module's image on the
+// first launch in the process; a failed lookup is kept, so every later launch
+// fails too. A failed launch leaves its error for cuda_get_last_error.
+CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, CudaStream stream,
+                                 void** arguments);
+
+// The error the last failed launch on this thread left, or success; clears it.
+CudaError cuda_get_last_error();

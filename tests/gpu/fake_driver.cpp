@@ -1,0 +1,284 @@
+#include "fake_driver.h"
+
+#include <cstring>
+
+#include "gpu/kernel_emulation.h"
+#include "gpu/kernel_image.h"
+
+namespace fake_cuda {
+namespace {
+
+constexpr CuResult kInvalidValue = 1;
+constexpr CuResult kInvalidHandle = 400;
+constexpr CuResult kNotFound = 500;
+
+CuContext const kContext = reinterpret_cast<CuContext>(uintptr_t{0xC0});
+CuModule const kModule = reinterpret_cast<CuModule>(uintptr_t{0x30});
+CuFunction const kFunction = reinterpret_cast<CuFunction>(uintptr_t{0xF0});
+
+FakeDriver& d() { return driver(); }
+
+// Counts the call and tells whether an injected fault makes it fail.
+bool injected(Op op, CuResult& error) {
+  ++d().calls[static_cast<int>(op)];
+  Fault& f = d().faults[static_cast<int>(op)];
+  if (f.countdown == 0) return false;
+  if (f.countdown > 1) {
+    --f.countdown;
+    return false;
+  }
+  error = f.code;
+  if (!f.from_then_on) f.countdown = 0;
+  return true;
+}
+
+void violation(std::string what) { d().violations.push_back(std::move(what)); }
+
+// True when rows of `width` bytes, `pitch` apart, lie inside one allocation.
+bool inside_allocation(CuDevicePtr p, size_t pitch, size_t width, size_t height) {
+  const auto address = static_cast<uintptr_t>(p);
+  auto it = d().allocations.upper_bound(address);
+  if (it == d().allocations.begin()) return false;
+  --it;
+  if (height == 0 || width == 0) return true;
+  const size_t end = (address - it->first) + (height - 1) * pitch + width;
+  return address >= it->first && end <= it->second.size;
+}
+
+CuResult init(unsigned) {
+  CuResult e = 0;
+  return injected(Op::kInit, e) ? e : 0;
+}
+
+CuResult device_get(CuDevice* device, int ordinal) {
+  CuResult e = 0;
+  if (injected(Op::kDeviceGet, e)) return e;
+  if (ordinal != 0) return kInvalidValue;
+  *device = 0;
+  return 0;
+}
+
+CuResult primary_ctx_retain(CuContext* context, CuDevice) {
+  CuResult e = 0;
+  if (injected(Op::kPrimaryCtxRetain, e)) return e;
+  *context = kContext;
+  return 0;
+}
+
+CuResult ctx_set_current(CuContext context) {
+  CuResult e = 0;
+  if (injected(Op::kCtxSetCurrent, e)) return e;
+  if (context != kContext) violation("unknown context made current");
+  return 0;
+}
+
+CuResult stream_create(CuStream* stream, unsigned flags) {
+  CuResult e = 0;
+  if (injected(Op::kStreamCreate, e)) return e;
+  if (flags != 1) violation("stream created without the non-blocking flag");
+  auto* s = reinterpret_cast<CuStream>(d().next_stream++ * 0x100);
+  d().streams[s];
+  d().events.push_back({Op::kStreamCreate, reinterpret_cast<uintptr_t>(s)});
+  *stream = s;
+  return 0;
+}
+
+// Runs the stream's queued work in order.
+void drain(CuStream stream) {
+  auto it = d().streams.find(stream);
+  if (it == d().streams.end()) return;
+  auto work = std::move(it->second);
+  it->second.clear();
+  for (auto& step : work) step();
+}
+
+CuResult stream_synchronize(CuStream stream) {
+  CuResult e = 0;
+  // A failed wait still lets the queued work finish.
+  const bool failed = injected(Op::kStreamSynchronize, e);
+  if (!d().streams.count(stream)) {
+    violation("wait on an unknown stream");
+    return kInvalidHandle;
+  }
+  d().events.push_back({Op::kStreamSynchronize, reinterpret_cast<uintptr_t>(stream)});
+  drain(stream);
+  return failed ? e : 0;
+}
+
+CuResult stream_destroy(CuStream stream) {
+  CuResult e = 0;
+  if (injected(Op::kStreamDestroy, e)) return e;
+  if (!d().streams.count(stream)) {
+    violation("destroy of an unknown stream");
+    return kInvalidHandle;
+  }
+  drain(stream);
+  d().streams.erase(stream);
+  d().events.push_back({Op::kStreamDestroy, reinterpret_cast<uintptr_t>(stream)});
+  return 0;
+}
+
+CuResult mem_alloc_pitch(CuDevicePtr* pointer, size_t* pitch, size_t width_bytes, size_t height,
+                         unsigned element_bytes) {
+  CuResult e = 0;
+  if (injected(Op::kMemAllocPitch, e)) return e;
+  if (width_bytes == 0 || height == 0 || element_bytes != 4) return kInvalidValue;
+  size_t row = (width_bytes + kPitchAlignment - 1) / kPitchAlignment * kPitchAlignment;
+  if (d().widen_pitch_countdown > 0 && --d().widen_pitch_countdown == 0) row += kPitchAlignment;
+  Allocation a;
+  a.size = row * height;
+  a.bytes.reset(new uint8_t[a.size]);
+  std::memset(a.bytes.get(), 0xCD, a.size);  // fresh device memory holds garbage
+  const auto address = reinterpret_cast<uintptr_t>(a.bytes.get());
+  d().allocations.emplace(address, std::move(a));
+  d().peak_allocations = std::max(d().peak_allocations, d().allocations.size());
+  d().events.push_back({Op::kMemAllocPitch, address});
+  *pointer = address;
+  *pitch = row;
+  return 0;
+}
+
+CuResult mem_free(CuDevicePtr pointer) {
+  CuResult e = 0;
+  if (injected(Op::kMemFree, e)) return e;
+  const auto address = static_cast<uintptr_t>(pointer);
+  if (!d().allocations.count(address)) {
+    violation("free of unknown device memory");
+    return kInvalidValue;
+  }
+  for (const auto& [stream, work] : d().streams) {
+    if (!work.empty()) violation("device memory freed while work is queued");
+  }
+  d().allocations.erase(address);
+  d().events.push_back({Op::kMemFree, address});
+  return 0;
+}
+
+CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
+  CuResult e = 0;
+  if (injected(Op::kMemcpy2DAsync, e)) return e;
+  if (!d().streams.count(stream)) {
+    violation("copy on an unknown stream");
+    return kInvalidHandle;
+  }
+  d().copies.push_back({*c, stream});
+  if (c->width_in_bytes > c->src_pitch || c->width_in_bytes > c->dst_pitch) {
+    violation("copy rows wider than their pitch");
+    return kInvalidValue;
+  }
+  const size_t width = c->width_in_bytes, height = c->height;
+  if (c->src_memory_type == kCuMemoryTypeHost && c->dst_memory_type == kCuMemoryTypeDevice) {
+    if (!inside_allocation(c->dst_device, c->dst_pitch, width, height)) {
+      violation("upload beyond its device allocation");
+      return kInvalidValue;
+    }
+    // A copy from pageable memory takes the host rows before it returns.
+    std::vector<uint8_t> rows(width * height);
+    const auto* from = static_cast<const uint8_t*>(c->src_host);
+    for (size_t k = 0; k < height; ++k) {
+      std::memcpy(rows.data() + k * width, from + k * c->src_pitch, width);
+    }
+    uint8_t* to = host_address(c->dst_device);
+    const size_t pitch = c->dst_pitch;
+    d().streams[stream].push_back([rows = std::move(rows), to, pitch, width, height] {
+      for (size_t k = 0; k < height; ++k) std::memcpy(to + k * pitch, rows.data() + k * width, width);
+    });
+    return 0;
+  }
+  if (c->src_memory_type == kCuMemoryTypeDevice && c->dst_memory_type == kCuMemoryTypeHost) {
+    if (!inside_allocation(c->src_device, c->src_pitch, width, height)) {
+      violation("download beyond its device allocation");
+      return kInvalidValue;
+    }
+    // The host rows are written when the stream reaches the copy.
+    const uint8_t* from = host_address(c->src_device);
+    auto* to = static_cast<uint8_t*>(c->dst_host);
+    const size_t src_pitch = c->src_pitch, dst_pitch = c->dst_pitch;
+    d().streams[stream].push_back([=] {
+      for (size_t k = 0; k < height; ++k) std::memcpy(to + k * dst_pitch, from + k * src_pitch, width);
+    });
+    return 0;
+  }
+  violation("copy between unexpected memory types");
+  return kInvalidValue;
+}
+
+CuResult module_load_data(CuModule* module, const void* image) {
+  CuResult e = 0;
+  if (injected(Op::kModuleLoadData, e)) return e;
+  if (image == nullptr) return kInvalidValue;
+  *module = kModule;
+  return 0;
+}
+
+CuResult module_get_function(CuFunction* function, CuModule module, const char* name) {
+  CuResult e = 0;
+  if (injected(Op::kModuleGetFunction, e)) return e;
+  if (module != kModule) return kInvalidHandle;
+  if (std::strcmp(name, kKernelSymbol) != 0) return kNotFound;
+  *function = kFunction;
+  return 0;
+}
+
+template <class T>
+T argument(void** parameters, int i) {
+  T value;
+  std::memcpy(&value, parameters[i], sizeof value);
+  return value;
+}
+
+CuResult launch_kernel(CuFunction function, unsigned gx, unsigned gy, unsigned gz, unsigned bx,
+                       unsigned by, unsigned bz, unsigned shared_bytes, CuStream stream,
+                       void** parameters, void** extra) {
+  CuResult e = 0;
+  if (injected(Op::kLaunchKernel, e)) return e;
+  if (function != kFunction) return kInvalidHandle;
+  if (!d().streams.count(stream)) {
+    violation("launch on an unknown stream");
+    return kInvalidHandle;
+  }
+  if (parameters == nullptr || extra != nullptr) return kInvalidValue;
+  // The driver copies the arguments when the launch is queued.
+  LaunchRecord r{{gx, gy, gz}, {bx, by, bz}, shared_bytes, stream,
+                 argument<const uint8_t*>(parameters, 0), argument<uint64_t>(parameters, 1),
+                 argument<uint8_t*>(parameters, 2),  argument<uint64_t>(parameters, 3),
+                 KernelSettings{argument<int32_t>(parameters, 4), argument<int32_t>(parameters, 5),
+                                argument<int32_t>(parameters, 6), argument<int32_t>(parameters, 7),
+                                argument<int32_t>(parameters, 8), argument<int32_t>(parameters, 9),
+                                argument<int32_t>(parameters, 10)}};
+  d().launches.push_back(r);
+  // The emulation runs 16 x 16 blocks only; the kernel needs no other shape.
+  if (bx != kBlockWidth || by != kBlockHeight || bz != 1 || gz != 1) {
+    violation("launch with a block shape the kernel does not support");
+    return kInvalidValue;
+  }
+  const KernelSettings& s = r.settings;
+  const size_t row = 4 * static_cast<size_t>(s.width);
+  if (s.width < 1 || s.height < 1 ||
+      !inside_allocation(reinterpret_cast<uintptr_t>(r.src), r.src_pitch, row, s.height) ||
+      !inside_allocation(reinterpret_cast<uintptr_t>(r.dst), r.dst_pitch, row, s.height)) {
+    violation("launch over images that do not hold the frame");
+    return kInvalidValue;
+  }
+  d().streams[stream].push_back(
+      [r] { emulate_qnr_kernel(r.grid[0], r.grid[1], r.src, r.src_pitch, r.dst, r.dst_pitch, r.settings); });
+  return 0;
+}
+
+}  // namespace
+
+FakeDriver& driver() {
+  static FakeDriver instance;
+  return instance;
+}
+
+const CudaDriver& driver_table() {
+  static const CudaDriver table{init,          device_get,         primary_ctx_retain,
+                                ctx_set_current, stream_create,    stream_synchronize,
+                                stream_destroy,  mem_alloc_pitch,  mem_free,
+                                memcpy_2d_async, module_load_data, module_get_function,
+                                launch_kernel};
+  return table;
+}
+
+}  // namespace fake_cuda

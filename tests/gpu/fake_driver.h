@@ -1,0 +1,137 @@
+// A stand-in for the CUDA driver that runs on any machine: device memory lives
+// in host memory with pitches rounded up to 512 bytes as the real driver's are,
+// each stream runs its queued work in order when it is synchronised, and a
+// launch runs the kernel's CPU emulation. Any single call can be made to fail.
+//
+// The same implementation serves two ways in: unit tests install its function
+// table in the runtime binding (fake_driver_table), and host-level tests let the
+// module load it as libcuda.so.1 and reach this control record through the
+// library's exported fake_cuda_control().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gpu/cuda_driver.h"
+#include "gpu/kernel_steps.h"
+
+namespace fake_cuda {
+
+enum class Op {
+  kInit,
+  kDeviceGet,
+  kPrimaryCtxRetain,
+  kCtxSetCurrent,
+  kStreamCreate,
+  kStreamSynchronize,
+  kStreamDestroy,
+  kMemAllocPitch,
+  kMemFree,
+  kMemcpy2DAsync,
+  kModuleLoadData,
+  kModuleGetFunction,
+  kLaunchKernel,
+  kCount
+};
+inline constexpr int kOpCount = static_cast<int>(Op::kCount);
+
+inline constexpr CuResult kInjectedError = 999;
+inline constexpr size_t kPitchAlignment = 512;
+
+struct Allocation {
+  std::unique_ptr<uint8_t[]> bytes;
+  size_t size = 0;
+};
+
+struct LaunchRecord {
+  unsigned grid[3];
+  unsigned block[3];
+  unsigned shared_bytes;
+  CuStream stream;
+  const uint8_t* src;
+  uint64_t src_pitch;
+  uint8_t* dst;
+  uint64_t dst_pitch;
+  KernelSettings settings;
+};
+
+struct CopyRecord {
+  CuMemcpy2D copy;
+  CuStream stream;
+};
+
+// One driver call that changed memory or streams, in call order.
+struct Event {
+  Op op;
+  uintptr_t handle;  // the allocation or stream concerned
+};
+
+struct Fault {
+  int countdown = 0;   // the call that fails, counted from 1; 0 = none pending
+  bool from_then_on = false;
+  CuResult code = kInjectedError;
+};
+
+struct FakeDriver {
+  // Counters and records.
+  int calls[kOpCount] = {};
+  std::vector<Event> events;
+  std::vector<LaunchRecord> launches;
+  std::vector<CopyRecord> copies;
+  size_t peak_allocations = 0;
+  // Misuse a real driver would reject or that would corrupt memory: unknown
+  // handles, copies or launches beyond an allocation, a free while work that
+  // may use the memory is still queued.
+  std::vector<std::string> violations;
+
+  // State.
+  Fault faults[kOpCount];
+  std::map<uintptr_t, Allocation> allocations;
+  std::map<CuStream, std::vector<std::function<void()>>> streams;
+  uintptr_t next_stream = 1;
+  // The nth allocation from now reports a pitch one alignment step wider.
+  int widen_pitch_countdown = 0;
+
+  int count(Op op) const { return calls[static_cast<int>(op)]; }
+
+  // The nth call of op from now on fails with code (and does nothing); with
+  // from_then_on every later call fails as well.
+  void fail(Op op, int nth = 1, bool from_then_on = false, CuResult code = kInjectedError) {
+    faults[static_cast<int>(op)] = Fault{nth, from_then_on, code};
+  }
+
+  size_t live_allocations() const { return allocations.size(); }
+  size_t live_streams() const { return streams.size(); }
+
+  // Forgets everything: memory, streams, faults and records.
+  void reset() {
+    for (int& c : calls) c = 0;
+    for (Fault& f : faults) f = Fault{};
+    events.clear();
+    launches.clear();
+    copies.clear();
+    violations.clear();
+    allocations.clear();
+    streams.clear();
+    peak_allocations = 0;
+    widen_pitch_countdown = 0;
+  }
+};
+
+// The process's fake driver and its function table.
+FakeDriver& driver();
+const CudaDriver& driver_table();
+
+// The address of a fake device pointer's memory.
+inline uint8_t* host_address(CuDevicePtr p) {
+  return reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(p));
+}
+
+}  // namespace fake_cuda
+
+// Exported by the fake libcuda.so.1.
+using FakeCudaControlFn = fake_cuda::FakeDriver* (*)();

@@ -1,0 +1,125 @@
+#include "qnr_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/filter_config.h"
+#include "process.h"
+#include "vdhost.h"
+
+namespace qnr_test {
+
+Ran run(const std::vector<std::string>& argv) {
+  Ran ran;
+  qnr::SpawnRequest request;
+  request.argv = argv;
+  std::string error;
+  bool not_found = false;
+  auto child = qnr::Child::spawn(request, error, not_found);
+  if (!child) {
+    ADD_FAILURE() << "cannot run " << argv[0] << ": " << error;
+    return ran;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(child->stdout_fd(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    ran.out.append(buffer, static_cast<size_t>(n));
+  }
+  const int status = child->wait();
+  ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  ran.err = child->error_text();
+  return ran;
+}
+
+Ran qnr(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {QNR_EXE};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(argv);
+}
+
+void ffmpeg(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
+                                   "-y"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const Ran ran = run(argv);
+  ASSERT_EQ(ran.status, 0) << ran.err;
+}
+
+std::string probe(const std::filesystem::path& file, const std::string& entries,
+                  const std::string& streams) {
+  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-show_entries", entries, "-of", "csv"};
+  if (!streams.empty()) argv.insert(argv.end(), {"-select_streams", streams});
+  argv.push_back(file.string());
+  return run(argv).out;
+}
+
+std::vector<uint32_t> decode(const std::filesystem::path& file) {
+  const Ran ran = run({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file.string(), "-map",
+                       "0:v:0", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr0",
+                       "pipe:1"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  std::vector<uint32_t> words(ran.out.size() / 4);
+  std::memcpy(words.data(), ran.out.data(), words.size() * 4);
+  for (uint32_t& w : words) w &= 0x00FFFFFFu;
+  return words;
+}
+
+std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, int32_t width,
+                                         int32_t height, const ModuleSettings& settings) {
+  std::string error;
+  auto module = vdhost::FilterModule::load(QNR_MODULE_PATH, error);
+  EXPECT_TRUE(module) << error;
+  if (!module) return {};
+  module->initialise();
+  vdhost::FilterInstance instance(*module, *module->filter());
+  EXPECT_EQ(instance.init(), 0);
+  EXPECT_TRUE(instance.call_script("Config", settings.config, error)) << error;
+  instance.data_as<FilterConfig>()->show_noise = settings.show_noise;
+  instance.data_as<FilterConfig>()->disable = settings.disable;
+
+  const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+  vdhost::Bitmap src(width, height), dst(width, height);
+  EXPECT_EQ(instance.start(src, dst), 0);
+  std::vector<uint32_t> out(frames.size());
+  for (size_t f = 0; f + pixels <= frames.size(); f += pixels) {
+    // A host's bitmaps are bottom-up: image row r is the (height-1-r)th lowest.
+    for (int32_t r = 0; r < height; ++r) {
+      std::copy_n(&frames[f + size_t(r) * width], width, src.row(height - 1 - r));
+    }
+    EXPECT_EQ(instance.run(src, dst), 0);
+    for (int32_t r = 0; r < height; ++r) {
+      std::copy_n(dst.row(height - 1 - r), width, &out[f + size_t(r) * width]);
+    }
+  }
+  instance.end();
+  for (uint32_t& w : out) w &= 0x00FFFFFFu;
+  return out;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "qnr-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::files() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace qnr_test

@@ -1,0 +1,56 @@
+// Helpers for the qnr tests: running programs, making clips, decoding frames,
+// and the frames the module itself gives for a clip.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qnr_test {
+
+struct Ran {
+  int status = -1;     // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs a program (looked up in PATH) to completion.
+Ran run(const std::vector<std::string>& argv);
+// Runs qnr with these arguments.
+Ran qnr(const std::vector<std::string>& args);
+
+// Runs ffmpeg quietly with these arguments and fails the test if it fails.
+void ffmpeg(const std::vector<std::string>& args);
+// "stream,h264,64,48,..." lines from ffprobe -of csv for these entries.
+std::string probe(const std::filesystem::path& file, const std::string& entries,
+                  const std::string& streams = "");
+
+// All frames of a file as top-down bgr0 words, alpha bytes cleared.
+std::vector<uint32_t> decode(const std::filesystem::path& file);
+
+struct ModuleSettings {
+  std::vector<int32_t> config = {70, 70, 2, 0, 1};
+  bool show_noise = false;
+  bool disable = false;
+};
+// What the module gives for these top-down frames when a host hands it each
+// frame in turn, bottom-up, through one instance; alpha bytes cleared.
+std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, int32_t width,
+                                         int32_t height, const ModuleSettings& settings);
+
+// A fresh directory, removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // Names of the files in it, sorted.
+  std::vector<std::string> files() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace qnr_test

@@ -1,0 +1,15 @@
+# Fails when the library holds a fused multiply-add: the colour step needs each
+# product and sum rounded separately, and a contracted one changes results.
+execute_process(COMMAND ${OBJDUMP} -d ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "objdump could not read ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[ \t]v?f(n)?m(add|sub)[0-9a-z]*[ \t][^\n]*" fused "${listing}")
+if(fused)
+  list(GET fused 0 first)
+  message(FATAL_ERROR "fused multiply-add in ${LIBRARY}: ${first}")
+endif()
+string(LENGTH "${listing}" size)
+if(size LESS 10000)
+  message(FATAL_ERROR "the listing of ${LIBRARY} is unexpectedly short")
+endif()

@@ -1,0 +1,106 @@
+#include "test_frames.h"
+
+#include <climits>
+#include <sstream>
+
+#include "core/color.h"
+#include "host/filter_config.h"
+
+const char* fill_name(Fill fill) {
+  switch (fill) {
+    case Fill::random: return "random";
+    case Fill::black: return "black";
+    case Fill::white: return "white";
+    case Fill::alternating: return "alternating";
+    case Fill::bump: return "bump";
+    case Fill::vertical_stripes: return "vertical_stripes";
+    case Fill::horizontal_stripes: return "horizontal_stripes";
+  }
+  return "?";
+}
+
+namespace {
+
+uint32_t grey(uint32_t v) { return v | v << 8 | v << 16; }
+
+uint32_t pattern_word(Fill fill, int32_t x, int32_t y, int32_t width, int32_t rows,
+                      std::mt19937& rng) {
+  switch (fill) {
+    case Fill::black: return 0;
+    case Fill::white: return grey(255);
+    case Fill::alternating: return ((x + y) & 1) != 0 ? grey(255) : 0;
+    case Fill::bump: return (x == width / 2 && y == rows / 2) ? grey(130) : grey(100);
+    case Fill::vertical_stripes: return (x / 2) % 2 != 0 ? grey(240) : 0x102030;
+    case Fill::horizontal_stripes: return y % 3 == 0 ? 0xFF00FF : grey(20);
+    case Fill::random: break;
+  }
+  return rng() & 0xFFFFFF;
+}
+
+}  // namespace
+
+TestFrame make_frame(Fill fill, int32_t width, int32_t rows, std::mt19937& rng) {
+  TestFrame frame;
+  frame.width = width;
+  frame.rows = rows;
+  const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(rows);
+  frame.src.resize(pixels);
+  frame.luma.resize(pixels);
+  for (int32_t y = 0; y < rows; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      const size_t i = static_cast<size_t>(y) * width + x;
+      const uint32_t word = pattern_word(fill, x, y, width, rows, rng);
+      frame.src[i] = word | (rng() & 0xFF000000u);
+      frame.luma[i] = fill == Fill::random ? static_cast<uint8_t>(rng()) : cpu_luma(word);
+    }
+  }
+  return frame;
+}
+
+const std::vector<Settings> kSettings = {
+    {70, 70, 2},
+    {0, 0, 0},
+    {0, 0, 6},
+    {100, 100, 6},
+    {0, 100, 6},
+    {1, 3, 1},
+    {INT_MIN, INT_MAX, INT_MIN},
+    {INT_MAX, INT_MIN, INT_MAX},
+    {-1, -70, -6},
+    {2147483, 6451, 1 << 27},     // 10 L and 333 L wrap; S x C wraps
+    {1000000, -1000000, 123456789},
+};
+
+std::vector<uint32_t> run_filter(CpuFilterFunction filter, const TestFrame& frame,
+                                 const FilterRun& run, uint32_t sentinel) {
+  std::vector<uint32_t> dst(frame.src.size(), sentinel);
+  FilterConfig config{};
+  config.luma_plane = const_cast<uint8_t*>(frame.luma.data());
+  config.show_noise = run.show_noise;
+  CpuFilterArgs args{};
+  args.src = frame.src.data();
+  args.dst = dst.data();
+  args.level_f1 = run.settings.level_f1;
+  args.level_f2 = run.settings.level_f2;
+  args.sharp = run.settings.sharp;
+  args.interlace = run.interlace;
+  args.rows = frame.rows;
+  args.width = frame.width;
+  args.config = &config;
+  filter(args);
+  return dst;
+}
+
+std::string first_difference(const std::vector<uint32_t>& expected,
+                             const std::vector<uint32_t>& actual, int32_t width) {
+  if (expected.size() != actual.size()) return "sizes differ";
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (expected[i] != actual[i]) {
+      std::ostringstream out;
+      out << "first difference at x=" << i % width << " y=" << i / width << ": plain 0x"
+          << std::hex << expected[i] << ", optimised 0x" << actual[i];
+      return out.str();
+    }
+  }
+  return {};
+}

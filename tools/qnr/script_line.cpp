@@ -1,0 +1,136 @@
+#include "script_line.h"
+
+#include <cctype>
+#include <charconv>
+#include <limits>
+
+namespace qnr {
+
+namespace {
+
+struct Cursor {
+  const std::string& text;
+  size_t at = 0;
+
+  void skip_space() {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  }
+  bool take(char c) {
+    skip_space();
+    if (at < text.size() && text[at] == c) {
+      ++at;
+      return true;
+    }
+    return false;
+  }
+  bool take_word(const std::string& word) {
+    if (text.compare(at, word.size(), word) != 0) return false;
+    at += word.size();
+    return true;
+  }
+  std::string identifier() {
+    skip_space();
+    const size_t start = at;
+    while (at < text.size() &&
+           (std::isalnum(static_cast<unsigned char>(text[at])) || text[at] == '_')) {
+      ++at;
+    }
+    if (at > start && std::isdigit(static_cast<unsigned char>(text[start]))) {
+      at = start;
+      return {};
+    }
+    return text.substr(start, at - start);
+  }
+  // The rest of the current argument, for messages.
+  std::string token() const {
+    size_t end = at;
+    while (end < text.size() && text[end] != ',' && text[end] != ')') ++end;
+    std::string out = text.substr(at, end - at);
+    while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back()))) out.pop_back();
+    return out;
+  }
+  std::string rest() const { return text.substr(at); }
+};
+
+// The prefix a host writes before each filter's line in a saved script.
+void skip_host_prefix(Cursor& c) {
+  const size_t start = c.at;
+  if (c.take_word("VirtualDub.video.filters.instance[")) {
+    while (c.at < c.text.size() && std::isdigit(static_cast<unsigned char>(c.text[c.at]))) ++c.at;
+    if (c.take_word("].")) return;
+  }
+  c.at = start;
+}
+
+}  // namespace
+
+bool parse_script_line(const std::string& line, ScriptCall& call, std::string& error) {
+  Cursor c{line};
+  call = {};
+  c.skip_space();
+  if (c.at == line.size()) {
+    error = "the settings line is empty; write it as Config(f1,f2,sharp,interlace,multithreading)";
+    return false;
+  }
+  skip_host_prefix(c);
+  call.name = c.identifier();
+  if (call.name.empty()) {
+    error = "expected a command name such as Config at \"" + c.rest() + "\"";
+    return false;
+  }
+  if (!c.take('(')) {
+    error = "expected '(' after " + call.name;
+    return false;
+  }
+  if (!c.take(')')) {
+    for (;;) {
+      c.skip_space();
+      const size_t start = c.at;
+      if (c.at < line.size() && (line[c.at] == '-' || line[c.at] == '+')) ++c.at;
+      while (c.at < line.size() && std::isdigit(static_cast<unsigned char>(line[c.at]))) ++c.at;
+      const size_t end = c.at;
+      const size_t number = call.arguments.size() + 1;
+      c.skip_space();
+      const bool separated = c.at < line.size() && (line[c.at] == ',' || line[c.at] == ')');
+      const std::string digits = line.substr(start, end - start);
+      if (c.at >= line.size() && !digits.empty()) {
+        error = "missing ')' at the end of the line";
+        return false;
+      }
+      if (!separated || digits.empty() || digits == "-" || digits == "+") {
+        c.at = start;
+        const std::string what = c.token();
+        if (what.empty()) {
+          error = c.at >= line.size() ? "missing ')' at the end of the line"
+                                      : "argument " + std::to_string(number) + " of " +
+                                            call.name + " is missing";
+        } else {
+          error = "argument " + std::to_string(number) + " of " + call.name +
+                  " is not an integer: \"" + what + "\"";
+        }
+        return false;
+      }
+      int64_t value = 0;
+      const char* first = digits.data() + (digits[0] == '+' ? 1 : 0);
+      auto [ptr, ec] = std::from_chars(first, digits.data() + digits.size(), value);
+      if (ec != std::errc() || value < std::numeric_limits<int32_t>::min() ||
+          value > std::numeric_limits<int32_t>::max()) {
+        error = "argument " + std::to_string(number) + " of " + call.name + " (" + digits +
+                ") does not fit a 32-bit integer";
+        return false;
+      }
+      call.arguments.push_back(static_cast<int32_t>(value));
+      if (c.take(')')) break;
+      c.take(',');
+    }
+  }
+  c.take(';');
+  c.skip_space();
+  if (c.at != line.size()) {
+    error = "unexpected text after " + call.name + "(...): \"" + c.rest() + "\"";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qnr
