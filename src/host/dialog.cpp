@@ -2,6 +2,7 @@
 // goes into the instance's FilterConfig at once and the host's preview renders
 // the frame again. Cancel puts back the five settings that the script carries.
 #include "host/callbacks.h"
+#include "host/common_controls.h"
 #include "win32_api.h"
 
 INT_PTR CALLBACK qnr_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
@@ -169,6 +170,7 @@ INT_PTR CALLBACK qnr_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARA
 int qnr_config(FilterActivation* fa, const HostFunctions*, HostWindow parent) {
   FilterConfig* cfg = config_of(fa);
   cfg->preview = fa->preview;
+  ensure_common_controls();
   const INT_PTR result =
       DialogBoxParamA(static_cast<HINSTANCE>(module_instance), MAKEINTRESOURCEA(kDialogTemplateId),
                       static_cast<HWND>(parent), qnr_dialog_proc, reinterpret_cast<LPARAM>(cfg));
