@@ -10,6 +10,7 @@
 #include "core/frame_filter.h"
 #include "gpu/kernel_emulation.h"
 #include "host/filter_config.h"
+#include "support/frames.h"
 
 namespace gpu_test {
 
@@ -34,14 +35,11 @@ inline Frame uniform_frame(int32_t width, int32_t height, uint32_t pixel) {
   return Frame{width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height, pixel)};
 }
 
-inline uint32_t grey(int v) { return pack_bgrx(v, v, v); }
+using testing_frames::grey;
 
 // Random words, byte 3 included, so the filter must clear it.
 inline Frame random_frame(int32_t width, int32_t height, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Frame f{width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height)};
-  for (auto& p : f.pixels) p = rng();
-  return f;
+  return Frame{width, height, testing_frames::random_frame(width, height, seed)};
 }
 
 // Smooth content with mild noise: most pixels sit near their neighbours, so the
@@ -87,16 +85,9 @@ inline Frame emulated(const Frame& in, const Settings& s, uint64_t pitch = 0) {
 
 // The CPU path's output for a frame: luma plane, then the frame filter.
 inline Frame cpu_path(const Frame& in, const Settings& s) {
-  std::vector<uint8_t> luma(in.pixels.size());
-  for (size_t i = 0; i < luma.size(); ++i) luma[i] = cpu_luma(in.pixels[i]);
-  FilterConfig config{};
-  config.luma_plane = luma.data();
-  config.show_noise = s.show_noise;
-  Frame out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
-  CpuFilterArgs args{in.pixels.data(), out.pixels.data(), s.f1, s.f2, s.sharp, s.interlace,
-                     in.height, in.width, &config};
-  cpu_filter_frame(args);
-  return out;
+  return Frame{in.width, in.height,
+               testing_frames::cpu_path(in.pixels, in.width, in.height,
+                                        {s.f1, s.f2, s.sharp, s.interlace, s.show_noise})};
 }
 
 }  // namespace gpu_test
