@@ -2,20 +2,14 @@
 # into the module. Other builds compile it with the same resource compiler, the
 # mingw-w64 windres, and embed one dialog's bytes as a C++ array, which the module
 # hands to the Win32 stand-in when it loads.
-if(NOT WIN32 AND NOT QNR_WINDRES)
-  find_program(QNR_WINDRES NAMES x86_64-w64-mingw32-windres)
-  find_program(QNR_WINDRES_PREPROCESSOR NAMES x86_64-w64-mingw32-gcc x86_64-w64-mingw32-gcc-posix)
-  if(NOT QNR_WINDRES)
-    message(FATAL_ERROR
-      "x86_64-w64-mingw32-windres was not found. It compiles the dialog template res/qnr.rc; "
-      "on Debian install the package binutils-mingw-w64-x86-64.")
-  endif()
-  if(NOT QNR_WINDRES_PREPROCESSOR)
-    message(FATAL_ERROR
-      "x86_64-w64-mingw32-gcc was not found. windres runs it to preprocess res/qnr.rc "
-      "(which includes <windows.h> and <commctrl.h>); on Debian install the package "
-      "gcc-mingw-w64-x86-64-posix, which brings the mingw-w64 headers as well.")
-  endif()
+if(NOT WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/RequiredTool.cmake)
+  qnr_require_program(QNR_WINDRES x86_64-w64-mingw32-windres
+    PACKAGE binutils-mingw-w64-x86-64
+    PURPOSE "It compiles the dialog template res/qnr.rc.")
+  qnr_require_program(QNR_WINDRES_PREPROCESSOR x86_64-w64-mingw32-gcc x86_64-w64-mingw32-gcc-posix
+    PACKAGE gcc-mingw-w64-x86-64-posix
+    PURPOSE "windres runs it to preprocess res/qnr.rc (which includes <windows.h> and <commctrl.h>); the package brings the mingw-w64 headers as well.")
 endif()
 
 # Adds dialog `dialog_id` of `rc_file` to `target`: on Windows the whole compiled
