@@ -33,12 +33,13 @@ int qnr_start(FilterActivation* fa, const HostFunctions*) {
   FilterConfig* cfg = config_of(fa);
   const int32_t width = fa->src->w;
   const int32_t height = fa->src->h;
-  // A start without an end before it must not leak the previous run's storage.
-  free_luma_plane(cfg);
-  if (cfg->gpu_context != nullptr) {
-    gpu_release(cfg->gpu_context);
-    cfg->gpu_context = nullptr;
-  }
+  // Whatever the record holds here is not ours to free: a host that duplicates a
+  // started instance copies its block byte for byte, and the copy's references
+  // point at storage the original's end has already released. The host never
+  // starts twice without an end between, so nothing of our own is lost. Clearing
+  // them first also leaves end nothing stale to release after a failed start.
+  cfg->luma_plane = nullptr;
+  cfg->gpu_context = nullptr;
   // The plane size must be a true width x height: a product that does not fit
   // 32 bits would otherwise wrap into a small allocation that frames overrun.
   if (!allocate_luma_plane(cfg, width, height)) return 1;

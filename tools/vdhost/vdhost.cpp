@@ -254,6 +254,13 @@ FilterInstance::~FilterInstance() {
   if (definition_->deinit != nullptr) definition_->deinit(&activation_, module_->functions());
 }
 
+std::unique_ptr<FilterInstance> FilterInstance::duplicate() const {
+  auto copy = std::make_unique<FilterInstance>(*module_, *definition_);
+  const size_t size = static_cast<size_t>(std::max(definition_->inst_data_size, 0));
+  std::memcpy(copy->data_.get(), data_.get(), size);
+  return copy;
+}
+
 int FilterInstance::init() {
   if (definition_->init == nullptr || definition_->inst_data_size <= 0) return 0;
   return definition_->init(&activation_, module_->functions());

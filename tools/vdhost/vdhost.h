@@ -125,6 +125,10 @@ class FilterInstance {
   FilterInstance(const FilterInstance&) = delete;
   FilterInstance& operator=(const FilterInstance&) = delete;
 
+  // A copy as a host makes one of a filter without a copy callback: a new block
+  // holding the same bytes, references included, and not started.
+  std::unique_ptr<FilterInstance> duplicate() const;
+
   void* data() { return data_.get(); }
   template <class T>
   T* data_as() { return static_cast<T*>(data()); }
