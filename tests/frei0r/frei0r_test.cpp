@@ -60,9 +60,14 @@ TEST_F(Frei0rPluginTest, DescribesAFilterWithFiveParametersInHostOrder) {
   EXPECT_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
   ASSERT_EQ(info.num_params, 5);
 
-  const struct { const char* name; int type; } expected[5] = {
-      {"f1", F0R_PARAM_DOUBLE}, {"f2", F0R_PARAM_DOUBLE}, {"sharp", F0R_PARAM_DOUBLE},
-      {"interlace", F0R_PARAM_BOOL}, {"show noise", F0R_PARAM_BOOL}};
+  const struct {
+    const char* name;
+    int type;
+  } expected[5] = {{"f1", F0R_PARAM_DOUBLE},
+                   {"f2", F0R_PARAM_DOUBLE},
+                   {"sharp", F0R_PARAM_DOUBLE},
+                   {"interlace", F0R_PARAM_BOOL},
+                   {"show noise", F0R_PARAM_BOOL}};
   Frei0rInstance instance(plugin(), 16, 16);
   for (int i = 0; i < 5; ++i) {
     f0r_param_info_t param{};
@@ -74,9 +79,12 @@ TEST_F(Frei0rPluginTest, DescribesAFilterWithFiveParametersInHostOrder) {
 }
 
 TEST_F(Frei0rPluginTest, KeepsParametersClampedWithNaNAsTheDefault) {
-  const struct { int index; double given, kept; } cases[] = {
-      {0, -0.5, 0.0}, {0, 1.5, 1.0}, {0, kNaN, 0.70}, {1, INFINITY, 1.0}, {1, 0.42, 0.42},
-      {2, -INFINITY, 0.0}, {2, kNaN, 2.0 / 6.0}, {3, 7.0, 1.0}, {4, kNaN, 0.0}};
+  const struct {
+    int index;
+    double given, kept;
+  } cases[] = {{0, -0.5, 0.0},       {0, 1.5, 1.0},   {0, kNaN, 0.70},
+               {1, INFINITY, 1.0},   {1, 0.42, 0.42}, {2, -INFINITY, 0.0},
+               {2, kNaN, 2.0 / 6.0}, {3, 7.0, 1.0},   {4, kNaN, 0.0}};
   Frei0rInstance instance(plugin(), 8, 8);
   for (const auto& c : cases) {
     instance.set(c.index, c.given);
@@ -96,7 +104,8 @@ void PrintTo(const MatchCase& c, std::ostream* os) {
       << c.values[2] << "," << c.values[3] << "," << c.values[4] << "}";
 }
 
-class Frei0rMatchesModule : public Frei0rPluginTest, public ::testing::WithParamInterface<MatchCase> {};
+class Frei0rMatchesModule : public Frei0rPluginTest,
+                            public ::testing::WithParamInterface<MatchCase> {};
 
 TEST_P(Frei0rMatchesModule, FramesAreBitIdenticalToTheModuleInOurHost) {
   const MatchCase& c = GetParam();
@@ -110,15 +119,14 @@ TEST_P(Frei0rMatchesModule, FramesAreBitIdenticalToTheModuleInOurHost) {
 
 INSTANTIATE_TEST_SUITE_P(
     SizesAndSettings, Frei0rMatchesModule,
-    ::testing::Values(
-        MatchCase{37, 29, {0.70, 0.70, 2.0 / 6.0, 0, 0}, {70, 70, 2, 0, 0}},
-        MatchCase{64, 36, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}},
-        MatchCase{31, 16, {1, 1, 1, 1, 1}, {100, 100, 6, 1, 1}},
-        MatchCase{20, 33, {kNaN, kNaN, kNaN, kNaN, kNaN}, {70, 70, 2, 0, 0}},
-        MatchCase{33, 20, {-5, 7, INFINITY, -1, 3}, {0, 100, 6, 0, 1}},
-        // Rounding, not truncation: 0.6 -> 1, 99.4 -> 99, 1.5 -> 2; flags at 0.5.
-        MatchCase{18, 18, {0.006, 0.994, 0.25, 0.5, 0.49}, {1, 99, 2, 1, 0}},
-        MatchCase{1, 1, {0.3, 0.6, 0.5, 0, 1}, {30, 60, 3, 0, 1}}),
+    ::testing::Values(MatchCase{37, 29, {0.70, 0.70, 2.0 / 6.0, 0, 0}, {70, 70, 2, 0, 0}},
+                      MatchCase{64, 36, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}},
+                      MatchCase{31, 16, {1, 1, 1, 1, 1}, {100, 100, 6, 1, 1}},
+                      MatchCase{20, 33, {kNaN, kNaN, kNaN, kNaN, kNaN}, {70, 70, 2, 0, 0}},
+                      MatchCase{33, 20, {-5, 7, INFINITY, -1, 3}, {0, 100, 6, 0, 1}},
+                      // Rounding, not truncation: 0.6 -> 1, 99.4 -> 99, 1.5 -> 2; flags at 0.5.
+                      MatchCase{18, 18, {0.006, 0.994, 0.25, 0.5, 0.49}, {1, 99, 2, 1, 0}},
+                      MatchCase{1, 1, {0.3, 0.6, 0.5, 0, 1}, {30, 60, 3, 0, 1}}),
     [](const ::testing::TestParamInfo<MatchCase>& info) {
       return "case" + std::to_string(info.index) + "_" + std::to_string(info.param.width) + "x" +
              std::to_string(info.param.height);
@@ -177,7 +185,10 @@ TEST_F(Frei0rPluginTest, SurvivesTheLifeCyclesRealHostsUse) {
   EXPECT_TRUE(living->filter(frame, frame.size()) == expected);
   std::thread([&] { living.reset(); }).join();
 
-  { Frei0rInstance a(plugin(), 640, 480), b(plugin(), 640, 480); EXPECT_NE(a.get(), nullptr); }
+  {
+    Frei0rInstance a(plugin(), 640, 480), b(plugin(), 640, 480);
+    EXPECT_NE(a.get(), nullptr);
+  }
   {
     Frei0rInstance empty(plugin(), 0, 0), huge(plugin(), 1u << 20, 1u << 20);
     EXPECT_NE(empty.get(), nullptr);

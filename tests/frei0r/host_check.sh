@@ -35,12 +35,13 @@ case $host in
       ! filesink location=out.bgra ;;
   melt)
     # MLT works in RGBA and hands the plug-in BGRA; a container with an exact
-    # frame count keeps every frame, and a profile of the clip's size avoids scaling.
+    # frame count keeps every frame, and a profile of the clip's size avoids
+    # scaling (melt 7.12 crashes on a profile without a description).
     ffmpeg -nostdin -v error -f rawvideo -pix_fmt bgra -s ${width}x${height} -r 25 -i clip.bgra \
       -c:v rawvideo -pix_fmt rgba -y clip.mkv
-    printf '%s\n' "description=${width}x${height}" "width=$width" "height=$height" frame_rate_num=25 frame_rate_den=1 progressive=1 \
-      sample_aspect_num=1 sample_aspect_den=1 "display_aspect_num=$width" \
-      "display_aspect_den=$height" colorspace=709 > profile
+    printf '%s\n' "description=${width}x${height}" "width=$width" "height=$height" \
+      frame_rate_num=25 frame_rate_den=1 progressive=1 sample_aspect_num=1 sample_aspect_den=1 \
+      "display_aspect_num=$width" "display_aspect_den=$height" colorspace=709 > profile
     "$program" -silent -profile profile clip.mkv -filter frei0r.qnr f1=0.25 f2=0.9 sharp=1 \
       interlace=1 "show noise=0" -consumer avformat:out.rgba f=rawvideo pix_fmt=rgba \
       </dev/null >melt.log 2>&1 || { cat melt.log; exit 1; }

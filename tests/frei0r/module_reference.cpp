@@ -7,7 +7,8 @@
 
 namespace frei0r_testing {
 
-std::unique_ptr<ModuleReference> ModuleReference::load(const std::string& path, std::string& error) {
+std::unique_ptr<ModuleReference> ModuleReference::load(const std::string& path,
+                                                       std::string& error) {
   auto module = vdhost::FilterModule::load(path, error);
   if (!module) return nullptr;
   if (module->initialise() != 0 || module->filter() == nullptr) {

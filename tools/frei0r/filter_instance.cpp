@@ -137,6 +137,11 @@ void FilterInstance::filter_frame(const uint32_t* in, uint32_t* out) {
   from_bottom_up(destination_pixels_.data(), source_pixels_.data(), out, width_, height_);
 }
 
+// The module keeps one luma plane and one GPU context per record and handles
+// one frame at a time, so calls are serialised. MLT, when a filter's `threads`
+// property is set, calls one instance from several threads at once with
+// horizontal strips, each built as a frame of the strip's size: every strip is
+// then filtered whole, as a frame of its own.
 void FilterInstance::update(const uint32_t* in, uint32_t* out) {
   if (in == nullptr || out == nullptr || width_ == 0 || height_ == 0) return;
   std::lock_guard lock(mutex_);

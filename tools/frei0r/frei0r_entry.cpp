@@ -16,7 +16,9 @@ using qnr_frei0r::kParameterCount;
 using qnr_frei0r::kParameters;
 
 namespace {
-FilterInstance* instance_of(f0r_instance_t instance) { return static_cast<FilterInstance*>(instance); }
+FilterInstance* instance_of(f0r_instance_t instance) {
+  return static_cast<FilterInstance*>(instance);
+}
 bool valid_index(int index) { return index >= 0 && index < kParameterCount; }
 }  // namespace
 

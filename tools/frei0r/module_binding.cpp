@@ -65,13 +65,14 @@ void init_vtables(void*) {}
 uint32_t cpu_flags() { return 0x2 | 0x4 | 0x8 | 0x10 | 0x20; }
 
 uint32_t host_version_info(char* buffer, int32_t length) {
-  if (buffer != nullptr && length > 0) std::snprintf(buffer, static_cast<size_t>(length), "qnr frei0r plug-in");
+  if (buffer != nullptr && length > 0)
+    std::snprintf(buffer, static_cast<size_t>(length), "qnr frei0r plug-in");
   return 1;
 }
 
 const HostFunctions kHostFunctions = {
-    add_filter,  remove_filter, host_true,         host_true,   init_vtables,
-    throw_out_of_memory, throw_error, cpu_flags, host_version_info,
+    add_filter,          remove_filter, host_true, host_true,         init_vtables,
+    throw_out_of_memory, throw_error,   cpu_flags, host_version_info,
 };
 
 // The host's acceptance rule, and what this plug-in needs of the filter.
@@ -103,8 +104,8 @@ const ScriptFunctionRow* config_command(const FilterDefinition& definition) {
   const ScriptObject* object = definition.script_obj;
   if (object == nullptr || object->functions == nullptr) return nullptr;
   for (const ScriptFunctionRow* row = object->functions; row->handler != nullptr; ++row) {
-    if (row->name != nullptr && std::strcmp(row->name, "Config") == 0 && row->signature != nullptr &&
-        std::strcmp(row->signature, "0iiiii") == 0)
+    if (row->name != nullptr && std::strcmp(row->name, "Config") == 0 &&
+        row->signature != nullptr && std::strcmp(row->signature, "0iiiii") == 0)
       return row;
   }
   return nullptr;
