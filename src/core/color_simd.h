@@ -83,11 +83,14 @@ QNR_BODY_TARGET typename I::V rebuild(typename I::V px, typename I::V d, bool sh
   for (int h = 0; h < 2; ++h) {
     const D b = I::to_double(c.blue, h), g = I::to_double(c.green, h), r = I::to_double(c.red, h);
     const D yd = luma_sum<I>(b, g, r);
-    const D u = I::from_half(I::truncate(
-        I::add_pd(I::sub_pd(times<I>(r, -0.147), times<I>(g, 0.289)), times<I>(b, 0.436))));
-    const D v = I::from_half(I::truncate(
-        I::add_pd(I::sub_pd(times<I>(r, 0.615), times<I>(g, 0.515)), times<I>(b, 0.100))));
-    const D y = I::from_half(I::truncate(I::sub_pd(yd, I::to_double(d, h))));
+    // U, V and the corrected luma are integers: truncated, but kept in double.
+    // |d| <= 2^15 (a 32-bit sum shifted right by 16), so no value comes near
+    // the range where a conversion to int32 would saturate.
+    const D u = I::truncate_pd(
+        I::add_pd(I::sub_pd(times<I>(r, -0.147), times<I>(g, 0.289)), times<I>(b, 0.436)));
+    const D v = I::truncate_pd(
+        I::add_pd(I::sub_pd(times<I>(r, 0.615), times<I>(g, 0.515)), times<I>(b, 0.100)));
+    const D y = I::truncate_pd(I::sub_pd(yd, I::to_double(d, h)));
     const D half = I::set_pd(0.5);
     red[h] = I::truncate(I::add_pd(
         I::add_pd(I::sub_pd(times<I>(y, 0.772), times<I>(u, 0.4633)), times<I>(v, 1.14)), half));

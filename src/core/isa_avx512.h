@@ -64,6 +64,11 @@ struct Avx512 {
   QNR_TARGET_AVX512 static V select_gt32(V a, V b, V otherwise, V if_greater) {
     return _mm512_mask_blend_epi32(_mm512_cmpgt_epi32_mask(a, b), otherwise, if_greater);
   }
+  // Lanes where a > b take product >> 5 (arithmetic), the others keep `otherwise`:
+  // one masked shift.
+  QNR_TARGET_AVX512 static V select_gt32_sar5(V a, V b, V otherwise, V product) {
+    return _mm512_mask_srai_epi32(otherwise, _mm512_cmpgt_epi32_mask(a, b), product, 5);
+  }
   // Lanes `first <= i < end` of the 16-bit lanes.
   QNR_TARGET_AVX512 static LaneMask lanes16(int32_t first, int32_t end) {
     const uint64_t below_end = (uint64_t{1} << end) - 1;
@@ -99,6 +104,11 @@ struct Avx512 {
 
   QNR_TARGET_AVX512 static D to_double(V v, int half) {
     return _mm512_cvtepi32_pd(half == 0 ? _mm512_castsi512_si256(v) : _mm512_extracti64x4_epi64(v, 1));
+  }
+  // Toward zero, staying in double: the same value as a round trip through int32
+  // for every |v| < 2^31, the only values the colour rules meet.
+  QNR_TARGET_AVX512 static D truncate_pd(D v) {
+    return _mm512_roundscale_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
   }
   QNR_TARGET_AVX512 static Half truncate(D v) { return _mm512_cvttpd_epi32(v); }
   QNR_TARGET_AVX512 static D from_half(Half v) { return _mm512_cvtepi32_pd(v); }

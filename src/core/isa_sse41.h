@@ -46,6 +46,10 @@ struct Sse41 {
   QNR_TARGET_SSE41 static V select_gt32(V a, V b, V otherwise, V if_greater) {
     return _mm_blendv_epi8(otherwise, if_greater, _mm_cmpgt_epi32(a, b));
   }
+  // Lanes where a > b take product >> 5 (arithmetic), the others keep `otherwise`.
+  QNR_TARGET_SSE41 static V select_gt32_sar5(V a, V b, V otherwise, V product) {
+    return _mm_blendv_epi8(otherwise, _mm_srai_epi32(product, 5), _mm_cmpgt_epi32(a, b));
+  }
   // Lanes `first <= i < end` of the 16-bit lanes.
   QNR_TARGET_SSE41 static LaneMask lanes16(int32_t first, int32_t end) {
     const V lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
@@ -81,6 +85,9 @@ struct Sse41 {
   QNR_TARGET_SSE41 static D to_double(V v, int half) {
     return _mm_cvtepi32_pd(half == 0 ? v : _mm_unpackhi_epi64(v, v));
   }
+  // Toward zero, staying in double: the same value as a round trip through int32
+  // for every |v| < 2^31, the only values the colour rules meet.
+  QNR_TARGET_SSE41 static D truncate_pd(D v) { return _mm_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   QNR_TARGET_SSE41 static Half truncate(D v) { return _mm_cvttpd_epi32(v); }
   QNR_TARGET_SSE41 static D from_half(Half v) { return _mm_cvtepi32_pd(v); }
   QNR_TARGET_SSE41 static V join(Half low, Half high) { return _mm_unpacklo_epi64(low, high); }

@@ -72,6 +72,9 @@ const std::vector<Settings> kSettings = {
     {-1, -70, -6},
     {2147483, 6451, 1 << 27},     // 10 L and 333 L wrap; S x C wraps
     {1000000, -1000000, 123456789},
+    {400, -400, 6},                // the widest levels whose thresholds never wrap
+    {-401, 401, 6},                // just beyond them
+    {-400, 400, 1 << 20},
 };
 
 namespace {
