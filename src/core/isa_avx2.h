@@ -91,7 +91,6 @@ struct Avx2 {
   // for every |v| < 2^31, the only values the colour rules meet.
   QNR_TARGET_AVX2 static D truncate_pd(D v) { return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   QNR_TARGET_AVX2 static Half truncate(D v) { return _mm256_cvttpd_epi32(v); }
-  QNR_TARGET_AVX2 static D from_half(Half v) { return _mm256_cvtepi32_pd(v); }
   QNR_TARGET_AVX2 static V join(Half low, Half high) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
   }

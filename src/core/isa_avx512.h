@@ -111,7 +111,6 @@ struct Avx512 {
     return _mm512_roundscale_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
   }
   QNR_TARGET_AVX512 static Half truncate(D v) { return _mm512_cvttpd_epi32(v); }
-  QNR_TARGET_AVX512 static D from_half(Half v) { return _mm512_cvtepi32_pd(v); }
   QNR_TARGET_AVX512 static V join(Half low, Half high) {
     return _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
   }

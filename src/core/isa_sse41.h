@@ -89,7 +89,6 @@ struct Sse41 {
   // for every |v| < 2^31, the only values the colour rules meet.
   QNR_TARGET_SSE41 static D truncate_pd(D v) { return _mm_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
   QNR_TARGET_SSE41 static Half truncate(D v) { return _mm_cvttpd_epi32(v); }
-  QNR_TARGET_SSE41 static D from_half(Half v) { return _mm_cvtepi32_pd(v); }
   QNR_TARGET_SSE41 static V join(Half low, Half high) { return _mm_unpacklo_epi64(low, high); }
   QNR_TARGET_SSE41 static D set_pd(double v) { return _mm_set1_pd(v); }
   QNR_TARGET_SSE41 static D add_pd(D a, D b) { return _mm_add_pd(a, b); }
