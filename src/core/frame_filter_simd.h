@@ -20,6 +20,9 @@
 #include "core/frame_filter.h"
 #include "host/filter_config.h"
 
+// Loops over the six distances unrolled, so the pair sums stay in registers.
+#define QNR_UNROLL_ALL _Pragma("GCC unroll 16")
+
 namespace simd {
 namespace {
 
@@ -181,21 +184,25 @@ QNR_BODY_TARGET void block_corrections(const BlockRows& rows,
   V sum_low = I::zero(), sum_high = I::zero();
   V s[6];
   constexpr int c0 = kLineReach;  // row index of the centre
+  QNR_UNROLL_ALL
   for (int k = 1; k <= 6; ++k) {
     s[k - 1] = I::add16(sample<I, kKind>(rows, c0, -k, g, in_frame),
                         sample<I, kKind>(rows, c0, k, g, in_frame));
   }
   add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
+  QNR_UNROLL_ALL
   for (int k = 1; k <= 6; ++k) {
     s[k - 1] = I::add16(sample<I, kKind>(rows, c0 - k, 0, g, in_frame),
                         sample<I, kKind>(rows, c0 + k, 0, g, in_frame));
   }
   add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
+  QNR_UNROLL_ALL
   for (int k = 1; k <= 6; ++k) {
     s[k - 1] = I::add16(sample<I, kKind>(rows, c0 - k, -k, g, in_frame),
                         sample<I, kKind>(rows, c0 + k, k, g, in_frame));
   }
   add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
+  QNR_UNROLL_ALL
   for (int k = 1; k <= 6; ++k) {
     s[k - 1] = I::add16(sample<I, kKind>(rows, c0 + k, -k, g, in_frame),
                         sample<I, kKind>(rows, c0 - k, k, g, in_frame));
