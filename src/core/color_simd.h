@@ -18,6 +18,10 @@
 
 #include <cstdint>
 
+// Short loops of the vector bodies unrolled completely, so that what they
+// produce stays in registers instead of a stack array.
+#define QNR_UNROLL_ALL _Pragma("GCC unroll 16")
+
 namespace simd {
 namespace {
 
@@ -50,6 +54,7 @@ template <class I>
 QNR_BODY_TARGET typename I::V luma(typename I::V px) {
   const Channels<I> c = channels_of<I>(px);
   typename I::Half half[2];
+  QNR_UNROLL_ALL
   for (int h = 0; h < 2; ++h) {
     half[h] = I::truncate(
         luma_sum<I>(I::to_double(c.blue, h), I::to_double(c.green, h), I::to_double(c.red, h)));
@@ -80,6 +85,7 @@ QNR_BODY_TARGET typename I::V rebuild(typename I::V px, typename I::V d, bool sh
   using D = typename I::D;
   const Channels<I> c = channels_of<I>(px);
   typename I::Half red[2], green[2], blue[2];
+  QNR_UNROLL_ALL
   for (int h = 0; h < 2; ++h) {
     const D b = I::to_double(c.blue, h), g = I::to_double(c.green, h), r = I::to_double(c.red, h);
     const D yd = luma_sum<I>(b, g, r);

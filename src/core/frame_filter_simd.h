@@ -20,9 +20,6 @@
 #include "core/frame_filter.h"
 #include "host/filter_config.h"
 
-// Loops over the six distances unrolled, so the pair sums stay in registers.
-#define QNR_UNROLL_ALL _Pragma("GCC unroll 16")
-
 namespace simd {
 namespace {
 
@@ -160,52 +157,54 @@ enum class BlockKind { interior, rows_cut, edge };
 // the row (whole vector) or the column (lanes outside in_frame) lies outside
 // the frame.
 template <class I, BlockKind kKind>
-QNR_BODY_TARGET typename I::V sample(const BlockRows& rows, int j, int dx, typename I::V g,
+QNR_BODY_TARGET typename I::V sample(const uint8_t* const rows[kLineRows], int32_t column, int j,
+                                     int dx, typename I::V g,
                                      const typename I::LaneMask in_frame[kLineRows]) {
-  const uint8_t* row = rows.at[j];
+  const uint8_t* row = rows[j];
   if constexpr (kKind != BlockKind::interior) {
     if (row == nullptr) return g;
   }
-  const typename I::V v = I::load_luma(row + dx);
+  const typename I::V v = I::load_luma(row + column + dx);
   if constexpr (kKind == BlockKind::edge) return I::select16(in_frame[dx + kLineReach], g, v);
   return v;
 }
 
 // The corrections D of the block's pixels, in pixel order: first and second
-// half of the block.
+// half of the block. The block's first pixel lies at `column` of each of the
+// 13 rows (null where a row lies outside the frame).
 template <class I, bool kNarrow, BlockKind kKind>
-QNR_BODY_TARGET void block_corrections(const BlockRows& rows,
+QNR_BODY_TARGET void block_corrections(const uint8_t* const rows[kLineRows], int32_t column,
                                        const typename I::LaneMask in_frame[kLineRows],
                                        const Constants<I>& c, typename I::V& d_first,
                                        typename I::V& d_second) {
   using V = typename I::V;
-  const V g = I::load_luma(rows.at[kLineReach]);
+  const V g = I::load_luma(rows[kLineReach] + column);
   const Centre<I> centre = centre_terms<I>(g, c);
   V sum_low = I::zero(), sum_high = I::zero();
   V s[6];
   constexpr int c0 = kLineReach;  // row index of the centre
   QNR_UNROLL_ALL
   for (int k = 1; k <= 6; ++k) {
-    s[k - 1] = I::add16(sample<I, kKind>(rows, c0, -k, g, in_frame),
-                        sample<I, kKind>(rows, c0, k, g, in_frame));
+    s[k - 1] = I::add16(sample<I, kKind>(rows, column, c0, -k, g, in_frame),
+                        sample<I, kKind>(rows, column, c0, k, g, in_frame));
   }
   add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
   QNR_UNROLL_ALL
   for (int k = 1; k <= 6; ++k) {
-    s[k - 1] = I::add16(sample<I, kKind>(rows, c0 - k, 0, g, in_frame),
-                        sample<I, kKind>(rows, c0 + k, 0, g, in_frame));
+    s[k - 1] = I::add16(sample<I, kKind>(rows, column, c0 - k, 0, g, in_frame),
+                        sample<I, kKind>(rows, column, c0 + k, 0, g, in_frame));
   }
   add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
   QNR_UNROLL_ALL
   for (int k = 1; k <= 6; ++k) {
-    s[k - 1] = I::add16(sample<I, kKind>(rows, c0 - k, -k, g, in_frame),
-                        sample<I, kKind>(rows, c0 + k, k, g, in_frame));
+    s[k - 1] = I::add16(sample<I, kKind>(rows, column, c0 - k, -k, g, in_frame),
+                        sample<I, kKind>(rows, column, c0 + k, k, g, in_frame));
   }
   add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
   QNR_UNROLL_ALL
   for (int k = 1; k <= 6; ++k) {
-    s[k - 1] = I::add16(sample<I, kKind>(rows, c0 + k, -k, g, in_frame),
-                        sample<I, kKind>(rows, c0 - k, k, g, in_frame));
+    s[k - 1] = I::add16(sample<I, kKind>(rows, column, c0 + k, -k, g, in_frame),
+                        sample<I, kKind>(rows, column, c0 - k, k, g, in_frame));
   }
   add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
   I::pixel_order(I::template sar32<16>(sum_low), I::template sar32<16>(sum_high), d_first,
@@ -230,7 +229,8 @@ QNR_BODY_TARGET void rebuild_block(const uint32_t* in, uint32_t* out, typename I
 }
 
 // The whole frame: every row, block by block. Interior blocks read the plane
-// directly; edge blocks read a zero-padded copy and mask the lanes outside.
+// directly, through the row starts; edge blocks read a zero-padded copy and
+// mask the lanes outside.
 template <class I, bool kNarrow>
 QNR_BODY_TARGET void filter_rows(const CpuFilterArgs& args, const Constants<I>& c) {
   constexpr int32_t kBlock = I::kBlock;
@@ -247,18 +247,18 @@ QNR_BODY_TARGET void filter_rows(const CpuFilterArgs& args, const Constants<I>& 
     const bool all_rows = starts[0] != nullptr && starts[kLineRows - 1] != nullptr;
     const size_t row_start = static_cast<size_t>(y) * static_cast<size_t>(width);
     for (int32_t x0 = 0; x0 < width; x0 += kBlock) {
-      BlockRows rows;
       typename I::V d_first, d_second;
       if (!block_is_interior(x0, kBlock, width)) {
+        BlockRows rows;
         block_rows_in_window(starts, x0, kBlock, width, window, rows);
         edge_lanes<I>(x0, width, in_frame);
-        block_corrections<I, kNarrow, BlockKind::edge>(rows, in_frame, c, d_first, d_second);
+        block_corrections<I, kNarrow, BlockKind::edge>(rows.at, 0, in_frame, c, d_first, d_second);
       } else if (all_rows) {
-        block_rows_in_plane(starts, x0, rows);
-        block_corrections<I, kNarrow, BlockKind::interior>(rows, in_frame, c, d_first, d_second);
+        block_corrections<I, kNarrow, BlockKind::interior>(starts, x0, in_frame, c, d_first,
+                                                           d_second);
       } else {
-        block_rows_in_plane(starts, x0, rows);
-        block_corrections<I, kNarrow, BlockKind::rows_cut>(rows, in_frame, c, d_first, d_second);
+        block_corrections<I, kNarrow, BlockKind::rows_cut>(starts, x0, in_frame, c, d_first,
+                                                           d_second);
       }
       const uint32_t* in = args.src + row_start + x0;
       uint32_t* out = args.dst + row_start + x0;
