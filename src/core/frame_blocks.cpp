@@ -11,12 +11,6 @@ void frame_rows(const uint8_t* plane, int32_t width, int32_t rows, int32_t y, in
   }
 }
 
-void block_rows_in_plane(const uint8_t* const starts[kLineRows], int32_t x0, BlockRows& out) {
-  for (int32_t j = 0; j < kLineRows; ++j) {
-    out.at[j] = starts[j] != nullptr ? starts[j] + x0 : nullptr;
-  }
-}
-
 void block_rows_in_window(const uint8_t* const starts[kLineRows], int32_t x0, int32_t block,
                           int32_t width, uint8_t* window, BlockRows& out) {
   const int32_t stride = block + 2 * kLineReach;

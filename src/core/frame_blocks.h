@@ -27,9 +27,6 @@ inline bool block_is_interior(int32_t x0, int32_t block, int32_t width) {
   return x0 >= kLineReach && static_cast<int64_t>(x0) + block + kLineReach <= width;
 }
 
-// The block's rows read from the plane itself (interior blocks).
-void block_rows_in_plane(const uint8_t* const starts[kLineRows], int32_t x0, BlockRows& out);
-
 // Bytes a window needs for blocks of `block` pixels.
 inline constexpr int32_t edge_window_size(int32_t block) {
   return kLineRows * (block + 2 * kLineReach);

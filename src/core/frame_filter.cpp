@@ -1,20 +1,10 @@
 #include "core/frame_filter.h"
 
-#include "core/simd_versions.h"
+#include "core/cpu_routines.h"
 
 CpuFilterFunction cpu_filter_function(CpuVersion version) {
-  if (!cpu_version_available(version)) return nullptr;
-  switch (version) {
-    case CpuVersion::plain: return cpu_filter_frame_plain;
-#if QNR_X86_SIMD
-    case CpuVersion::sse41: return cpu_filter_frame_sse41;
-    case CpuVersion::avx2: return cpu_filter_frame_avx2;
-    case CpuVersion::avx512: return cpu_filter_frame_avx512;
-#else
-    default: break;
-#endif
-  }
-  return nullptr;
+  const CpuRoutines* routines = cpu_routines_of(version);
+  return routines != nullptr ? routines->filter_frame : nullptr;
 }
 
 bool cpu_filter_frame_version(CpuVersion version, const CpuFilterArgs& args) {
@@ -24,4 +14,4 @@ bool cpu_filter_frame_version(CpuVersion version, const CpuFilterArgs& args) {
   return true;
 }
 
-void cpu_filter_frame(const CpuFilterArgs& args) { cpu_filter_function(active_cpu_version())(args); }
+void cpu_filter_frame(const CpuFilterArgs& args) { active_cpu_routines().filter_frame(args); }

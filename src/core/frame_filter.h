@@ -21,8 +21,9 @@ struct CpuFilterArgs {
 };
 
 // Filters the whole frame on the calling thread with the active version (the
-// best one this CPU supports, unless limit_cpu_version caps it). Allocates nothing, never reads dst, never
-// writes src or the luma plane.
+// best one this CPU supports, unless limit_cpu_version caps it), through the
+// table of cpu_routines.h. Allocates nothing, never reads dst, never writes src
+// or the luma plane.
 void cpu_filter_frame(const CpuFilterArgs& args);
 
 // The plain, rule-for-rule implementation. cpu_filter_frame may use a faster

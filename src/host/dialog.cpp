@@ -41,6 +41,21 @@ constexpr TrackbarField kTrackbars[] = {
     {kSharpTrackbar, &FilterConfig::sharp, 6},
 };
 
+// Each check box is stored in its field as it is clicked, and the frame is
+// rendered again.
+struct CheckBoxField {
+  int id;
+  int32_t FilterConfig::*field;
+};
+
+// In the order the dialog sets them up.
+constexpr CheckBoxField kCheckBoxes[] = {
+    {kShowNoiseBox, &FilterConfig::show_noise},
+    {kDisableBox, &FilterConfig::disable},
+    {kInterlaceBox, &FilterConfig::interlace},
+    {kMultithreadingBox, &FilterConfig::multithreading},
+};
+
 // The host's preview is a C++ interface called by vtable slot; the object comes
 // first, as `this` does in every x64 calling convention. A host may supply no
 // preview at all: then there is nothing to show or render again.
@@ -77,10 +92,7 @@ INT_PTR on_init_dialog(HWND dialog, FilterConfig* cfg) {
     // The control clamps values a script stored outside its range; the field keeps them.
     SendDlgItemMessageA(dialog, bar.id, TBM_SETPOS, TRUE, cfg->*bar.field);
   }
-  check_box(dialog, kShowNoiseBox, cfg->show_noise);
-  check_box(dialog, kDisableBox, cfg->disable);
-  check_box(dialog, kInterlaceBox, cfg->interlace);
-  check_box(dialog, kMultithreadingBox, cfg->multithreading);
+  for (const CheckBoxField& box : kCheckBoxes) check_box(dialog, box.id, cfg->*box.field);
   preview_with_window(cfg, kPreviewInitButton, GetDlgItem(dialog, kShowPreviewButton));
 
   cfg->saved_level_f1 = cfg->level_f1;
@@ -97,6 +109,13 @@ INT_PTR on_init_dialog(HWND dialog, FilterConfig* cfg) {
 // Only the Ok and Cancel buttons close the dialog; IDOK and IDCANCEL (Escape,
 // the close box) are ignored on purpose.
 INT_PTR on_command(HWND dialog, FilterConfig* cfg, int id) {
+  for (const CheckBoxField& box : kCheckBoxes) {
+    if (box.id == id) {
+      cfg->*box.field = box_checked(dialog, box.id);
+      redo_frame(cfg);
+      return FALSE;
+    }
+  }
   switch (id) {
     case kShowPreviewButton:
       preview_with_window(cfg, kPreviewToggle, dialog);
@@ -116,22 +135,6 @@ INT_PTR on_command(HWND dialog, FilterConfig* cfg, int id) {
       cfg->interlace = cfg->saved_interlace;
       cfg->multithreading = cfg->saved_multithreading;
       EndDialog(dialog, kCancelResult);
-      return FALSE;
-    case kShowNoiseBox:
-      cfg->show_noise = box_checked(dialog, kShowNoiseBox);
-      redo_frame(cfg);
-      return FALSE;
-    case kDisableBox:
-      cfg->disable = box_checked(dialog, kDisableBox);
-      redo_frame(cfg);
-      return FALSE;
-    case kMultithreadingBox:
-      cfg->multithreading = box_checked(dialog, kMultithreadingBox);
-      redo_frame(cfg);
-      return FALSE;
-    case kInterlaceBox:
-      cfg->interlace = box_checked(dialog, kInterlaceBox);
-      redo_frame(cfg);
       return FALSE;
     default:
       return FALSE;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/cpu_luma_plane.h"
+#include "core/cpu_routines.h"
 #include "core/cpu_version.h"
 #include "core/frame_filter.h"
 #include "core/simd_target.h"
@@ -64,6 +65,9 @@ TEST(CpuDispatch, CapSelectsTheHighestAvailableVersionNotAboveIt) {
     const CpuVersion active = active_cpu_version();
     EXPECT_LE(static_cast<int32_t>(active), static_cast<int32_t>(cap));
     EXPECT_TRUE(cpu_version_available(active));
+    // The dispatch table holds the active version's own routines.
+    EXPECT_EQ(active_cpu_routines().filter_frame, cpu_filter_function(active));
+    EXPECT_EQ(active_cpu_routines().luma_plane, cpu_luma_plane_function(active));
     if (cpu_version_available(cap)) {
       EXPECT_EQ(active, cap);
     }

@@ -127,6 +127,30 @@ TEST_P(FilterEquivalence, ComponentExactlyAtTheThresholdIsNoise) {
   EXPECT_EQ(plain[0], rebuild_pixel(frame.src[0], 0, false));
 }
 
+// The same with levels whose thresholds cannot wrap: on one row of 13, the
+// centre's first horizontal component is exactly +-2000 = 200 T for level 1.
+// A large Sharp makes a wrong detail decision move D far.
+TEST_P(FilterEquivalence, NarrowLevelComponentExactlyAtTheThresholdIsNoise) {
+  for (int32_t target : {2000, -2000}) {
+    // The centre g and the left samples x1, x2 (right ones 0): 5041 g + 4464 x1
+    // + 2864 x2 + ... with x3..x5 = 0 and x6 solving for the target.
+    std::vector<uint8_t> row;
+    for (int32_t g = 0; g < 256 && row.empty(); ++g) {
+      for (int32_t x1 = 0; x1 < 256 && row.empty(); ++x1) {
+        const int32_t rest = 5041 * g + 4464 * x1 - target;
+        if (rest % 4895 != 0 || rest / 4895 < 0 || rest / 4895 > 255) continue;
+        row = {static_cast<uint8_t>(rest / 4895), 0, 0, 0, 0, static_cast<uint8_t>(x1),
+               static_cast<uint8_t>(g), 0, 0, 0, 0, 0, 0};
+      }
+    }
+    ASSERT_FALSE(row.empty()) << target;
+    std::mt19937 rng(target);
+    TestFrame frame = make_frame(Fill::random, 13, 1, rng);
+    frame.luma = row;
+    expect_same(frame, {0, 0, {1, 1, 1 << 20}}, "one row at the threshold");
+  }
+}
+
 TEST_P(FilterEquivalence, ReadsOnlyItsInputsAndWritesNothingForEmptyFrames) {
   std::mt19937 rng(5);
   const TestFrame frame = make_frame(Fill::random, 45, 19, rng);

@@ -1,7 +1,10 @@
 #include "test_frames.h"
 
+#include <algorithm>
 #include <climits>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "core/color.h"
 #include "host/filter_config.h"
@@ -69,17 +72,39 @@ const std::vector<Settings> kSettings = {
     {-1, -70, -6},
     {2147483, 6451, 1 << 27},     // 10 L and 333 L wrap; S x C wraps
     {1000000, -1000000, 123456789},
+    {400, -400, 6},                // the widest levels whose thresholds never wrap
+    {-401, 401, 6},                // just beyond them
+    {-400, 400, 1 << 20},
 };
+
+namespace {
+
+// Words on either side of dst that the filter must leave alone: more than the
+// widest version's block, so a whole-vector store past either end shows.
+constexpr size_t kGuardWords = 64;
+constexpr uint32_t kGuardWord = 0x6B1D0F2Eu;
+
+bool guard_intact(const std::vector<uint32_t>& buffer, size_t first, size_t end) {
+  for (size_t i = first; i < end; ++i) {
+    if (buffer[i] != kGuardWord) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 std::vector<uint32_t> run_filter(CpuFilterFunction filter, const TestFrame& frame,
                                  const FilterRun& run, uint32_t sentinel) {
-  std::vector<uint32_t> dst(frame.src.size(), sentinel);
+  const size_t pixels = frame.src.size();
+  std::vector<uint32_t> buffer(pixels + 2 * kGuardWords, kGuardWord);
+  std::fill_n(buffer.begin() + kGuardWords, pixels, sentinel);
+  uint32_t* const dst = buffer.data() + kGuardWords;
   FilterConfig config{};
   config.luma_plane = const_cast<uint8_t*>(frame.luma.data());
   config.show_noise = run.show_noise;
   CpuFilterArgs args{};
   args.src = frame.src.data();
-  args.dst = dst.data();
+  args.dst = dst;
   args.level_f1 = run.settings.level_f1;
   args.level_f2 = run.settings.level_f2;
   args.sharp = run.settings.sharp;
@@ -88,7 +113,9 @@ std::vector<uint32_t> run_filter(CpuFilterFunction filter, const TestFrame& fram
   args.width = frame.width;
   args.config = &config;
   filter(args);
-  return dst;
+  EXPECT_TRUE(guard_intact(buffer, 0, kGuardWords)) << "written before dst";
+  EXPECT_TRUE(guard_intact(buffer, kGuardWords + pixels, buffer.size())) << "written after dst";
+  return {dst, dst + pixels};
 }
 
 std::string first_difference(const std::vector<uint32_t>& expected,

@@ -42,7 +42,8 @@ struct FilterRun {
 };
 
 // Runs `filter` on the frame; dst starts as `sentinel` everywhere so a word
-// left unwritten shows.
+// left unwritten shows, and lies between guard zones that must stay untouched
+// (checked here, as a test failure).
 std::vector<uint32_t> run_filter(CpuFilterFunction filter, const TestFrame& frame,
                                  const FilterRun& run, uint32_t sentinel);
 

@@ -31,10 +31,12 @@ struct FilterSettings {
   int32_t show_noise = 0;
 };
 
-// The CPU path on a packed frame: luma plane by the luma rule, then the frame filter.
+// The CPU path on a packed frame: luma plane by the luma rule, then the frame
+// filter, by default the plain reference (the optimised versions are held to
+// it byte for byte by their own tests).
 inline std::vector<uint32_t> cpu_path(const std::vector<uint32_t>& input, int32_t width,
                                       int32_t height, const FilterSettings& s = {},
-                                      void (*filter)(const CpuFilterArgs&) = cpu_filter_frame) {
+                                      void (*filter)(const CpuFilterArgs&) = cpu_filter_frame_plain) {
   std::vector<uint8_t> plane(input.size());
   for (size_t i = 0; i < input.size(); ++i) plane[i] = cpu_luma(input[i]);
   FilterConfig config{};
