@@ -49,6 +49,15 @@ bool inside_allocation(CuDevicePtr p, size_t pitch, size_t width, size_t height)
   return address >= it->first && end <= it->second.size;
 }
 
+// The start of the allocation that holds `p` (p itself when none does).
+uintptr_t allocation_base(CuDevicePtr p) {
+  const auto address = static_cast<uintptr_t>(p);
+  auto it = d().allocations.upper_bound(address);
+  if (it == d().allocations.begin()) return address;
+  --it;
+  return address < it->first + it->second.size ? it->first : address;
+}
+
 // The driver's functions without the counting, fault injection and locking
 // that the entry points below add.
 namespace impl {
@@ -100,7 +109,7 @@ void drain(CuStream stream) {
   if (it == d().streams.end()) return;
   auto work = std::move(it->second);
   it->second.clear();
-  for (auto& step : work) step();
+  for (auto& step : work) step.run();
 }
 
 CuResult stream_synchronize(CuStream stream) {
@@ -148,8 +157,13 @@ CuResult mem_free(CuDevicePtr pointer) {
     violation("free of unknown device memory");
     return kInvalidValue;
   }
+  // Only this instance's work matters: other streams may be busy meanwhile.
   for (const auto& [stream, work] : d().streams) {
-    if (!work.empty()) violation("device memory freed while work is queued");
+    for (const QueuedWork& w : work) {
+      if (std::find(w.uses.begin(), w.uses.end(), address) != w.uses.end()) {
+        violation("device memory freed while work that uses it is queued");
+      }
+    }
   }
   d().allocations.erase(address);
   d().events.push_back({Op::mem_free, address});
@@ -180,9 +194,10 @@ CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
     }
     uint8_t* to = host_address(c->dst_device);
     const size_t pitch = c->dst_pitch;
-    d().streams[stream].push_back([rows = std::move(rows), to, pitch, width, height] {
-      for (size_t k = 0; k < height; ++k) std::memcpy(to + k * pitch, rows.data() + k * width, width);
-    });
+    d().streams[stream].push_back(
+        {{allocation_base(c->dst_device)}, [rows = std::move(rows), to, pitch, width, height] {
+           for (size_t k = 0; k < height; ++k) std::memcpy(to + k * pitch, rows.data() + k * width, width);
+         }});
     return 0;
   }
   if (c->src_memory_type == kCuMemoryTypeDevice && c->dst_memory_type == kCuMemoryTypeHost) {
@@ -194,9 +209,9 @@ CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
     const uint8_t* from = host_address(c->src_device);
     auto* to = static_cast<uint8_t*>(c->dst_host);
     const size_t src_pitch = c->src_pitch, dst_pitch = c->dst_pitch;
-    d().streams[stream].push_back([=] {
+    d().streams[stream].push_back({{allocation_base(c->src_device)}, [=] {
       for (size_t k = 0; k < height; ++k) std::memcpy(to + k * dst_pitch, from + k * src_pitch, width);
-    });
+    }});
     return 0;
   }
   violation("copy between unexpected memory types");
@@ -254,8 +269,11 @@ CuResult launch_kernel(CuFunction function, unsigned gx, unsigned gy, unsigned g
     violation("launch over images that do not hold the frame");
     return kInvalidValue;
   }
-  d().streams[stream].push_back(
-      [r] { emulate_qnr_kernel(r.grid[0], r.grid[1], r.src, r.src_pitch, r.dst, r.dst_pitch, r.settings); });
+  const std::vector<uintptr_t> uses = {allocation_base(reinterpret_cast<uintptr_t>(r.src)),
+                                       allocation_base(reinterpret_cast<uintptr_t>(r.dst))};
+  d().streams[stream].push_back({uses, [r] {
+    emulate_qnr_kernel(r.grid[0], r.grid[1], r.src, r.src_pitch, r.dst, r.dst_pitch, r.settings);
+  }});
   return 0;
 }
 

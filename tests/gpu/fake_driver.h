@@ -63,6 +63,12 @@ struct Event {
   uintptr_t handle;  // the allocation or stream concerned
 };
 
+// Work queued on a stream, with the device allocations it uses.
+struct QueuedWork {
+  std::vector<uintptr_t> uses;
+  std::function<void()> run;
+};
+
 struct Fault {
   int countdown = 0;   // the call that fails, counted from 1; 0 = none pending
   bool from_then_on = false;
@@ -87,7 +93,7 @@ struct FakeDriver {
   // State.
   Fault faults[kOpCount];
   std::map<uintptr_t, Allocation> allocations;
-  std::map<CuStream, std::vector<std::function<void()>>> streams;
+  std::map<CuStream, std::vector<QueuedWork>> streams;
   uintptr_t next_stream = 1;
   // The nth allocation from now reports a pitch one alignment step wider.
   int widen_pitch_countdown = 0;
