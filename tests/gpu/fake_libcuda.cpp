@@ -2,6 +2,8 @@
 // the module as a host does: the module's own dlopen finds it first through
 // LD_LIBRARY_PATH, and the test reaches the same driver through
 // fake_cuda_control().
+#include <cstdio>
+
 #include "fake_driver.h"
 
 #define FAKE_CUDA_EXPORT extern "C" __attribute__((visibility("default")))
@@ -16,3 +18,23 @@ QNR_CUDA_DRIVER_FUNCTIONS(FAKE_CUDA_EXPORTED_FUNCTION)
 
 // The calling thread's current context, for tests on the module's manners.
 FAKE_CUDA_EXPORT CuContext fake_cuda_current_context() { return fake_cuda::current_context(); }
+
+// Device queries that only the GPU check's report makes (not part of the
+// module's binding), so the report can be tried out on the fake.
+FAKE_CUDA_EXPORT CuResult cuDriverGetVersion(int* version) {
+  *version = 13000;
+  return 0;
+}
+FAKE_CUDA_EXPORT CuResult cuDeviceGetName(char* name, int length, CuDevice) {
+  std::snprintf(name, static_cast<size_t>(length), "%s", "QNR fake CUDA device");
+  return 0;
+}
+FAKE_CUDA_EXPORT CuResult cuDeviceGetAttribute(int* value, int attribute, CuDevice) {
+  // Compute capability 12.0; nothing else is asked.
+  *value = attribute == 75 ? 12 : 0;
+  return 0;
+}
+FAKE_CUDA_EXPORT CuResult cuFuncGetAttribute(int* value, int, CuFunction) {
+  *value = 120;  // PTX and binary version alike: machine code
+  return 0;
+}
