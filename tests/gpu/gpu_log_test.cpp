@@ -15,14 +15,27 @@ namespace {
 
 using fake_cuda::Op;
 
+// Sets QNR_LOG, or removes it for null.
+void set_log_variable(const char* value) {
+#if defined(_WIN32)
+  _putenv_s("QNR_LOG", value != nullptr ? value : "");  // "" removes it
+#else
+  if (value != nullptr) {
+    setenv("QNR_LOG", value, 1);
+  } else {
+    unsetenv("QNR_LOG");
+  }
+#endif
+}
+
 class GpuLog : public gpu_test::FakeDriverTest {
  protected:
   void SetUp() override {
     FakeDriverTest::SetUp();
-    setenv("QNR_LOG", "1", 1);
+    set_log_variable("1");
   }
   void TearDown() override {
-    unsetenv("QNR_LOG");
+    set_log_variable(nullptr);
     gpu_release(context);
     FakeDriverTest::TearDown();
   }
@@ -119,7 +132,7 @@ TEST_F(GpuLog, AValueTheDriverCannotNameIsCalledUnknown) {
 TEST_F(GpuLog, SilentUnlessAskedFor) {
   for (const char* value : {static_cast<const char*>(nullptr), "0", "yes"}) {
     SetUp();
-    if (value == nullptr) unsetenv("QNR_LOG"); else setenv("QNR_LOG", value, 1);
+    set_log_variable(value);
     fake.fail(Op::launch_kernel, 1, true);
     EXPECT_EQ(run_frames(2), "");
     TearDown();
@@ -128,9 +141,14 @@ TEST_F(GpuLog, SilentUnlessAskedFor) {
 }
 
 TEST(GpuLogLine, NamesTheCausesThatNeedNoDriverCall) {
+#if defined(_WIN32)
+  const std::string driver = "nvcuda.dll";
+#else
+  const std::string driver = "libcuda.so.1";
+#endif
   EXPECT_EQ(gpu_log_line(GpuStep::kStart, {CudaFailureKind::kNoDriverLibrary, CudaCall::init, 0}),
-            "QNR: GPU road: start: no CUDA driver (libcuda.so.1 could not be loaded); frames take "
-            "the CPU path");
+            "QNR: GPU road: start: no CUDA driver (" + driver +
+                " could not be loaded); frames take the CPU path");
   EXPECT_EQ(gpu_log_line(GpuStep::kStart,
                          {CudaFailureKind::kMissingSymbol, CudaCall::ctx_push_current, 0}),
             "QNR: GPU road: start: the CUDA driver lacks cuCtxPushCurrent_v2 (driver too old); "
