@@ -1,6 +1,7 @@
 # The kernel's device code image: src/qnr_cuda.cu compiled by nvcc into one
-# fatbin (machine code for several GPU generations plus PTX for the newest) and
-# turned into a C++ byte array that qnr_gpu compiles in. Without nvcc the image
+# fatbin (machine code for every current GPU generation plus PTX for the
+# oldest, which every later GPU can compile) and turned into a C++ byte array
+# that qnr_gpu compiles in. Without nvcc the image
 # is empty: the module still builds and every frame takes the CPU path.
 #
 #   QNR_CUDA=OFF           build without device code even where nvcc exists
@@ -10,9 +11,14 @@
 option(QNR_CUDA "Build the GPU kernel image with nvcc" ON)
 set(QNR_NVCC_FLAGS "" CACHE STRING "Extra nvcc flags for the kernel image")
 
-# Machine code for these generations, PTX for the last so newer GPUs can run it.
-set(QNR_CUDA_SASS_ARCHS 75 80 86 89 90 120)
-set(QNR_CUDA_PTX_ARCH 120)
+# Machine code for these generations: Turing, Ampere (A100; RTX 30, A-series),
+# Ada (RTX 40, L4, L40), Hopper (H100, H200), Blackwell data centre (B200,
+# B300, GB200), Thor, and Blackwell desktop (RTX 50, RTX PRO). Machine code of
+# sm_XY also runs on X.Z with Z > Y (8.7 Orin takes sm_86, 10.3 takes sm_100,
+# 12.1 takes sm_120). PTX for compute_75 lets the driver compile the kernel for
+# any later GPU not listed. The embedded-image test checks these entries.
+set(QNR_CUDA_SASS_ARCHS 75 80 86 89 90 100 110 120 CACHE INTERNAL "")
+set(QNR_CUDA_PTX_ARCH 75 CACHE INTERNAL "")
 
 # Set once for the whole build: tests ask whether the module carries a kernel.
 set(QNR_HAVE_KERNEL_IMAGE OFF CACHE INTERNAL "")
@@ -47,6 +53,9 @@ function(qnr_add_kernel_image target)
       list(APPEND arch_flags -gencode "arch=compute_${arch},code=sm_${arch}")
     endif()
   endforeach()
+  if(NOT QNR_CUDA_PTX_ARCH IN_LIST QNR_CUDA_SASS_ARCHS)
+    list(APPEND arch_flags -gencode "arch=compute_${QNR_CUDA_PTX_ARCH},code=compute_${QNR_CUDA_PTX_ARCH}")
+  endif()
 
   # One command for all generations; it reruns only when the kernel or the
   # headers it includes change. -Xptxas -v prints registers, stack and shared
@@ -57,7 +66,7 @@ function(qnr_add_kernel_image target)
             ${arch_flags} -Xptxas -v ${QNR_NVCC_FLAGS} -o ${fatbin} ${cu}
     DEPENDS ${cu} ${PROJECT_SOURCE_DIR}/src/gpu/kernel_steps.h
             ${PROJECT_SOURCE_DIR}/src/core/analysis.h
-    COMMENT "nvcc: GPU kernel image for sm_${QNR_CUDA_SASS_ARCHS}"
+    COMMENT "nvcc: GPU kernel image (sm_${QNR_CUDA_SASS_ARCHS}, compute_${QNR_CUDA_PTX_ARCH})"
     VERBATIM)
   add_custom_command(
     OUTPUT ${image_cpp}

@@ -21,6 +21,13 @@
 
 namespace {
 
+thread_local CudaFailure last_failure;
+thread_local CudaError last_launch_error = kCudaSuccess;
+
+CudaFailure driver_call_failure(CudaCall call, CuResult result) {
+  return CudaFailure{CudaFailureKind::kDriverCall, call, result};
+}
+
 // Everything that exists once per process: the driver's functions, device 0's
 // primary context and the kernel's handle.
 struct Binding {
@@ -28,32 +35,39 @@ struct Binding {
   CudaDriver driver{};
   KernelImage image{};
   std::once_flag bind_once;
-  bool usable = false;
+  bool loaded = false;  // the table is filled (cuGetErrorName may be asked)
+  bool usable = false;  // and the primary context is retained
+  CudaFailure bind_failure;
   CuContext context = nullptr;
   std::once_flag kernel_once;
   CuFunction kernel = nullptr;
-  CuResult kernel_error = 0;
+  CudaFailure kernel_failure;
 };
 
-// Opens the installed driver and fills the table; false when the library or any
-// of its functions is missing. The library stays loaded for the process's life.
-bool load_driver_library(CudaDriver& driver) {
+// Opens the installed driver and fills the table; on failure says why. The
+// library stays loaded for the process's life.
+bool load_driver_library(CudaDriver& driver, CudaFailure& failure) {
 #if defined(_WIN32)
   // Only the system directory: a driver DLL planted beside the host is never taken.
   HMODULE library = LoadLibraryExA("nvcuda.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (library == nullptr) return false;
   const auto find = [library](const char* name) -> void* {
     return reinterpret_cast<void*>(GetProcAddress(library, name));
   };
 #else
   void* library = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return false;
   const auto find = [library](const char* name) { return dlsym(library, name); };
 #endif
-  void* entries[std::size(kCudaDriverSymbols)];
-  for (size_t i = 0; i < std::size(kCudaDriverSymbols); ++i) {
+  if (library == nullptr) {
+    failure = CudaFailure{CudaFailureKind::kNoDriverLibrary, CudaCall::init, 0};
+    return false;
+  }
+  void* entries[kCudaCallCount];
+  for (int i = 0; i < kCudaCallCount; ++i) {
     entries[i] = find(kCudaDriverSymbols[i]);
-    if (entries[i] == nullptr) return false;
+    if (entries[i] == nullptr) {
+      failure = CudaFailure{CudaFailureKind::kMissingSymbol, static_cast<CudaCall>(i), 0};
+      return false;
+    }
   }
   // The table is a row of function pointers in symbol order.
   static_assert(sizeof(entries) == sizeof(CudaDriver));
@@ -64,12 +78,25 @@ bool load_driver_library(CudaDriver& driver) {
 void bind(Binding& b) {
   if (b.from_library) {
     b.image = qnr_kernel_image;
-    if (!load_driver_library(b.driver)) return;
+    if (!load_driver_library(b.driver, b.bind_failure)) return;
   }
+  b.loaded = true;
   CuDevice device = 0;
-  if (b.driver.init(0) != 0) return;
-  if (b.driver.device_get(&device, 0) != 0) return;
-  if (b.driver.primary_ctx_retain(&b.context, device) != 0) return;
+  CuResult error = b.driver.init(0);
+  if (error != 0) {
+    b.bind_failure = driver_call_failure(CudaCall::init, error);
+    return;
+  }
+  error = b.driver.device_get(&device, 0);
+  if (error != 0) {
+    b.bind_failure = driver_call_failure(CudaCall::device_get, error);
+    return;
+  }
+  error = b.driver.primary_ctx_retain(&b.context, device);
+  if (error != 0) {
+    b.bind_failure = driver_call_failure(CudaCall::primary_ctx_retain, error);
+    return;
+  }
   b.usable = true;
 }
 
@@ -80,25 +107,56 @@ Binding& real_binding() {
 
 std::atomic<Binding*> test_binding{nullptr};
 
-// The bound driver with its context current on this thread, or null (the error
-// that the operation returns is then in `error`).
-Binding* current(CuResult& error) {
+// The binding in use, bound on first use.
+Binding& binding() {
   Binding* b = test_binding.load(std::memory_order_acquire);
   if (b == nullptr) b = &real_binding();
   std::call_once(b->bind_once, [b] { bind(*b); });
-  if (!b->usable) {
-    error = kCudaErrorNotSupported;
-    return nullptr;
-  }
-  error = b->driver.ctx_set_current(b->context);
-  return error == 0 ? b : nullptr;
+  return *b;
 }
+
+// Makes device 0's primary context current for the scope of one operation:
+// pushed on entry, popped on exit, so the thread's own current context (the
+// host's or another filter's) is current again afterwards.
+class PrimaryContext {
+ public:
+  PrimaryContext() : b_(binding()) {
+    if (!b_.usable) {
+      error_ = kCudaErrorNotSupported;
+      last_failure = b_.bind_failure;
+      return;
+    }
+    error_ = b_.driver.ctx_push_current(b_.context);
+    if (error_ != 0) last_failure = driver_call_failure(CudaCall::ctx_push_current, error_);
+  }
+  ~PrimaryContext() {
+    if (error_ != 0) return;
+    // The operation's own result stands; a failed pop cannot undo it.
+    CuContext popped = nullptr;
+    b_.driver.ctx_pop_current(&popped);
+  }
+  PrimaryContext(const PrimaryContext&) = delete;
+  PrimaryContext& operator=(const PrimaryContext&) = delete;
+
+  bool entered() const { return error_ == 0; }
+  CuResult error() const { return error_; }
+  const CudaDriver& driver() const { return b_.driver; }
+  Binding& binding_in_use() const { return b_; }
+
+  // Passes a driver result on, keeping a failure for the log.
+  CuResult check(CudaCall call, CuResult result) const {
+    if (result != 0) last_failure = driver_call_failure(call, result);
+    return result;
+  }
+
+ private:
+  Binding& b_;
+  CuResult error_ = 0;
+};
 
 CuDevicePtr device_address(const void* pointer) {
   return static_cast<CuDevicePtr>(reinterpret_cast<uintptr_t>(pointer));
 }
-
-thread_local CudaError last_launch_error = kCudaSuccess;
 
 }  // namespace
 
@@ -118,23 +176,24 @@ void cuda_use_driver_for_testing(const CudaDriver* driver, KernelImage image) {
 }
 
 CudaError cuda_stream_create_with_flags(CudaStream* stream, unsigned flags) {
-  CuResult error = 0;
-  Binding* b = current(error);
-  if (b == nullptr) return error;
+  const PrimaryContext scope;
+  if (!scope.entered()) return scope.error();
   CuStream created = nullptr;
-  error = b->driver.stream_create(&created, flags);
+  const CuResult error =
+      scope.check(CudaCall::stream_create, scope.driver().stream_create(&created, flags));
   if (error == 0) *stream = created;
   return error;
 }
 
 CudaError cuda_malloc_pitch(void** pointer, size_t* pitch, size_t width_bytes, size_t height) {
-  CuResult error = 0;
-  Binding* b = current(error);
-  if (b == nullptr) return error;
+  const PrimaryContext scope;
+  if (!scope.entered()) return scope.error();
   CuDevicePtr address = 0;
   size_t row_pitch = 0;
   // Rows of 32-bit pixels.
-  error = b->driver.mem_alloc_pitch(&address, &row_pitch, width_bytes, height, 4);
+  const CuResult error = scope.check(
+      CudaCall::mem_alloc_pitch,
+      scope.driver().mem_alloc_pitch(&address, &row_pitch, width_bytes, height, 4));
   if (error != 0) return error;
   *pointer = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
   *pitch = row_pitch;
@@ -143,18 +202,16 @@ CudaError cuda_malloc_pitch(void** pointer, size_t* pitch, size_t width_bytes, s
 
 CudaError cuda_free(void* pointer) {
   if (pointer == nullptr) return kCudaSuccess;
-  CuResult error = 0;
-  Binding* b = current(error);
-  if (b == nullptr) return error;
-  return b->driver.mem_free(device_address(pointer));
+  const PrimaryContext scope;
+  if (!scope.entered()) return scope.error();
+  return scope.check(CudaCall::mem_free, scope.driver().mem_free(device_address(pointer)));
 }
 
 CudaError cuda_memcpy_2d_async(void* dst, size_t dst_pitch, const void* src, size_t src_pitch,
                                size_t width_bytes, size_t height, CudaCopyKind kind,
                                CudaStream stream) {
-  CuResult error = 0;
-  Binding* b = current(error);
-  if (b == nullptr) return error;
+  const PrimaryContext scope;
+  if (!scope.entered()) return scope.error();
   CuMemcpy2D copy{};
   if (kind == CudaCopyKind::kHostToDevice) {
     copy.src_memory_type = kCuMemoryTypeHost;
@@ -171,44 +228,56 @@ CudaError cuda_memcpy_2d_async(void* dst, size_t dst_pitch, const void* src, siz
   copy.dst_pitch = dst_pitch;
   copy.width_in_bytes = width_bytes;
   copy.height = height;
-  return b->driver.memcpy_2d_async(&copy, static_cast<CuStream>(stream));
+  return scope.check(CudaCall::memcpy_2d_async,
+                     scope.driver().memcpy_2d_async(&copy, static_cast<CuStream>(stream)));
 }
 
 CudaError cuda_stream_synchronize(CudaStream stream) {
-  CuResult error = 0;
-  Binding* b = current(error);
-  if (b == nullptr) return error;
-  return b->driver.stream_synchronize(static_cast<CuStream>(stream));
+  const PrimaryContext scope;
+  if (!scope.entered()) return scope.error();
+  return scope.check(CudaCall::stream_synchronize,
+                     scope.driver().stream_synchronize(static_cast<CuStream>(stream)));
 }
 
 CudaError cuda_stream_destroy(CudaStream stream) {
-  CuResult error = 0;
-  Binding* b = current(error);
-  if (b == nullptr) return error;
-  return b->driver.stream_destroy(static_cast<CuStream>(stream));
+  const PrimaryContext scope;
+  if (!scope.entered()) return scope.error();
+  return scope.check(CudaCall::stream_destroy,
+                     scope.driver().stream_destroy(static_cast<CuStream>(stream)));
 }
 
 CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, CudaStream stream,
                                  void** arguments) {
-  CuResult error = 0;
-  Binding* b = current(error);
-  if (b != nullptr) {
+  const PrimaryContext scope;
+  CuResult error = scope.error();
+  if (scope.entered()) {
+    Binding* b = &scope.binding_in_use();
+    // The module is loaded into the primary context, current here.
     std::call_once(b->kernel_once, [b] {
       if (b->image.data == nullptr || b->image.size == 0) {
-        b->kernel_error = kCudaErrorNoKernelImage;
+        b->kernel_failure =
+            CudaFailure{CudaFailureKind::kNoKernelImage, CudaCall::module_load_data,
+                        kCudaErrorNoKernelImage};
         return;
       }
       CuModule module = nullptr;
-      b->kernel_error = b->driver.module_load_data(&module, b->image.data);
-      if (b->kernel_error == 0) {
-        b->kernel_error = b->driver.module_get_function(&b->kernel, module, kKernelSymbol);
+      CuResult result = b->driver.module_load_data(&module, b->image.data);
+      if (result != 0) {
+        b->kernel_failure = driver_call_failure(CudaCall::module_load_data, result);
+        return;
       }
+      result = b->driver.module_get_function(&b->kernel, module, kKernelSymbol);
+      if (result != 0) b->kernel_failure = driver_call_failure(CudaCall::module_get_function, result);
     });
-    error = b->kernel_error;
-    if (error == 0) {
-      error = b->driver.launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y,
-                                      block.z, static_cast<unsigned>(shared_bytes),
-                                      static_cast<CuStream>(stream), arguments, nullptr);
+    if (b->kernel_failure.kind != CudaFailureKind::kNone) {
+      error = b->kernel_failure.result;
+      last_failure = b->kernel_failure;
+    } else {
+      error = scope.check(
+          CudaCall::launch_kernel,
+          scope.driver().launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y,
+                                       block.z, static_cast<unsigned>(shared_bytes),
+                                       static_cast<CuStream>(stream), arguments, nullptr));
     }
   }
   if (error != 0) last_launch_error = error;
@@ -219,4 +288,14 @@ CudaError cuda_get_last_error() {
   const CudaError error = last_launch_error;
   last_launch_error = kCudaSuccess;
   return error;
+}
+
+CudaFailure cuda_last_failure() { return last_failure; }
+
+const char* cuda_error_name(int result) {
+  Binding& b = binding();
+  if (!b.loaded) return nullptr;
+  const char* name = nullptr;
+  if (b.driver.get_error_name(result, &name) != 0) return nullptr;
+  return name;
 }

@@ -2,10 +2,14 @@
 // driver API. The driver is bound on first use, once per process and from any
 // thread; when that fails (no driver, no device) every operation returns
 // kCudaErrorNotSupported. All work goes to device 0's primary context, which
-// each operation makes current on its thread. Results are tested for zero only.
+// each operation pushes onto its thread's context stack and pops again, so the
+// caller's current context is the same afterwards. Results are tested for zero
+// only; why an operation failed is kept for the log (cuda_last_failure).
 #pragma once
 
 #include <cstddef>
+
+#include "gpu/cuda_driver.h"
 
 using CudaError = int;
 using CudaStream = void*;
@@ -40,3 +44,27 @@ CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, Cud
 
 // The error the last failed launch on this thread left, or success; clears it.
 CudaError cuda_get_last_error();
+
+// What made the last failed operation on this thread fail.
+enum class CudaFailureKind {
+  kNone,
+  kNoDriverLibrary,  // libcuda.so.1 / nvcuda.dll could not be loaded
+  kMissingSymbol,    // the driver lacks `call`
+  kNoKernelImage,    // the module was built without device code
+  kDriverCall,       // `call` returned `result`
+  kPitchMismatch,    // two pitched images of one size reported different pitches
+};
+
+struct CudaFailure {
+  CudaFailureKind kind = CudaFailureKind::kNone;
+  CudaCall call = CudaCall::init;
+  int result = 0;
+};
+
+// This thread's latest failure; a later success does not clear it. A failure
+// to bind the driver is reported by every operation as its original cause.
+CudaFailure cuda_last_failure();
+
+// The driver's own name for a result (cuGetErrorName), or null where no driver
+// is loaded or it does not know the value.
+const char* cuda_error_name(int result);

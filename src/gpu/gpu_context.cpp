@@ -15,13 +15,25 @@ bool sized_for(const GpuContext& c, int32_t width, int32_t height) {
          c.dst_image != nullptr && c.pitch != 0;
 }
 
-void free_images(GpuContext& c) {
+// Writes the failure (by default the thread's last) to the log (QNR_LOG=1)
+// and returns false.
+bool failed(GpuContext* c, GpuStep step, const CudaFailure& failure = cuda_last_failure()) {
+  gpu_log_failure(c != nullptr ? &c->log : nullptr, step, failure);
+  return false;
+}
+
+// Runs an operation whose result nothing depends on; a failure is only logged.
+void ignoring_result(GpuContext& c, GpuStep step, CudaError result) {
+  if (result != kCudaSuccess) failed(&c, step);
+}
+
+void free_images(GpuContext& c, GpuStep step) {
   if (c.src_image != nullptr) {
-    cuda_free(c.src_image);
+    ignoring_result(c, step, cuda_free(c.src_image));
     c.src_image = nullptr;
   }
   if (c.dst_image != nullptr) {
-    cuda_free(c.dst_image);
+    ignoring_result(c, step, cuda_free(c.dst_image));
     c.dst_image = nullptr;
   }
   c.pitch = 0;
@@ -30,24 +42,29 @@ void free_images(GpuContext& c) {
 // Frees the old images only after the stream is idle, so no queued copy or
 // kernel can still use them, and allocates both anew with one recorded pitch.
 bool size_images(GpuContext& c, int32_t width, int32_t height) {
-  if (c.stream != nullptr) cuda_stream_synchronize(c.stream);
-  free_images(c);
+  if (c.stream != nullptr) ignoring_result(c, GpuStep::kSizing, cuda_stream_synchronize(c.stream));
+  free_images(c, GpuStep::kSizing);
   const size_t row_bytes = static_cast<size_t>(width) * 4;
   const size_t rows = static_cast<size_t>(height);
   size_t src_pitch = 0, pitch = 0;
   if (cuda_malloc_pitch(&c.src_image, &src_pitch, row_bytes, rows) != kCudaSuccess) {
     c.src_image = nullptr;
-    return false;
+    return failed(&c, GpuStep::kSizing);
   }
   // The kernel addresses both images with one pitch: unequal pitches would
   // read the source with the wrong row distance, so they count as a failure.
   const bool allocated = cuda_malloc_pitch(&c.dst_image, &pitch, row_bytes, rows) == kCudaSuccess;
   if (!allocated || pitch != src_pitch) {
-    if (allocated) cuda_free(c.dst_image);
+    // The allocation's failure is the one to report, not the frees' below.
+    CudaFailure cause = cuda_last_failure();
+    if (allocated) {
+      cuda_free(c.dst_image);
+      cause = CudaFailure{CudaFailureKind::kPitchMismatch, CudaCall::mem_alloc_pitch, 0};
+    }
     c.dst_image = nullptr;
     cuda_free(c.src_image);
     c.src_image = nullptr;
-    return false;
+    return failed(&c, GpuStep::kSizing, cause);
   }
   c.pitch = pitch;
   c.width = width;
@@ -69,35 +86,54 @@ HostRows host_rows(const uint8_t* data, int64_t pitch, int32_t height) {
   return {base, static_cast<size_t>(pitch)};
 }
 
-}  // namespace
-
-GpuContext* gpu_create() {
+GpuContext* create() {
   auto* context = static_cast<GpuContext*>(std::calloc(1, sizeof(GpuContext)));
   if (context == nullptr) return nullptr;
   if (cuda_stream_create_with_flags(&context->stream, kCudaStreamNonBlocking) != kCudaSuccess) {
     std::free(context);
+    // No instance memory yet: the process's own keeps the log from repeating.
+    failed(nullptr, GpuStep::kStart);
     return nullptr;
   }
   return context;
 }
 
+}  // namespace
+
+// The host calls through a C interface: nothing may throw out of the GPU road
+// (the one-time driver binding could). A throw counts as a failure.
+GpuContext* gpu_create() {
+  try {
+    return create();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 bool gpu_resize(GpuContext* context, int32_t width, int32_t height) {
   if (context == nullptr || width <= 0 || height <= 0) return false;
   if (sized_for(*context, width, height)) return true;
-  return size_images(*context, width, height);
+  try {
+    return size_images(*context, width, height);
+  } catch (...) {
+    return false;
+  }
 }
 
 void gpu_release(GpuContext* context) {
   if (context == nullptr) return;
-  if (context->stream != nullptr) cuda_stream_synchronize(context->stream);
-  free_images(*context);
-  if (context->stream != nullptr) cuda_stream_destroy(context->stream);
+  GpuContext& c = *context;
+  if (c.stream != nullptr) ignoring_result(c, GpuStep::kRelease, cuda_stream_synchronize(c.stream));
+  free_images(c, GpuStep::kRelease);
+  if (c.stream != nullptr) ignoring_result(c, GpuStep::kRelease, cuda_stream_destroy(c.stream));
   std::free(context);
 }
 
-bool gpu_process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t* dst,
-                 int64_t dst_pitch, int32_t width, int32_t height, int32_t level_f1,
-                 int32_t level_f2, int32_t sharp, int32_t interlace, int32_t show_noise) {
+namespace {
+
+bool process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t* dst,
+             int64_t dst_pitch, int32_t width, int32_t height, int32_t level_f1,
+             int32_t level_f2, int32_t sharp, int32_t interlace, int32_t show_noise) {
   if (!gpu_resize(context, width, height)) return false;
   // Checked after sizing, so a rejected frame still leaves the images sized for it.
   if (src == nullptr || dst == nullptr || src_pitch == 0 || dst_pitch == 0) return false;
@@ -109,7 +145,7 @@ bool gpu_process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uin
   if (cuda_memcpy_2d_async(context->src_image, context->pitch, source.first, source.stride,
                            row_bytes, rows, CudaCopyKind::kHostToDevice,
                            context->stream) != kCudaSuccess) {
-    return false;
+    return failed(context, GpuStep::kUpload);
   }
 
   const void* kernel_src = context->src_image;
@@ -123,12 +159,28 @@ bool gpu_process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uin
   const Dim3 grid{static_cast<unsigned>((int64_t{width} + kBlockWidth - 1) / kBlockWidth),
                   static_cast<unsigned>((int64_t{height} + kBlockHeight - 1) / kBlockHeight), 1};
   cuda_launch_qnr_kernel(grid, block, 0, context->stream, arguments);
-  if (cuda_get_last_error() != kCudaSuccess) return false;
+  if (cuda_get_last_error() != kCudaSuccess) return failed(context, GpuStep::kKernel);
 
   if (cuda_memcpy_2d_async(destination.first, destination.stride, context->dst_image,
                            context->pitch, row_bytes, rows, CudaCopyKind::kDeviceToHost,
                            context->stream) != kCudaSuccess) {
+    return failed(context, GpuStep::kDownload);
+  }
+  if (cuda_stream_synchronize(context->stream) != kCudaSuccess) {
+    return failed(context, GpuStep::kWait);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool gpu_process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t* dst,
+                 int64_t dst_pitch, int32_t width, int32_t height, int32_t level_f1,
+                 int32_t level_f2, int32_t sharp, int32_t interlace, int32_t show_noise) {
+  try {
+    return process(context, src, src_pitch, dst, dst_pitch, width, height, level_f1, level_f2,
+                   sharp, interlace, show_noise);
+  } catch (...) {
     return false;
   }
-  return cuda_stream_synchronize(context->stream) == kCudaSuccess;
 }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "gpu/gpu_log.h"
+
 // A non-blocking stream and two pitched device images sized to the frame.
 struct GpuContext {
   int32_t width;
@@ -11,6 +13,7 @@ struct GpuContext {
   void* src_image;
   void* dst_image;
   void* stream;
+  GpuLogMemory log;  // failures already written (QNR_LOG=1)
 };
 
 // A new context with its stream and no images, or null when no usable GPU exists.

@@ -71,19 +71,18 @@ int qnr_run(const FilterActivation* fa, const HostFunctions*) {
     return 0;
   }
 
-  if (cfg->gpu_context != nullptr &&
-      gpu_process(cfg->gpu_context, reinterpret_cast<const uint8_t*>(src.data), src.pitch,
-                  reinterpret_cast<uint8_t*>(dst.data), dst.pitch, width, height, cfg->level_f1,
-                  cfg->level_f2, cfg->sharp, cfg->interlace, cfg->show_noise != 0 ? 1 : 0)) {
-    return 0;
-  }
-
   // The module is called through a C interface by hosts built with other
-  // compilers: no exception may leave it. A frame that cannot be filtered for
-  // want of memory goes out unchanged and the call reports failure.
+  // compilers: no exception may leave it, from the GPU road (its one-time
+  // driver binding) or the CPU path. A frame that cannot be filtered for want
+  // of memory goes out unchanged and the call reports failure.
   bool filtered = false;
   try {
-    filtered = filter_on_cpu(cfg, src, dst, width, height);
+    filtered = cfg->gpu_context != nullptr &&
+               gpu_process(cfg->gpu_context, reinterpret_cast<const uint8_t*>(src.data),
+                           src.pitch, reinterpret_cast<uint8_t*>(dst.data), dst.pitch, width,
+                           height, cfg->level_f1, cfg->level_f2, cfg->sharp, cfg->interlace,
+                           cfg->show_noise != 0 ? 1 : 0);
+    if (!filtered) filtered = filter_on_cpu(cfg, src, dst, width, height);
   } catch (...) {
     filtered = false;
   }

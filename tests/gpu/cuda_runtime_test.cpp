@@ -45,19 +45,19 @@ class CudaRuntime : public gpu_test::FakeDriverTest {
 };
 
 TEST_F(CudaRuntime, BindsOnceAndMakesThePrimaryContextCurrentForEveryOperation) {
-  EXPECT_EQ(fake.count(Op::kInit), 0);  // nothing happens before the first use
+  EXPECT_EQ(fake.count(Op::init), 0);  // nothing happens before the first use
   ASSERT_EQ(launch_once(), 0);
   ASSERT_EQ(cuda_stream_synchronize(stream), 0);
-  EXPECT_EQ(fake.count(Op::kInit), 1);
-  EXPECT_EQ(fake.count(Op::kDeviceGet), 1);
-  EXPECT_EQ(fake.count(Op::kPrimaryCtxRetain), 1);
+  EXPECT_EQ(fake.count(Op::init), 1);
+  EXPECT_EQ(fake.count(Op::device_get), 1);
+  EXPECT_EQ(fake.count(Op::primary_ctx_retain), 1);
   // stream, two allocations, launch, wait
-  EXPECT_EQ(fake.count(Op::kCtxSetCurrent), 5);
+  EXPECT_EQ(fake.count(Op::ctx_push_current), 5);
   EXPECT_EQ(pitch, 512u);
 }
 
 TEST_F(CudaRuntime, EveryOperationReportsNotSupportedWhenBindingFails) {
-  for (const Op step : {Op::kInit, Op::kDeviceGet, Op::kPrimaryCtxRetain}) {
+  for (const Op step : {Op::init, Op::device_get, Op::primary_ctx_retain}) {
     SetUp();  // a fresh binding
     fake.fail(step);
     CudaStream s = nullptr;
@@ -77,16 +77,16 @@ TEST_F(CudaRuntime, EveryOperationReportsNotSupportedWhenBindingFails) {
               kCudaErrorNotSupported);
     EXPECT_EQ(cuda_get_last_error(), kCudaErrorNotSupported);
     // The failed binding is not retried.
-    EXPECT_EQ(fake.count(Op::kInit), 1);
-    EXPECT_EQ(fake.count(Op::kStreamCreate), 0);
+    EXPECT_EQ(fake.count(Op::init), 1);
+    EXPECT_EQ(fake.count(Op::stream_create), 0);
   }
 }
 
 TEST_F(CudaRuntime, AFailureToMakeTheContextCurrentFailsThatOperationOnly) {
-  fake.fail(Op::kCtxSetCurrent);
+  fake.fail(Op::ctx_push_current);
   CudaStream s = nullptr;
   EXPECT_NE(cuda_stream_create_with_flags(&s, kCudaStreamNonBlocking), 0);
-  EXPECT_EQ(fake.count(Op::kStreamCreate), 0);
+  EXPECT_EQ(fake.count(Op::stream_create), 0);
   ASSERT_EQ(cuda_stream_create_with_flags(&s, kCudaStreamNonBlocking), 0);
   EXPECT_EQ(cuda_stream_destroy(s), 0);
 }
@@ -94,21 +94,21 @@ TEST_F(CudaRuntime, AFailureToMakeTheContextCurrentFailsThatOperationOnly) {
 TEST_F(CudaRuntime, LooksTheKernelUpOnceOnTheFirstLaunch) {
   ASSERT_EQ(launch_once(), 0);
   ASSERT_EQ(launch_once(), 0);
-  EXPECT_EQ(fake.count(Op::kModuleLoadData), 1);
-  EXPECT_EQ(fake.count(Op::kModuleGetFunction), 1);
-  EXPECT_EQ(fake.count(Op::kLaunchKernel), 2);
+  EXPECT_EQ(fake.count(Op::module_load_data), 1);
+  EXPECT_EQ(fake.count(Op::module_get_function), 1);
+  EXPECT_EQ(fake.count(Op::launch_kernel), 2);
   EXPECT_EQ(cuda_get_last_error(), 0);
 }
 
 TEST_F(CudaRuntime, AFailedKernelLookupIsNeverRetried) {
-  for (const Op step : {Op::kModuleLoadData, Op::kModuleGetFunction}) {
+  for (const Op step : {Op::module_load_data, Op::module_get_function}) {
     SetUp();
     stream = nullptr;
     fake.fail(step);
     EXPECT_NE(launch_once(), 0);
     EXPECT_NE(launch_once(), 0);
     EXPECT_EQ(fake.count(step), 1);
-    EXPECT_EQ(fake.count(Op::kLaunchKernel), 0);
+    EXPECT_EQ(fake.count(Op::launch_kernel), 0);
     EXPECT_NE(cuda_get_last_error(), 0);
     TearDown();
     stream = nullptr;
@@ -119,12 +119,12 @@ TEST_F(CudaRuntime, WithoutAKernelImageEveryLaunchFailsWithoutAskingTheDriver) {
   cuda_use_driver_for_testing(&fake_cuda::driver_table(), KernelImage{nullptr, 0});
   EXPECT_NE(launch_once(), 0);
   EXPECT_NE(cuda_get_last_error(), 0);
-  EXPECT_EQ(fake.count(Op::kModuleLoadData), 0);
+  EXPECT_EQ(fake.count(Op::module_load_data), 0);
 }
 
 TEST_F(CudaRuntime, ALaunchErrorStaysWithItsThreadUntilQueried) {
   ASSERT_EQ(launch_once(), 0);
-  fake.fail(Op::kLaunchKernel);
+  fake.fail(Op::launch_kernel);
   CudaError seen_there = 0, second_query = -1;
   std::thread([&] {
     launch_once();
@@ -138,8 +138,8 @@ TEST_F(CudaRuntime, ALaunchErrorStaysWithItsThreadUntilQueried) {
 
 TEST_F(CudaRuntime, FreeingNullAsksNothingOfTheDriver) {
   EXPECT_EQ(cuda_free(nullptr), 0);
-  EXPECT_EQ(fake.count(Op::kInit), 0);
-  EXPECT_EQ(fake.count(Op::kMemFree), 0);
+  EXPECT_EQ(fake.count(Op::init), 0);
+  EXPECT_EQ(fake.count(Op::mem_free), 0);
 }
 
 TEST_F(CudaRuntime, CopiesDescribeHostAndDeviceSidesAsTheDriverExpects) {

@@ -1,5 +1,6 @@
 #include "fake_driver.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "gpu/kernel_emulation.h"
@@ -11,12 +12,15 @@ namespace {
 constexpr CuResult kInvalidValue = 1;
 constexpr CuResult kInvalidHandle = 400;
 constexpr CuResult kNotFound = 500;
+constexpr CuResult kInvalidContext = 201;
 
-CuContext const kContext = reinterpret_cast<CuContext>(uintptr_t{0xC0});
 CuModule const kModule = reinterpret_cast<CuModule>(uintptr_t{0x30});
 CuFunction const kFunction = reinterpret_cast<CuFunction>(uintptr_t{0xF0});
 
 FakeDriver& d() { return driver(); }
+
+// Each thread's context stack, as the real driver keeps one per thread.
+thread_local std::vector<CuContext> context_stack;
 
 // Counts the call and tells whether an injected fault makes it fail.
 bool injected(Op op, CuResult& error) {
@@ -45,40 +49,56 @@ bool inside_allocation(CuDevicePtr p, size_t pitch, size_t width, size_t height)
   return address >= it->first && end <= it->second.size;
 }
 
-CuResult init(unsigned) {
-  CuResult e = 0;
-  return injected(Op::kInit, e) ? e : 0;
+// The start of the allocation that holds `p` (p itself when none does).
+uintptr_t allocation_base(CuDevicePtr p) {
+  const auto address = static_cast<uintptr_t>(p);
+  auto it = d().allocations.upper_bound(address);
+  if (it == d().allocations.begin()) return address;
+  --it;
+  return address < it->first + it->second.size ? it->first : address;
 }
 
+// The driver's functions without the counting, fault injection and locking
+// that the entry points below add.
+namespace impl {
+
+CuResult init(unsigned) { return 0; }
+
 CuResult device_get(CuDevice* device, int ordinal) {
-  CuResult e = 0;
-  if (injected(Op::kDeviceGet, e)) return e;
   if (ordinal != 0) return kInvalidValue;
   *device = 0;
   return 0;
 }
 
 CuResult primary_ctx_retain(CuContext* context, CuDevice) {
-  CuResult e = 0;
-  if (injected(Op::kPrimaryCtxRetain, e)) return e;
-  *context = kContext;
+  *context = kPrimaryContext;
   return 0;
 }
 
-CuResult ctx_set_current(CuContext context) {
-  CuResult e = 0;
-  if (injected(Op::kCtxSetCurrent, e)) return e;
-  if (context != kContext) violation("unknown context made current");
+CuResult ctx_push_current(CuContext context) {
+  if (context != kPrimaryContext && context != kForeignContext) {
+    violation("unknown context pushed");
+    return kInvalidContext;
+  }
+  context_stack.push_back(context);
+  return 0;
+}
+
+CuResult ctx_pop_current(CuContext* context) {
+  if (context_stack.empty()) {
+    violation("pop of an empty context stack");
+    return kInvalidContext;
+  }
+  if (context != nullptr) *context = context_stack.back();
+  context_stack.pop_back();
   return 0;
 }
 
 CuResult stream_create(CuStream* stream, unsigned flags) {
-  CuResult e = 0;
-  if (injected(Op::kStreamCreate, e)) return e;
   if (flags != 1) violation("stream created without the non-blocking flag");
   auto* s = reinterpret_cast<CuStream>(d().next_stream++ * 0x100);
   d().streams[s];
-  d().events.push_back({Op::kStreamCreate, reinterpret_cast<uintptr_t>(s)});
+  d().events.push_back({Op::stream_create, reinterpret_cast<uintptr_t>(s)});
   *stream = s;
   return 0;
 }
@@ -89,39 +109,32 @@ void drain(CuStream stream) {
   if (it == d().streams.end()) return;
   auto work = std::move(it->second);
   it->second.clear();
-  for (auto& step : work) step();
+  for (auto& step : work) step.run();
 }
 
 CuResult stream_synchronize(CuStream stream) {
-  CuResult e = 0;
-  // A failed wait still lets the queued work finish.
-  const bool failed = injected(Op::kStreamSynchronize, e);
   if (!d().streams.count(stream)) {
     violation("wait on an unknown stream");
     return kInvalidHandle;
   }
-  d().events.push_back({Op::kStreamSynchronize, reinterpret_cast<uintptr_t>(stream)});
+  d().events.push_back({Op::stream_synchronize, reinterpret_cast<uintptr_t>(stream)});
   drain(stream);
-  return failed ? e : 0;
+  return 0;
 }
 
 CuResult stream_destroy(CuStream stream) {
-  CuResult e = 0;
-  if (injected(Op::kStreamDestroy, e)) return e;
   if (!d().streams.count(stream)) {
     violation("destroy of an unknown stream");
     return kInvalidHandle;
   }
   drain(stream);
   d().streams.erase(stream);
-  d().events.push_back({Op::kStreamDestroy, reinterpret_cast<uintptr_t>(stream)});
+  d().events.push_back({Op::stream_destroy, reinterpret_cast<uintptr_t>(stream)});
   return 0;
 }
 
 CuResult mem_alloc_pitch(CuDevicePtr* pointer, size_t* pitch, size_t width_bytes, size_t height,
                          unsigned element_bytes) {
-  CuResult e = 0;
-  if (injected(Op::kMemAllocPitch, e)) return e;
   if (width_bytes == 0 || height == 0 || element_bytes != 4) return kInvalidValue;
   size_t row = (width_bytes + kPitchAlignment - 1) / kPitchAlignment * kPitchAlignment;
   if (d().widen_pitch_countdown > 0 && --d().widen_pitch_countdown == 0) row += kPitchAlignment;
@@ -132,31 +145,32 @@ CuResult mem_alloc_pitch(CuDevicePtr* pointer, size_t* pitch, size_t width_bytes
   const auto address = reinterpret_cast<uintptr_t>(a.bytes.get());
   d().allocations.emplace(address, std::move(a));
   d().peak_allocations = std::max(d().peak_allocations, d().allocations.size());
-  d().events.push_back({Op::kMemAllocPitch, address});
+  d().events.push_back({Op::mem_alloc_pitch, address});
   *pointer = address;
   *pitch = row;
   return 0;
 }
 
 CuResult mem_free(CuDevicePtr pointer) {
-  CuResult e = 0;
-  if (injected(Op::kMemFree, e)) return e;
   const auto address = static_cast<uintptr_t>(pointer);
   if (!d().allocations.count(address)) {
     violation("free of unknown device memory");
     return kInvalidValue;
   }
+  // Only this instance's work matters: other streams may be busy meanwhile.
   for (const auto& [stream, work] : d().streams) {
-    if (!work.empty()) violation("device memory freed while work is queued");
+    for (const QueuedWork& w : work) {
+      if (std::find(w.uses.begin(), w.uses.end(), address) != w.uses.end()) {
+        violation("device memory freed while work that uses it is queued");
+      }
+    }
   }
   d().allocations.erase(address);
-  d().events.push_back({Op::kMemFree, address});
+  d().events.push_back({Op::mem_free, address});
   return 0;
 }
 
 CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
-  CuResult e = 0;
-  if (injected(Op::kMemcpy2DAsync, e)) return e;
   if (!d().streams.count(stream)) {
     violation("copy on an unknown stream");
     return kInvalidHandle;
@@ -180,9 +194,10 @@ CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
     }
     uint8_t* to = host_address(c->dst_device);
     const size_t pitch = c->dst_pitch;
-    d().streams[stream].push_back([rows = std::move(rows), to, pitch, width, height] {
-      for (size_t k = 0; k < height; ++k) std::memcpy(to + k * pitch, rows.data() + k * width, width);
-    });
+    d().streams[stream].push_back(
+        {{allocation_base(c->dst_device)}, [rows = std::move(rows), to, pitch, width, height] {
+           for (size_t k = 0; k < height; ++k) std::memcpy(to + k * pitch, rows.data() + k * width, width);
+         }});
     return 0;
   }
   if (c->src_memory_type == kCuMemoryTypeDevice && c->dst_memory_type == kCuMemoryTypeHost) {
@@ -194,9 +209,9 @@ CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
     const uint8_t* from = host_address(c->src_device);
     auto* to = static_cast<uint8_t*>(c->dst_host);
     const size_t src_pitch = c->src_pitch, dst_pitch = c->dst_pitch;
-    d().streams[stream].push_back([=] {
+    d().streams[stream].push_back({{allocation_base(c->src_device)}, [=] {
       for (size_t k = 0; k < height; ++k) std::memcpy(to + k * dst_pitch, from + k * src_pitch, width);
-    });
+    }});
     return 0;
   }
   violation("copy between unexpected memory types");
@@ -204,16 +219,12 @@ CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
 }
 
 CuResult module_load_data(CuModule* module, const void* image) {
-  CuResult e = 0;
-  if (injected(Op::kModuleLoadData, e)) return e;
   if (image == nullptr) return kInvalidValue;
   *module = kModule;
   return 0;
 }
 
 CuResult module_get_function(CuFunction* function, CuModule module, const char* name) {
-  CuResult e = 0;
-  if (injected(Op::kModuleGetFunction, e)) return e;
   if (module != kModule) return kInvalidHandle;
   if (std::strcmp(name, kKernelSymbol) != 0) return kNotFound;
   *function = kFunction;
@@ -230,8 +241,6 @@ T argument(void** parameters, int i) {
 CuResult launch_kernel(CuFunction function, unsigned gx, unsigned gy, unsigned gz, unsigned bx,
                        unsigned by, unsigned bz, unsigned shared_bytes, CuStream stream,
                        void** parameters, void** extra) {
-  CuResult e = 0;
-  if (injected(Op::kLaunchKernel, e)) return e;
   if (function != kFunction) return kInvalidHandle;
   if (!d().streams.count(stream)) {
     violation("launch on an unknown stream");
@@ -260,12 +269,78 @@ CuResult launch_kernel(CuFunction function, unsigned gx, unsigned gy, unsigned g
     violation("launch over images that do not hold the frame");
     return kInvalidValue;
   }
-  d().streams[stream].push_back(
-      [r] { emulate_qnr_kernel(r.grid[0], r.grid[1], r.src, r.src_pitch, r.dst, r.dst_pitch, r.settings); });
+  const std::vector<uintptr_t> uses = {allocation_base(reinterpret_cast<uintptr_t>(r.src)),
+                                       allocation_base(reinterpret_cast<uintptr_t>(r.dst))};
+  d().streams[stream].push_back({uses, [r] {
+    emulate_qnr_kernel(r.grid[0], r.grid[1], r.src, r.src_pitch, r.dst, r.dst_pitch, r.settings);
+  }});
   return 0;
 }
 
+CuResult get_error_name(CuResult error, const char** name) {
+  static const std::map<CuResult, const char*> names = {
+      {0, "CUDA_SUCCESS"},
+      {kInvalidValue, "CUDA_ERROR_INVALID_VALUE"},
+      {2, "CUDA_ERROR_OUT_OF_MEMORY"},
+      {100, "CUDA_ERROR_NO_DEVICE"},
+      {kInvalidContext, "CUDA_ERROR_INVALID_CONTEXT"},
+      {209, "CUDA_ERROR_NO_BINARY_FOR_GPU"},
+      {222, "CUDA_ERROR_UNSUPPORTED_PTX_VERSION"},
+      {kInvalidHandle, "CUDA_ERROR_INVALID_HANDLE"},
+      {kNotFound, "CUDA_ERROR_NOT_FOUND"},
+      {kInjectedError, "CUDA_ERROR_UNKNOWN"},
+  };
+  const auto it = names.find(error);
+  if (it == names.end()) {
+    *name = nullptr;
+    return kInvalidValue;
+  }
+  *name = it->second;
+  return 0;
+}
+
+}  // namespace impl
+
+// Work that goes to a context: the real driver runs it in the thread's
+// current one, which must be the primary context the GPU road pushed.
+bool needs_context(Op op) {
+  switch (op) {
+    case Op::init:
+    case Op::device_get:
+    case Op::primary_ctx_retain:
+    case Op::ctx_push_current:
+    case Op::ctx_pop_current:
+    case Op::get_error_name:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// A failed wait still lets the queued work finish.
+bool runs_despite_fault(Op op) { return op == Op::stream_synchronize; }
+
+// The entry points: one lock for the whole driver, the call counted, an
+// injected fault applied, the calling thread's context checked.
+#define FAKE_CUDA_ENTRY(symbol, member, parameters, arguments)                      \
+  CuResult member parameters {                                                      \
+    const std::lock_guard<std::mutex> guard(d().mutex);                              \
+    CuResult fault = 0;                                                              \
+    const bool faulted = injected(Op::member, fault);                                \
+    if (faulted && !runs_despite_fault(Op::member)) return fault;                    \
+    if (needs_context(Op::member) &&                                                 \
+        (context_stack.empty() || context_stack.back() != kPrimaryContext)) {        \
+      violation(#symbol " called without the primary context current");            \
+    }                                                                                \
+    const CuResult result = impl::member arguments;                                  \
+    return faulted ? fault : result;                                                 \
+  }
+QNR_CUDA_DRIVER_FUNCTIONS(FAKE_CUDA_ENTRY)
+#undef FAKE_CUDA_ENTRY
+
 }  // namespace
+
+CuContext current_context() { return context_stack.empty() ? nullptr : context_stack.back(); }
 
 FakeDriver& driver() {
   static FakeDriver instance;
@@ -273,11 +348,11 @@ FakeDriver& driver() {
 }
 
 const CudaDriver& driver_table() {
-  static const CudaDriver table{init,          device_get,         primary_ctx_retain,
-                                ctx_set_current, stream_create,    stream_synchronize,
-                                stream_destroy,  mem_alloc_pitch,  mem_free,
-                                memcpy_2d_async, module_load_data, module_get_function,
-                                launch_kernel};
+  static const CudaDriver table{
+#define FAKE_CUDA_TABLE_ENTRY(symbol, member, parameters, arguments) member,
+      QNR_CUDA_DRIVER_FUNCTIONS(FAKE_CUDA_TABLE_ENTRY)
+#undef FAKE_CUDA_TABLE_ENTRY
+  };
   return table;
 }
 

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,23 +22,15 @@
 
 namespace fake_cuda {
 
-enum class Op {
-  kInit,
-  kDeviceGet,
-  kPrimaryCtxRetain,
-  kCtxSetCurrent,
-  kStreamCreate,
-  kStreamSynchronize,
-  kStreamDestroy,
-  kMemAllocPitch,
-  kMemFree,
-  kMemcpy2DAsync,
-  kModuleLoadData,
-  kModuleGetFunction,
-  kLaunchKernel,
-  kCount
-};
-inline constexpr int kOpCount = static_cast<int>(Op::kCount);
+// The driver's functions, as the fake counts and fails them.
+using Op = CudaCall;
+inline constexpr int kOpCount = kCudaCallCount;
+
+// The fake's one context: device 0's primary context.
+inline const CuContext kPrimaryContext = reinterpret_cast<CuContext>(uintptr_t{0xC0});
+// A context of someone else's (the host's, another filter's) that a test makes
+// current on its thread; the GPU road must leave it current.
+inline const CuContext kForeignContext = reinterpret_cast<CuContext>(uintptr_t{0xF00});
 
 inline constexpr CuResult kInjectedError = 999;
 inline constexpr size_t kPitchAlignment = 512;
@@ -70,13 +63,22 @@ struct Event {
   uintptr_t handle;  // the allocation or stream concerned
 };
 
+// Work queued on a stream, with the device allocations it uses.
+struct QueuedWork {
+  std::vector<uintptr_t> uses;
+  std::function<void()> run;
+};
+
 struct Fault {
   int countdown = 0;   // the call that fails, counted from 1; 0 = none pending
   bool from_then_on = false;
   CuResult code = kInjectedError;
 };
 
+// Every entry point takes `mutex`, so instances on several threads may call
+// the fake at once. Tests read the records while no call is running.
 struct FakeDriver {
+  std::mutex mutex;
   // Counters and records.
   int calls[kOpCount] = {};
   std::vector<Event> events;
@@ -91,24 +93,35 @@ struct FakeDriver {
   // State.
   Fault faults[kOpCount];
   std::map<uintptr_t, Allocation> allocations;
-  std::map<CuStream, std::vector<std::function<void()>>> streams;
+  std::map<CuStream, std::vector<QueuedWork>> streams;
   uintptr_t next_stream = 1;
   // The nth allocation from now reports a pitch one alignment step wider.
   int widen_pitch_countdown = 0;
 
-  int count(Op op) const { return calls[static_cast<int>(op)]; }
+  int count(Op op) {
+    const std::lock_guard<std::mutex> guard(mutex);
+    return calls[static_cast<int>(op)];
+  }
 
   // The nth call of op from now on fails with code (and does nothing); with
   // from_then_on every later call fails as well.
   void fail(Op op, int nth = 1, bool from_then_on = false, CuResult code = kInjectedError) {
+    const std::lock_guard<std::mutex> guard(mutex);
     faults[static_cast<int>(op)] = Fault{nth, from_then_on, code};
   }
 
-  size_t live_allocations() const { return allocations.size(); }
-  size_t live_streams() const { return streams.size(); }
+  size_t live_allocations() {
+    const std::lock_guard<std::mutex> guard(mutex);
+    return allocations.size();
+  }
+  size_t live_streams() {
+    const std::lock_guard<std::mutex> guard(mutex);
+    return streams.size();
+  }
 
   // Forgets everything: memory, streams, faults and records.
   void reset() {
+    const std::lock_guard<std::mutex> guard(mutex);
     for (int& c : calls) c = 0;
     for (Fault& f : faults) f = Fault{};
     events.clear();
@@ -125,6 +138,9 @@ struct FakeDriver {
 // The process's fake driver and its function table.
 FakeDriver& driver();
 const CudaDriver& driver_table();
+
+// The context current on the calling thread (top of its context stack), or null.
+CuContext current_context();
 
 // The address of a fake device pointer's memory.
 inline uint8_t* host_address(CuDevicePtr p) {

@@ -76,10 +76,10 @@ TEST_F(GpuContextTest, CreateGivesANonBlockingStreamAndNoImages) {
 }
 
 TEST_F(GpuContextTest, CreateGivesNothingWhenTheStreamCannotBeMadeOrNoDriverBinds) {
-  fake.fail(Op::kStreamCreate);
+  fake.fail(Op::stream_create);
   EXPECT_EQ(gpu_create(), nullptr);
   SetUp();
-  fake.fail(Op::kInit);
+  fake.fail(Op::init);
   EXPECT_EQ(gpu_create(), nullptr);
   EXPECT_EQ(fake.live_streams(), 0u);
 }
@@ -93,27 +93,27 @@ TEST_F(GpuContextTest, SizingTwiceForOneSizeAllocatesOnce) {
   EXPECT_NE(context->src_image, nullptr);
   EXPECT_NE(context->dst_image, nullptr);
   ASSERT_TRUE(gpu_resize(context, 100, 30));
-  EXPECT_EQ(fake.count(Op::kMemAllocPitch), 2);
-  EXPECT_EQ(fake.count(Op::kMemFree), 0);
+  EXPECT_EQ(fake.count(Op::mem_alloc_pitch), 2);
+  EXPECT_EQ(fake.count(Op::mem_free), 0);
 }
 
 TEST_F(GpuContextTest, SizingForAnEmptyFrameChangesNothing) {
   context = gpu_create();
   ASSERT_TRUE(gpu_resize(context, 8, 8));
   const GpuContext before = *context;
-  const int calls = fake.count(Op::kCtxSetCurrent);
+  const int calls = fake.count(Op::ctx_push_current);
   for (const auto& [w, h] : {std::pair{0, 8}, {8, 0}, {-1, 8}, {8, -5}}) {
     EXPECT_FALSE(gpu_resize(context, w, h));
     EXPECT_EQ(std::memcmp(&before, context, sizeof before), 0);
   }
-  EXPECT_EQ(fake.count(Op::kCtxSetCurrent), calls);  // no driver call at all
+  EXPECT_EQ(fake.count(Op::ctx_push_current), calls);  // no driver call at all
   EXPECT_FALSE(gpu_resize(nullptr, 8, 8));
 }
 
 TEST_F(GpuContextTest, AFailedSecondAllocationFreesTheFirst) {
   context = gpu_create();
   ASSERT_TRUE(gpu_resize(context, 8, 8));
-  fake.fail(Op::kMemAllocPitch, 2);
+  fake.fail(Op::mem_alloc_pitch, 2);
   EXPECT_FALSE(gpu_resize(context, 20, 10));
   EXPECT_EQ(context->src_image, nullptr);
   EXPECT_EQ(context->dst_image, nullptr);
@@ -140,11 +140,11 @@ TEST_F(GpuContextTest, ImagesOfUnequalPitchCountAsAFailedSizing) {
 
 TEST_F(GpuContextTest, AFailedFirstAllocationLeavesNoImages) {
   context = gpu_create();
-  fake.fail(Op::kMemAllocPitch, 1);
+  fake.fail(Op::mem_alloc_pitch, 1);
   EXPECT_FALSE(gpu_resize(context, 20, 10));
   EXPECT_EQ(context->src_image, nullptr);
   EXPECT_EQ(context->dst_image, nullptr);
-  EXPECT_EQ(fake.count(Op::kMemAllocPitch), 1);
+  EXPECT_EQ(fake.count(Op::mem_alloc_pitch), 1);
 }
 
 TEST_F(GpuContextTest, ResizingWaitsAndFreesTheOldImagesBeforeAllocating) {
@@ -154,22 +154,22 @@ TEST_F(GpuContextTest, ResizingWaitsAndFreesTheOldImagesBeforeAllocating) {
   ASSERT_TRUE(gpu_resize(context, 300, 9));
   std::vector<Op> order;
   for (const Event& e : fake.events) order.push_back(e.op);
-  EXPECT_EQ(order, (std::vector<Op>{Op::kStreamSynchronize, Op::kMemFree, Op::kMemFree,
-                                    Op::kMemAllocPitch, Op::kMemAllocPitch}));
+  EXPECT_EQ(order, (std::vector<Op>{Op::stream_synchronize, Op::mem_free, Op::mem_free,
+                                    Op::mem_alloc_pitch, Op::mem_alloc_pitch}));
   EXPECT_EQ(fake.peak_allocations, 2u);  // old and new never coexist
   EXPECT_EQ(context->pitch, 1536u);
 }
 
 TEST_F(GpuContextTest, ReleaseAfterAFailedSizingStillDestroysTheStream) {
   context = gpu_create();
-  fake.fail(Op::kMemAllocPitch, 2);
+  fake.fail(Op::mem_alloc_pitch, 2);
   EXPECT_FALSE(gpu_resize(context, 20, 10));
   fake.events.clear();
   gpu_release(context);
   context = nullptr;
   ASSERT_EQ(fake.events.size(), 2u);
-  EXPECT_EQ(fake.events[0].op, Op::kStreamSynchronize);
-  EXPECT_EQ(fake.events[1].op, Op::kStreamDestroy);
+  EXPECT_EQ(fake.events[0].op, Op::stream_synchronize);
+  EXPECT_EQ(fake.events[1].op, Op::stream_destroy);
   gpu_release(nullptr);
 }
 
@@ -181,8 +181,8 @@ TEST_F(GpuContextTest, ReleaseWaitsFreesBothImagesThenDestroysTheStream) {
   context = nullptr;
   std::vector<Op> order;
   for (const Event& e : fake.events) order.push_back(e.op);
-  EXPECT_EQ(order, (std::vector<Op>{Op::kStreamSynchronize, Op::kMemFree, Op::kMemFree,
-                                    Op::kStreamDestroy}));
+  EXPECT_EQ(order, (std::vector<Op>{Op::stream_synchronize, Op::mem_free, Op::mem_free,
+                                    Op::stream_destroy}));
 }
 
 TEST_F(GpuContextTest, RoundTripGivesTheKernelsOutput) {
@@ -192,15 +192,15 @@ TEST_F(GpuContextTest, RoundTripGivesTheKernelsOutput) {
   HostImage src(37, 21, 37 * 4 + 12), dst(37, 21, 37 * 4 + 20);
   src.put(in);
   const Settings s{80, 60, 5, 0, 0};
-  const int waits_before = fake.count(Op::kStreamSynchronize);
+  const int waits_before = fake.count(Op::stream_synchronize);
   ASSERT_TRUE(process(src, dst, s));
   EXPECT_EQ(dst.get().pixels, gpu_test::emulated(in, s).pixels);
   EXPECT_TRUE(dst.padding_intact());
   // One upload, one launch, one download, one wait.
-  EXPECT_EQ(fake.count(Op::kMemcpy2DAsync), 2);
-  EXPECT_EQ(fake.count(Op::kLaunchKernel), 1);
-  EXPECT_EQ(fake.count(Op::kStreamSynchronize), waits_before + 1);
-  EXPECT_EQ(fake.count(Op::kMemAllocPitch), 2);  // sized before the frame
+  EXPECT_EQ(fake.count(Op::memcpy_2d_async), 2);
+  EXPECT_EQ(fake.count(Op::launch_kernel), 1);
+  EXPECT_EQ(fake.count(Op::stream_synchronize), waits_before + 1);
+  EXPECT_EQ(fake.count(Op::mem_alloc_pitch), 2);  // sized before the frame
 }
 
 TEST_F(GpuContextTest, LaunchCoversTheFrameWithSixteenBySixteenBlocks) {
@@ -243,10 +243,10 @@ TEST_F(GpuContextTest, ANewSizeResizesAndTheSameSizeReuses) {
   HostImage a_src(20, 12, 80), a_dst(20, 12, 80);
   a_src.put(gpu_test::random_frame(20, 12, 1));
   ASSERT_TRUE(process(a_src, a_dst));
-  EXPECT_EQ(fake.count(Op::kMemAllocPitch), 4);
+  EXPECT_EQ(fake.count(Op::mem_alloc_pitch), 4);
   EXPECT_EQ(context->width, 20);
   ASSERT_TRUE(process(a_src, a_dst));
-  EXPECT_EQ(fake.count(Op::kMemAllocPitch), 4);
+  EXPECT_EQ(fake.count(Op::mem_alloc_pitch), 4);
 }
 
 TEST_F(GpuContextTest, RejectedArgumentsFailAfterSizing) {
@@ -262,8 +262,8 @@ TEST_F(GpuContextTest, RejectedArgumentsFailAfterSizing) {
   EXPECT_FALSE(gpu_process(context, src.data(), 96, dst.data(), 0, 24, 6, 70, 70, 2, 0, 0));
   EXPECT_FALSE(gpu_process(context, src.data(), 96, dst.data(), 96, 0, 6, 70, 70, 2, 0, 0));
   EXPECT_FALSE(gpu_process(nullptr, src.data(), 96, dst.data(), 96, 24, 6, 70, 70, 2, 0, 0));
-  EXPECT_EQ(fake.count(Op::kMemcpy2DAsync), 0);
-  EXPECT_EQ(fake.count(Op::kMemAllocPitch), 2);
+  EXPECT_EQ(fake.count(Op::memcpy_2d_async), 0);
+  EXPECT_EQ(fake.count(Op::mem_alloc_pitch), 2);
 }
 
 TEST_F(GpuContextTest, NegativePitchesPairDeviceRowZeroWithTheLowestAddressedRow) {
@@ -323,13 +323,13 @@ TEST_P(RoundTripFault, FailsThatFrameOnlyAndTheNextOneSucceeds) {
 INSTANTIATE_TEST_SUITE_P(
     EachStep, RoundTripFault,
     // Context calls of the frame: wait, two frees, two allocations, upload, ...
-    testing::Values(StepFault{Op::kCtxSetCurrent, 6, "context_at_upload"},
-                    StepFault{Op::kMemAllocPitch, 1, "first_allocation"},
-                    StepFault{Op::kMemAllocPitch, 2, "second_allocation"},
-                    StepFault{Op::kMemcpy2DAsync, 1, "upload"},
-                    StepFault{Op::kLaunchKernel, 1, "launch"},
-                    StepFault{Op::kMemcpy2DAsync, 2, "download"},
-                    StepFault{Op::kStreamSynchronize, 2, "final_wait"}),
+    testing::Values(StepFault{Op::ctx_push_current, 6, "context_at_upload"},
+                    StepFault{Op::mem_alloc_pitch, 1, "first_allocation"},
+                    StepFault{Op::mem_alloc_pitch, 2, "second_allocation"},
+                    StepFault{Op::memcpy_2d_async, 1, "upload"},
+                    StepFault{Op::launch_kernel, 1, "launch"},
+                    StepFault{Op::memcpy_2d_async, 2, "download"},
+                    StepFault{Op::stream_synchronize, 2, "final_wait"}),
     [](const testing::TestParamInfo<StepFault>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -83,8 +83,8 @@ TEST_F(ModuleOnFakeDriver, FramesGoThroughTheKernelWhenTheModuleCarriesOne) {
     EXPECT_EQ(gpu_test::get(dst).pixels, expected.pixels);
   }
   EXPECT_TRUE(dst.padding_intact());
-  EXPECT_EQ(fake->count(Op::kLaunchKernel), kernel_image_built() ? 2 : 0);
-  EXPECT_EQ(fake->count(Op::kMemAllocPitch), 2);  // sized once, at start
+  EXPECT_EQ(fake->count(Op::launch_kernel), kernel_image_built() ? 2 : 0);
+  EXPECT_EQ(fake->count(Op::mem_alloc_pitch), 2);  // sized once, at start
 }
 
 TEST_F(ModuleOnFakeDriver, ShowNoiseReachesTheKernelAsOneAndInterlaceAsStored) {
@@ -111,8 +111,8 @@ TEST_F(ModuleOnFakeDriver, DisableDoesNoGpuWork) {
   ASSERT_EQ(host.instance->start(src, dst), 0);
   ASSERT_EQ(host.instance->run(src, dst), 0);
   EXPECT_EQ(gpu_test::get(dst).pixels, in.pixels);
-  EXPECT_EQ(fake->count(Op::kMemcpy2DAsync), 0);
-  EXPECT_EQ(fake->count(Op::kLaunchKernel), 0);
+  EXPECT_EQ(fake->count(Op::memcpy_2d_async), 0);
+  EXPECT_EQ(fake->count(Op::launch_kernel), 0);
 }
 
 // One failing driver call; `at_start` counts it from the start callback, else
@@ -158,14 +158,14 @@ TEST_P(ModuleFault, TheFrameComesOutCompleteFromTheCpuPath) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, ModuleFault,
-    testing::Values(HostFault{Op::kStreamCreate, 1, true, false, "stream_creation"},
-                    HostFault{Op::kMemAllocPitch, 1, true, true, "allocation"},
-                    HostFault{Op::kMemAllocPitch, 2, true, true, "second_allocation"},
-                    HostFault{Op::kCtxSetCurrent, 1, false, false, "context"},
-                    HostFault{Op::kMemcpy2DAsync, 1, false, false, "upload"},
-                    HostFault{Op::kLaunchKernel, 1, false, false, "launch"},
-                    HostFault{Op::kMemcpy2DAsync, 2, false, false, "download"},
-                    HostFault{Op::kStreamSynchronize, 1, false, false, "wait"}),
+    testing::Values(HostFault{Op::stream_create, 1, true, false, "stream_creation"},
+                    HostFault{Op::mem_alloc_pitch, 1, true, true, "allocation"},
+                    HostFault{Op::mem_alloc_pitch, 2, true, true, "second_allocation"},
+                    HostFault{Op::ctx_push_current, 1, false, false, "context"},
+                    HostFault{Op::memcpy_2d_async, 1, false, false, "upload"},
+                    HostFault{Op::launch_kernel, 1, false, false, "launch"},
+                    HostFault{Op::memcpy_2d_async, 2, false, false, "download"},
+                    HostFault{Op::stream_synchronize, 1, false, false, "wait"}),
     [](const testing::TestParamInfo<HostFault>& info) { return std::string(info.param.name); });
 
 }  // namespace

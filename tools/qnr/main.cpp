@@ -14,6 +14,7 @@
 #include "failure.h"
 #include "filter_bank.h"
 #include "filter_job.h"
+#include "gpu_report.h"
 #include "interrupt.h"
 #include "options.h"
 
@@ -47,6 +48,7 @@ int run_info(const Options& options, const LoadedModule& loaded, const std::stri
   std::printf("CUDA driver: %s\n",
               cuda_driver_loads() ? "libcuda.so.1 loads; frames go to the GPU where it accepts them"
                                   : "not found (libcuda.so.1); every frame takes the exact CPU path");
+  std::printf("GPU road:    %s\n", gpu_road_report(*loaded.module, filter).c_str());
   return 0;
 }
 

@@ -1,0 +1,30 @@
+// The GPU road's failure log. Silent unless the environment has QNR_LOG=1;
+// then each distinct failure of an instance is written once, as one line, to
+// stderr (and on Windows to the debugger, where DebugView shows it).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "gpu/cuda_runtime.h"
+
+// The step of the GPU road where a failure happened.
+enum class GpuStep : uint8_t { kStart, kSizing, kUpload, kKernel, kDownload, kWait, kRelease };
+
+// The failures an instance has already written, so none is written twice.
+// All zero when empty; lives inside the instance's GpuContext.
+struct GpuLogMemory {
+  static constexpr int kSlots = 16;
+  uint64_t written[kSlots];
+};
+
+// True when QNR_LOG is set to 1.
+bool gpu_log_enabled();
+
+// The line for a failure, without its newline.
+std::string gpu_log_line(GpuStep step, const CudaFailure& failure);
+
+// Writes the line for a failure unless `memory` (null: the process's own, for
+// failures before an instance has a context) holds it already. Does nothing
+// while the log is off.
+void gpu_log_failure(GpuLogMemory* memory, GpuStep step, const CudaFailure& failure) noexcept;
