@@ -68,6 +68,29 @@ TEST_F(ModuleOnFakeDriver, StartCreatesASizedContextAndEndReleasesIt) {
   EXPECT_EQ(fake->live_streams(), 0u);
 }
 
+// A host's byte copy of a started instance holds the original's context; once
+// the original's end has released it, neither the copy's start nor the end
+// after a failed start may release it again.
+TEST_F(ModuleOnFakeDriver, ACopiedRecordNeverReleasesTheOriginalsContext) {
+  host.open({});
+  vdhost::Bitmap src(40, 24), dst(40, 24);
+  ASSERT_EQ(host.instance->start(src, dst), 0);
+  auto copy = host.instance->duplicate();
+  ASSERT_EQ(host.instance->end(), 0);
+
+  vdhost::Bitmap too_large(0, 0), unused(0, 0);
+  too_large.record().w = 65536;
+  too_large.record().h = 32768;
+  EXPECT_EQ(copy->start(too_large, unused), 1);
+  EXPECT_EQ(copy->data_as<FilterConfig>()->gpu_context, nullptr);
+  EXPECT_EQ(copy->end(), 0);
+
+  ASSERT_EQ(copy->start(src, dst), 0);
+  EXPECT_NE(copy->data_as<FilterConfig>()->gpu_context, nullptr);
+  EXPECT_EQ(fake->live_streams(), 1u);
+  EXPECT_EQ(copy->end(), 0);
+}
+
 TEST_F(ModuleOnFakeDriver, FramesGoThroughTheKernelWhenTheModuleCarriesOne) {
   const Settings s{70, 70, 2, 0, 0};
   host.open(s);
