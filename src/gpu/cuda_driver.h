@@ -1,6 +1,6 @@
 // The subset of the NVIDIA driver API that the GPU road uses, declared with the
 // driver's own binary layout so the module needs no CUDA headers to build. The
-// runtime operations (cuda_runtime.h) call the driver only through a
+// runtime operations (device_operations.h) call the driver only through a
 // CudaDriver table: the real driver's exports, or a test double.
 #pragma once
 

@@ -5,8 +5,9 @@
 
 #include <cstdlib>
 
-#include "gpu/cuda_runtime.h"
+#include "gpu/device_operations.h"
 #include "gpu/kernel_steps.h"
+#include "host/row_walk.h"
 
 namespace {
 
@@ -72,20 +73,6 @@ bool size_images(GpuContext& c, int32_t width, int32_t height) {
   return true;
 }
 
-// The lowest-addressed row of a host bitmap and the distance between its rows.
-struct HostRows {
-  uint8_t* first;
-  size_t stride;
-};
-
-HostRows host_rows(const uint8_t* data, int64_t pitch, int32_t height) {
-  auto* base = const_cast<uint8_t*>(data);
-  if (pitch < 0) {
-    return {base + static_cast<int64_t>(height - 1) * pitch, 0 - static_cast<size_t>(pitch)};
-  }
-  return {base, static_cast<size_t>(pitch)};
-}
-
 GpuContext* create() {
   auto* context = static_cast<GpuContext*>(std::calloc(1, sizeof(GpuContext)));
   if (context == nullptr) return nullptr;
@@ -140,9 +127,10 @@ bool process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t
 
   const size_t row_bytes = static_cast<size_t>(width) * 4;
   const size_t rows = static_cast<size_t>(height);
-  const HostRows source = host_rows(src, src_pitch, height);
-  const HostRows destination = host_rows(dst, dst_pitch, height);
-  if (cuda_memcpy_2d_async(context->src_image, context->pitch, source.first, source.stride,
+  const RowWalk source = row_walk(src, src_pitch, height);
+  const RowWalk destination = row_walk(dst, dst_pitch, height);
+  if (cuda_memcpy_2d_async(context->src_image, context->pitch, source.first,
+                           static_cast<size_t>(source.stride),
                            row_bytes, rows, CudaCopyKind::kHostToDevice,
                            context->stream) != kCudaSuccess) {
     return failed(context, GpuStep::kUpload);
@@ -161,7 +149,8 @@ bool process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t
   cuda_launch_qnr_kernel(grid, block, 0, context->stream, arguments);
   if (cuda_get_last_error() != kCudaSuccess) return failed(context, GpuStep::kKernel);
 
-  if (cuda_memcpy_2d_async(destination.first, destination.stride, context->dst_image,
+  if (cuda_memcpy_2d_async(destination.first, static_cast<size_t>(destination.stride),
+                           context->dst_image,
                            context->pitch, row_bytes, rows, CudaCopyKind::kDeviceToHost,
                            context->stream) != kCudaSuccess) {
     return failed(context, GpuStep::kDownload);

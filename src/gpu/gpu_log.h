@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "gpu/cuda_runtime.h"
+#include "gpu/device_operations.h"
 
 // The step of the GPU road where a failure happened.
 enum class GpuStep : uint8_t { kStart, kSizing, kUpload, kKernel, kDownload, kWait, kRelease };

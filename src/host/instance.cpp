@@ -5,7 +5,7 @@
 
 #include "gpu/gpu_context.h"
 #include "host/callbacks.h"
-#include "host/luma_plane.h"
+#include "host/luma_plane_storage.h"
 #include "win32_api.h"
 
 int32_t thread_count_for(uint32_t processors) {

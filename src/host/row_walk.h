@@ -12,10 +12,15 @@ struct RowWalk {
   int64_t stride;  // |pitch|
 };
 
-inline RowWalk row_walk(void* data, int64_t pitch, int32_t height) {
-  auto* base = static_cast<uint8_t*>(data);
-  if (pitch < 0) return {base + static_cast<int64_t>(height - 1) * pitch, -pitch};
-  return {base, pitch};
+// Byte offset from a bitmap's data pointer to its lowest-addressed row: for a
+// negative pitch the data pointer holds the highest-addressed row.
+inline int64_t lowest_row_offset(int64_t pitch, int32_t height) {
+  return pitch < 0 && height > 0 ? static_cast<int64_t>(height - 1) * pitch : 0;
+}
+
+inline RowWalk row_walk(const void* data, int64_t pitch, int32_t height) {
+  auto* base = static_cast<uint8_t*>(const_cast<void*>(data));
+  return {base + lowest_row_offset(pitch, height), pitch < 0 ? -pitch : pitch};
 }
 
 // Copies height rows of row_bytes between two walks; padding is never touched.

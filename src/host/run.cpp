@@ -5,7 +5,7 @@
 #include "core/frame_filter.h"
 #include "gpu/gpu_context.h"
 #include "host/callbacks.h"
-#include "host/luma_plane.h"
+#include "host/luma_plane_storage.h"
 #include "host/row_walk.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_driver.h"
-#include "gpu/cuda_runtime_testing.h"
+#include "gpu/device_operations_testing.h"
 
 namespace gpu_test {
 

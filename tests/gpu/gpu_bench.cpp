@@ -18,7 +18,7 @@
 #include "fatbin.h"
 #include "frames.h"
 #include "gpu/cuda_driver.h"
-#include "gpu/cuda_runtime.h"
+#include "gpu/device_operations.h"
 #include "gpu/gpu_context.h"
 #include "gpu/kernel_image.h"
 

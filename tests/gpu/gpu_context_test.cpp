@@ -5,6 +5,7 @@
 
 #include "fake_fixture.h"
 #include "frames.h"
+#include "host/row_walk.h"
 #include "gpu/gpu_context.h"
 
 namespace {
@@ -24,7 +25,7 @@ struct HostImage {
       : width(w), height(h), pitch(p), storage(static_cast<size_t>(h) * (p < 0 ? -p : p), 0xA5) {}
   // The data pointer a host would hand over.
   uint8_t* data() {
-    return pitch < 0 ? storage.data() + static_cast<size_t>(height - 1) * -pitch : storage.data();
+    return storage.data() - lowest_row_offset(pitch, height);
   }
   // Row k in ascending address order.
   uint8_t* row(int32_t k) { return storage.data() + static_cast<size_t>(k) * (pitch < 0 ? -pitch : pitch); }

@@ -7,7 +7,8 @@
 #include <cstring>
 
 #include "frames.h"
-#include "gpu/cuda_runtime.h"
+#include "host/row_walk.h"
+#include "gpu/device_operations.h"
 #include "gpu/gpu_context.h"
 #include "gpu/kernel_image.h"
 
@@ -35,7 +36,7 @@ class RealGpu : public testing::Test {
     for (int32_t k = 0; k < in.height; ++k)
       std::memcpy(src.data() + k * stride(src_pitch), &in.pixels[size_t(k) * in.width], row);
     const auto data = [&](std::vector<uint8_t>& v, int64_t p) {
-      return p < 0 ? v.data() + (in.height - 1) * stride(p) : v.data();
+      return v.data() - lowest_row_offset(p, in.height);
     };
     EXPECT_TRUE(gpu_process(context, data(src, src_pitch), src_pitch, data(dst, dst_pitch), dst_pitch,
                             in.width, in.height, s.f1, s.f2, s.sharp, s.interlace, s.show_noise));

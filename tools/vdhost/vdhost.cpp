@@ -1,5 +1,7 @@
 #include "vdhost.h"
 
+#include "host/row_walk.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -194,15 +196,7 @@ Bitmap::Bitmap(int32_t width, int32_t height, int64_t pitch) {
   for (int64_t k = 0; k < rows; ++k) {
     std::memset(storage_.data() + k * stride, 0, static_cast<size_t>(width > 0 ? width : 0) * 4);
   }
-  uint8_t* lowest = storage_.data();
-  uint8_t* data = pitch < 0 && rows > 0 ? lowest + (rows - 1) * stride : lowest;
-  record_.data = reinterpret_cast<uint32_t*>(data);
-  record_.depth = 32;
-  record_.w = width;
-  record_.h = height;
-  record_.pitch = pitch;
-  record_.modulo = pitch - int64_t{width} * 4;
-  record_.size = stride * rows;
+  record_ = bitmap_view(storage_.data(), width, height, pitch);
 }
 
 uint32_t* Bitmap::row(int32_t k) {
@@ -270,9 +264,8 @@ HostBitmap bitmap_view(void* lowest, int32_t width, int32_t height, int64_t pitc
   HostBitmap record{};
   const int64_t stride = pitch < 0 ? -pitch : pitch;
   const int64_t rows = height > 0 ? height : 0;
-  uint8_t* base = static_cast<uint8_t*>(lowest);
-  record.data = reinterpret_cast<uint32_t*>(pitch < 0 && rows > 0 ? base + (rows - 1) * stride
-                                                                   : base);
+  record.data = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lowest) -
+                                            lowest_row_offset(pitch, height));
   record.depth = 32;
   record.w = width;
   record.h = height;

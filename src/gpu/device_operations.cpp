@@ -1,6 +1,6 @@
 // The runtime operations over the driver: binding, the primary context, the
 // kernel lookup and the per-thread launch error.
-#include "gpu/cuda_runtime.h"
+#include "gpu/device_operations.h"
 
 #include <atomic>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "gpu/cuda_driver.h"
-#include "gpu/cuda_runtime_testing.h"
+#include "gpu/device_operations_testing.h"
 #include "gpu/kernel_image.h"
 
 #if defined(_WIN32)

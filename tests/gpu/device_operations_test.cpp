@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "fake_fixture.h"
-#include "gpu/cuda_runtime.h"
+#include "gpu/device_operations.h"
 #include "gpu/kernel_image.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// The instance's luma plane: width x height bytes, row stride = width.
+// Storage of the instance's luma plane (width x height bytes, row stride = width),
+// allocated at start and freed at end; core/cpu_luma_plane fills it per frame.
 #pragma once
 
 #include "host/filter_config.h"

@@ -1,4 +1,4 @@
-#include "host/luma_plane.h"
+#include "host/luma_plane_storage.h"
 
 #include <climits>
 #include <cstdlib>
