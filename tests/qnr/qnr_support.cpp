@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "host/filter_config.h"
-#include "process.h"
+#include "child_process.h"
 #include "vdhost.h"
 
 namespace qnr_test {

@@ -1,4 +1,4 @@
-#include "process.h"
+#include "child_process.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -13,8 +13,6 @@
 #include <cstring>
 #include <system_error>
 
-#include "interrupt.h"
-
 extern char** environ;
 
 namespace qnr {
@@ -23,7 +21,7 @@ namespace {
 
 constexpr size_t kStderrKeep = 16 * 1024;
 
-// Every running child, so an interrupt can stop them all (see interrupt.cpp).
+// Every running child.
 std::mutex live_mutex;
 std::vector<Child*>& live_children() {
   static std::vector<Child*> children;
@@ -52,11 +50,6 @@ struct Pipe {
 };
 
 }  // namespace
-
-void kill_all_children(int signal) {
-  std::lock_guard lock(live_mutex);
-  for (Child* child : live_children()) child->kill(signal);
-}
 
 std::unique_ptr<Child> Child::spawn(const SpawnRequest& request, std::string& error,
                                     bool& not_found) {
@@ -111,8 +104,6 @@ std::unique_ptr<Child> Child::spawn(const SpawnRequest& request, std::string& er
     if (result == 0) {
       child->pid_ = pid;
       live_children().push_back(child.get());
-      // An interrupt that came before the registration still stops it.
-      if (interrupted_signal() != 0) ::kill(-pid, SIGKILL);
     }
   }
   posix_spawn_file_actions_destroy(&actions);

@@ -1,4 +1,4 @@
-// Child processes (ffmpeg, ffprobe) started without a shell, with pipes for
+// Child processes for the tests (qnr, ffmpeg, ffprobe) started without a shell, with pipes for
 // their standard streams, and whole-buffer reads and writes on pipes.
 #pragma once
 
