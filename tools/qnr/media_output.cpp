@@ -239,6 +239,11 @@ MediaOutput::MediaOutput(const OutputRequest& request)
 
   check_av(avformat_alloc_output_context2(&format_, format, nullptr, request_.url.c_str()),
            "cannot set up " + request_.name);
+  // Transport streams keep the input's timestamps instead of starting anew
+  // at the muxer's own delay.
+  if (one_of(format->name, {"mpegts"}) && av_dict_get(muxer_options_, "mpegts_copyts", nullptr, 0) == nullptr) {
+    av_dict_set(&muxer_options_, "mpegts_copyts", "1", 0);
+  }
   if (one_of(format->name, {"mp4", "mov", "ipod"}) && !request_.streamed &&
       av_dict_get(muxer_options_, "movflags", nullptr, 0) == nullptr) {
     av_dict_set(&muxer_options_, "movflags", "+faststart", 0);
@@ -373,8 +378,19 @@ PictureFormat MediaOutput::open(const FirstFrame& first) {
   enc->thread_count = 0;
   if (first.interlaced || request_.interlace) {
     enc->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-    enc->field_order = first.top_field_first ? AV_FIELD_TT : AV_FIELD_BB;
+    // Named as FFmpeg's own tools name coded fields, which containers map
+    // to the field order players read.
+    if (codec_->id == AV_CODEC_ID_MJPEG) {
+      enc->field_order = first.top_field_first ? AV_FIELD_TT : AV_FIELD_BB;
+    } else {
+      enc->field_order = first.top_field_first ? AV_FIELD_TB : AV_FIELD_BT;
+    }
     interlaced_ = true;
+    // x264 takes the field order from its own settings, not from the frames.
+    if (std::strcmp(codec_->name, "libx264") == 0 &&
+        av_dict_get(encoder_options_, "x264-params", nullptr, 0) == nullptr) {
+      av_dict_set(&encoder_options_, "x264-params", first.top_field_first ? "tff=1" : "bff=1", 0);
+    }
   }
   if (std::strcmp(codec_->name, "mjpeg") == 0 || av_dict_get(encoder_options_, "qscale", nullptr, 0)) {
     if (const AVDictionaryEntry* q = av_dict_get(encoder_options_, "qscale", nullptr, 0)) {
@@ -404,6 +420,12 @@ PictureFormat MediaOutput::open(const FirstFrame& first) {
   out->avg_frame_rate = enc->framerate;
   out->sample_aspect_ratio = first.sample_aspect;
 
+  // MP4's edit list, which says when a late track starts, counts in the
+  // movie's time scale: the video's own keeps that start to the tick.
+  if (one_of(format_->oformat->name, {"mp4", "mov", "ipod"}) && enc->time_base.den > 0 &&
+      av_dict_get(muxer_options_, "movie_timescale", nullptr, 0) == nullptr) {
+    av_dict_set_int(&muxer_options_, "movie_timescale", enc->time_base.den, 0);
+  }
   if (!(format_->oformat->flags & AVFMT_NOFILE)) {
     if (int code = avio_open(&format_->pb, request_.url.c_str(), AVIO_FLAG_WRITE); code < 0) {
       throw Failure("cannot write " + request_.name + ": " + av_error_text(code));
