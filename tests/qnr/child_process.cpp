@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,8 +158,10 @@ void Child::close_stdout() { close_fd(out_fd_); }
 int Child::wait() {
   if (!reaped_) {
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    struct rusage usage {};
+    while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    peak_kib_ = usage.ru_maxrss;
     status_ = status;
     reaped_ = true;
     // The stderr pipe closes when the child (and anything it started) is gone.

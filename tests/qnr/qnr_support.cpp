@@ -36,6 +36,7 @@ Ran run(const std::vector<std::string>& argv) {
   const int status = child->wait();
   ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   ran.err = child->error_text();
+  ran.peak_kib = child->peak_kib();
   return ran;
 }
 

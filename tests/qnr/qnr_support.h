@@ -13,6 +13,7 @@ struct Ran {
   int status = -1;     // exit status, or 128 + signal
   std::string out;
   std::string err;
+  long peak_kib = 0;  // peak resident memory
 };
 
 // Runs a program (looked up in PATH) to completion.
