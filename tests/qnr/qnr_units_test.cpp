@@ -1,9 +1,10 @@
 // The pieces of qnr that decide things on their own: the settings-line
-// reader, the reading of ffprobe's report, and the encoder's command line.
+// reader and the turning of pictures by their orientation.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "script_line.h"
 
@@ -36,6 +37,63 @@ TEST(ScriptLine, RejectsWhatAHostWouldNotRun) {
     EXPECT_FALSE(parse_script_line(line, call, error)) << line;
     EXPECT_FALSE(error.empty()) << line;
   }
+}
+
+}  // namespace
+}  // namespace qnr
+
+#include "frame_convert.h"
+
+namespace qnr {
+namespace {
+
+// A 3 x 2 picture "abc / def" shown as each EXIF orientation says; the rows
+// of the expected pictures are what a viewer shows, top first.
+TEST(Orientation, EveryExifOrientationShowsThePictureAsAViewerDoes) {
+  const uint32_t a = 0x0A, b = 0x0B, c = 0x0C, d = 0x0D, e = 0x0E, f = 0x0F;
+  struct Case {
+    Orientation orientation;
+    int32_t width;
+    std::vector<uint32_t> shown;
+  };
+  const std::vector<Case> cases = {
+      {1, 3, {a, b, c, d, e, f}}, {2, 3, {c, b, a, f, e, d}}, {3, 3, {f, e, d, c, b, a}},
+      {4, 3, {d, e, f, a, b, c}}, {5, 2, {a, d, b, e, c, f}}, {6, 2, {d, a, e, b, f, c}},
+      {7, 2, {f, c, e, b, d, a}}, {8, 2, {c, f, b, e, a, d}},
+  };
+  FramePtr frame = new_frame();
+  frame->format = AV_PIX_FMT_BGR0;
+  frame->width = 3;
+  frame->height = 2;
+  ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
+  const uint32_t stored[2][3] = {{a, b, c}, {d, e, f}};
+  for (int y = 0; y < 2; ++y) std::memcpy(frame->data[0] + y * frame->linesize[0], stored[y], 12);
+
+  FrameConverter converter;
+  for (const Case& c : cases) {
+    HostFrame host;
+    converter.to_host(*frame, c.orientation, host);
+    ASSERT_EQ(host.width, c.width) << "orientation " << c.orientation;
+    std::vector<uint32_t> shown;
+    for (int32_t r = 0; r < host.height; ++r) {
+      const auto* row = reinterpret_cast<const uint32_t*>(host.top_row(r));
+      for (int32_t x = 0; x < host.width; ++x) shown.push_back(row[x] & 0x00FFFFFFu);
+    }
+    EXPECT_EQ(shown, c.shown) << "orientation " << c.orientation;
+  }
+}
+
+// The matrix av_display_rotation_set makes for a turn of θ is the one a
+// stream carries when its picture must be shown turned θ clockwise (what a
+// "rotate=θ" tag becomes); the end-to-end test checks the same against ffmpeg.
+TEST(Orientation, DisplayMatrixTurnsBecomeOrientations) {
+  for (const auto& [clockwise, orientation] :
+       std::vector<std::pair<double, Orientation>>{{0, 1}, {90, 6}, {180, 3}, {270, 8}, {-90, 8}}) {
+    int32_t matrix[9];
+    av_display_rotation_set(matrix, clockwise);
+    EXPECT_EQ(orientation_from_matrix(matrix), orientation) << clockwise;
+  }
+  EXPECT_EQ(orientation_from_matrix(nullptr), 1);
 }
 
 }  // namespace

@@ -54,7 +54,8 @@ Orientation orientation_from_matrix(const int32_t* matrix) {
   if (matrix == nullptr) return 1;
   const double angle = av_display_rotation_get(matrix);
   if (std::isnan(angle)) return 1;
-  // The matrix turns anticlockwise; a picture shown turned clockwise by θ.
+  // The matrix's anticlockwise angle, negated: how far clockwise the stored
+  // picture is turned to be shown, as ffmpeg's own tools read it.
   double clockwise = -std::round(angle);
   clockwise -= 360 * std::floor(clockwise / 360 + 0.9 / 360);
   if (std::fabs(clockwise - 90) < 1) return 6;
