@@ -1,5 +1,7 @@
 #include "frame_convert.h"
 
+#include "gif_palette.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -138,6 +140,11 @@ void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, Host
 }
 
 FramePtr FrameConverter::from_host(HostFrame& bitmap, const PictureFormat& format) {
+  if (format.pixel_format == AV_PIX_FMT_PAL8) {
+    PictureFormat full = format;
+    full.pixel_format = AV_PIX_FMT_BGRA;
+    return to_own_palette(*from_host(bitmap, full));
+  }
   const AVPixelFormat source = bitmap.alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
   out_ = sws_getCachedContext(out_, bitmap.width, bitmap.height, source, format.width,
                               format.height, format.pixel_format, kScaleFlags, nullptr, nullptr,

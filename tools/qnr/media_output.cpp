@@ -132,6 +132,7 @@ AVPixelFormat choose_pixel_format(const AVCodec* codec, const FirstFrame& first)
   if (std::strcmp(codec->name, "libvpx-vp9") == 0) {
     return first.alpha ? AV_PIX_FMT_YUVA420P : AV_PIX_FMT_YUV420P;
   }
+  if (std::strcmp(codec->name, "gif") == 0) return AV_PIX_FMT_PAL8;
   const AVPixelFormat source = first.alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
   if (codec->pix_fmts == nullptr) return source;
   std::vector<AVPixelFormat> usable;
