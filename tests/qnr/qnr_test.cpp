@@ -21,8 +21,8 @@ void make_clip(const TempDir& dir, const std::string& name, const std::string& s
           "2:s", "-c:v", "ffv1", "-c:a", "aac", "-c:s", "subrip", dir / name});
 }
 
-// MP4 holds no SubRip subtitles: they are left out there (with a note, which
-// --quiet silences) and kept in Matroska.
+// MP4 holds text subtitles only in its own format: SubRip becomes that there
+// (with a note, which --quiet silences) and is copied into Matroska.
 TEST(QnrVideo, OddSizedClipKeepsFrameCountSizeAudioAndSubtitlesInMp4AndMkv) {
   TempDir dir;
   make_clip(dir, "in.mkv", "63x47", 6);
@@ -31,7 +31,7 @@ TEST(QnrVideo, OddSizedClipKeepsFrameCountSizeAudioAndSubtitlesInMp4AndMkv) {
   ASSERT_EQ(mp4.status, 0) << mp4.err;
   EXPECT_EQ(mp4.err, "");
   EXPECT_EQ(probe(dir.path() / "out.mp4", "stream=codec_name,codec_type"),
-            "stream,h264,video\nstream,aac,audio\n");
+            "stream,h264,video\nstream,aac,audio\nstream,mov_text,subtitle\n");
   EXPECT_EQ(probe(dir.path() / "out.mp4", "stream=width,height,nb_frames", "v"),
             "stream,63,47,6\n");
 

@@ -257,6 +257,7 @@ void MediaOutput::map_streams(const MediaInput& input) {
   // The streams, in the input's order: the video, and whatever else fits.
   AVFormatContext* in = input.format;
   stream_map_.assign(in->nb_streams, -1);
+  subtitles_.resize(in->nb_streams);
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     const AVStream* stream = in->streams[i];
     const AVCodecParameters& par = *stream->codecpar;
@@ -285,6 +286,7 @@ void MediaOutput::map_streams(const MediaInput& input) {
       continue;
     }
     if (!container_takes(format, *stream)) {
+      if (par.codec_type == AVMEDIA_TYPE_SUBTITLE && convert_subtitle(*stream, described)) continue;
       note(request_.quiet, described + " left out: the " + format->name + " container does not hold it");
       continue;
     }
@@ -454,9 +456,75 @@ void MediaOutput::write(AVPacket* packet) {
   if (int code = av_interleaved_write_frame(format_, packet); code < 0) write_failed(code);
 }
 
+// Text subtitles become the text format of MP4 (or WebM): the text and its
+// timing survive, the styling that format lacks does not.
+bool MediaOutput::convert_subtitle(const AVStream& stream, const std::string& described) {
+  const AVCodecDescriptor* desc = avcodec_descriptor_get(stream.codecpar->codec_id);
+  if (desc == nullptr || !(desc->props & AV_CODEC_PROP_TEXT_SUB)) return false;
+  const char* target = one_of(format_->oformat->name, {"mp4", "mov", "ipod"}) ? "mov_text"
+                       : one_of(format_->oformat->name, {"webm"})            ? "webvtt"
+                                                                             : nullptr;
+  const AVCodec* decoder = avcodec_find_decoder(stream.codecpar->codec_id);
+  const AVCodec* encoder = target != nullptr ? avcodec_find_encoder_by_name(target) : nullptr;
+  if (decoder == nullptr || encoder == nullptr) return false;
+  auto conversion = std::make_unique<SubtitleConversion>();
+  conversion->decoder.reset(avcodec_alloc_context3(decoder));
+  conversion->encoder.reset(avcodec_alloc_context3(encoder));
+  if (!conversion->decoder || !conversion->encoder) throw std::bad_alloc();
+  AVCodecContext* dec = conversion->decoder.get();
+  AVCodecContext* enc = conversion->encoder.get();
+  if (avcodec_parameters_to_context(dec, stream.codecpar) < 0) return false;
+  dec->pkt_timebase = stream.time_base;
+  if (avcodec_open2(dec, decoder, nullptr) < 0) return false;
+  enc->time_base = stream.time_base;
+  if (dec->subtitle_header != nullptr) {
+    enc->subtitle_header = static_cast<uint8_t*>(av_mallocz(dec->subtitle_header_size + 1));
+    if (enc->subtitle_header == nullptr) throw std::bad_alloc();
+    std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
+    enc->subtitle_header_size = dec->subtitle_header_size;
+  }
+  if (avcodec_open2(enc, encoder, nullptr) < 0) return false;
+  AVStream* out = avformat_new_stream(format_, nullptr);
+  if (out == nullptr) throw std::bad_alloc();
+  if (avcodec_parameters_from_context(out->codecpar, enc) < 0) return false;
+  out->time_base = stream.time_base;
+  out->disposition = stream.disposition;
+  av_dict_copy(&out->metadata, stream.metadata, 0);
+  stream_map_[stream.index] = out->index;
+  subtitles_[stream.index] = std::move(conversion);
+  note(request_.quiet, described + " converted to " + target + " for the " +
+                           format_->oformat->name + " container");
+  return true;
+}
+
+void MediaOutput::write_subtitle(SubtitleConversion& conversion, AVPacket* packet,
+                                 AVRational input_time_base) {
+  AVSubtitle subtitle{};
+  int got = 0;
+  if (avcodec_decode_subtitle2(conversion.decoder.get(), &subtitle, &got, packet) < 0 || !got) return;
+  std::vector<uint8_t> buffer(1 << 16);
+  const int size = avcodec_encode_subtitle(conversion.encoder.get(), buffer.data(),
+                                           static_cast<int>(buffer.size()), &subtitle);
+  avsubtitle_free(&subtitle);
+  if (size < 0) return;
+  PacketPtr out = new_packet();
+  check_av(av_new_packet(out.get(), size), "cannot convert a subtitle");
+  std::memcpy(out->data, buffer.data(), static_cast<size_t>(size));
+  out->pts = out->dts = packet->pts;
+  out->duration = packet->duration;
+  const int index = output_stream_of(packet->stream_index);
+  av_packet_rescale_ts(out.get(), input_time_base, format_->streams[index]->time_base);
+  out->stream_index = index;
+  write(out.get());
+}
+
 void MediaOutput::write_copied(AVPacket* packet, AVRational input_time_base) {
   const int out = output_stream_of(packet->stream_index);
   if (out < 0) return;
+  if (SubtitleConversion* conversion = subtitles_[packet->stream_index].get()) {
+    write_subtitle(*conversion, packet, input_time_base);
+    return;
+  }
   av_packet_rescale_ts(packet, input_time_base, format_->streams[out]->time_base);
   packet->stream_index = out;
   packet->pos = -1;

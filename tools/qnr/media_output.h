@@ -89,6 +89,14 @@ class MediaOutput {
   AVDictionary* muxer_options_ = nullptr;
   std::string pixel_format_;  // -pix_fmt
   std::vector<int> stream_map_;  // input stream -> output stream, -1 dropped
+  // Text subtitles the container holds only in its own format, by input stream.
+  struct SubtitleConversion {
+    CodecPtr decoder;
+    CodecPtr encoder;
+  };
+  std::vector<std::unique_ptr<SubtitleConversion>> subtitles_;
+  bool convert_subtitle(const AVStream& stream, const std::string& described);
+  void write_subtitle(SubtitleConversion& conversion, AVPacket* packet, AVRational input_time_base);
   int video_out_ = -1;
   bool single_image_ = false;
   bool opened_ = false;
