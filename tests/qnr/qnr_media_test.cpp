@@ -60,8 +60,8 @@ TEST(QnrTiming, EachFrameKeepsItsTimestamp) {
 }
 
 // A transport stream with two audio tracks and every container qnr fills by
-// default: each kept stream once, what a container cannot hold left out with
-// a note, never a failure.
+// default: each kept stream once; audio a container cannot hold re-encoded
+// into its usual codec, anything else left out; a note, never a failure.
 TEST(QnrStreams, EachStreamOnceAndWhatTheContainerCannotHoldIsLeftOutWithANote) {
   TempDir dir;
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=d=1",
@@ -77,8 +77,10 @@ TEST(QnrStreams, EachStreamOnceAndWhatTheContainerCannotHoldIsLeftOutWithANote) 
       {"out.ts", "video:h264 audio:mp2 audio:aac", ""},
       {"out.m2ts", "video:h264 audio:mp2 audio:aac", ""},
       {"out.mov", "video:h264 audio:mp2 audio:aac", ""},
-      {"out.flv", "video:h264 audio:aac", "audio stream 1 (mp2) left out: the flv container"},
-      {"out.webm", "video:vp9", "audio stream 1 (mp2) left out: the webm container"},
+      {"out.flv", "video:h264 audio:aac",
+       "audio stream 2 (aac) left out: the flv container holds one audio stream"},
+      {"out.webm", "video:vp9 audio:opus audio:opus",
+       "audio stream 2 (aac) re-encoded as libopus for the webm container"},
       {"out.gif", "video:gif", "audio stream 2 (aac) left out: the gif container"},
   };
   for (const Case& c : cases) {

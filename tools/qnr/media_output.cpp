@@ -258,6 +258,8 @@ void MediaOutput::map_streams(const MediaInput& input) {
   AVFormatContext* in = input.format;
   stream_map_.assign(in->nb_streams, -1);
   subtitles_.resize(in->nb_streams);
+  audio_.resize(in->nb_streams);
+  bool audio_kept = false;
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     const AVStream* stream = in->streams[i];
     const AVCodecParameters& par = *stream->codecpar;
@@ -281,12 +283,29 @@ void MediaOutput::map_streams(const MediaInput& input) {
         (par.codec_type == AVMEDIA_TYPE_DATA && drop_data_)) {
       continue;
     }
+    if (par.codec_type == AVMEDIA_TYPE_AUDIO && one_of(format->name, {"flv"}) && audio_kept) {
+      note(request_.quiet, described + " left out: the flv container holds one audio stream");
+      continue;
+    }
     if (par.codec_type == AVMEDIA_TYPE_VIDEO && !cover) {
       note(request_.quiet, "video stream " + std::to_string(i) + " left out: qnr filters one video stream");
       continue;
     }
     if (!container_takes(format, *stream)) {
       if (par.codec_type == AVMEDIA_TYPE_SUBTITLE && convert_subtitle(*stream, described)) continue;
+      const char* audio_codec = one_of(format->name, {"mp4", "mov", "ipod", "mpegts", "flv"}) ? "aac"
+                                : one_of(format->name, {"webm"})                           ? "libopus"
+                                                                                           : nullptr;
+      if (par.codec_type == AVMEDIA_TYPE_AUDIO && audio_codec != nullptr) {
+        if (auto conversion = AudioConversion::create(*stream, audio_codec, format_)) {
+          stream_map_[i] = conversion->output_stream();
+          audio_[i] = std::move(conversion);
+          audio_kept = true;
+          note(request_.quiet, described + " re-encoded as " + audio_codec + " for the " +
+                                   format->name + " container");
+          continue;
+        }
+      }
       note(request_.quiet, described + " left out: the " + format->name + " container does not hold it");
       continue;
     }
@@ -299,6 +318,7 @@ void MediaOutput::map_streams(const MediaInput& input) {
     out->sample_aspect_ratio = stream->sample_aspect_ratio;
     av_dict_copy(&out->metadata, stream->metadata, 0);
     stream_map_[i] = out->index;
+    if (par.codec_type == AVMEDIA_TYPE_AUDIO) audio_kept = true;
   }
 
   if (!single_image_ && !request_.sequence) {
@@ -521,6 +541,14 @@ void MediaOutput::write_subtitle(SubtitleConversion& conversion, AVPacket* packe
 void MediaOutput::write_copied(AVPacket* packet, AVRational input_time_base) {
   const int out = output_stream_of(packet->stream_index);
   if (out < 0) return;
+  if (AudioConversion* conversion = audio_[packet->stream_index].get()) {
+    conversion->convert(packet, [&](AVPacket* encoded) {
+      av_packet_rescale_ts(encoded, conversion->time_base(), format_->streams[out]->time_base);
+      encoded->stream_index = out;
+      write(encoded);
+    });
+    return;
+  }
   if (SubtitleConversion* conversion = subtitles_[packet->stream_index].get()) {
     write_subtitle(*conversion, packet, input_time_base);
     return;
@@ -565,6 +593,15 @@ void MediaOutput::encode(AVFrame* frame) {
 void MediaOutput::finish() {
   if (finished_ || !header_written_) return;
   finished_ = true;
+  for (auto& conversion : audio_) {
+    if (!conversion) continue;
+    const int out = conversion->output_stream();
+    conversion->convert(nullptr, [&](AVPacket* encoded) {
+      av_packet_rescale_ts(encoded, conversion->time_base(), format_->streams[out]->time_base);
+      encoded->stream_index = out;
+      write(encoded);
+    });
+  }
   if (int code = av_write_trailer(format_); code < 0) write_failed(code);
   if (format_->pb != nullptr && !(format_->oformat->flags & AVFMT_NOFILE)) {
     avio_flush(format_->pb);

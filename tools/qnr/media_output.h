@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio_convert.h"
 #include "frame_convert.h"
 #include "libav.h"
 #include "media_input.h"
@@ -95,6 +96,7 @@ class MediaOutput {
     CodecPtr encoder;
   };
   std::vector<std::unique_ptr<SubtitleConversion>> subtitles_;
+  std::vector<std::unique_ptr<AudioConversion>> audio_;  // by input stream
   bool convert_subtitle(const AVStream& stream, const std::string& described);
   void write_subtitle(SubtitleConversion& conversion, AVPacket* packet, AVRational input_time_base);
   int video_out_ = -1;
