@@ -100,10 +100,6 @@ std::unique_ptr<MediaInput> open_media_input(const std::string& name) {
   if (int code = avcodec_open2(input->decoder.get(), codec, nullptr); code < 0) {
     throw Failure("cannot decode the video of " + name + ": " + av_error_text(code));
   }
-  if (input->decoder->width <= 0 || input->decoder->height <= 0) {
-    // Some streams say their size only in their frames; that is fine.
-  }
-
   if (stream->nb_frames > 0) {
     input->frame_count = stream->nb_frames;
   } else {

@@ -172,6 +172,7 @@ MediaOutput::MediaOutput(const OutputRequest& request)
     const std::string value = args[++i];
     std::string key = arg.substr(1);
     if (key.size() > 2 && (key.ends_with(":v") || key.ends_with(":V"))) key.resize(key.size() - 2);
+    if (key == "q") key = "qscale";
     if (key == "f") {
       request_.format = value;
     } else if (key == "c" || key == "codec" || key == "vcodec") {
@@ -233,7 +234,7 @@ MediaOutput::MediaOutput(const OutputRequest& request)
       }
     }
   }
-  if (std::strcmp(codec_->name, "mjpeg") == 0 && av_dict_get(encoder_options_, "q", nullptr, 0) == nullptr &&
+  if (std::strcmp(codec_->name, "mjpeg") == 0 &&
       av_dict_get(encoder_options_, "qscale", nullptr, 0) == nullptr) {
     av_dict_set(&encoder_options_, "qscale", "2", 0);
   }
@@ -415,12 +416,11 @@ PictureFormat MediaOutput::open(const FirstFrame& first) {
       av_dict_set(&encoder_options_, "x264-params", first.top_field_first ? "tff=1" : "bff=1", 0);
     }
   }
-  if (std::strcmp(codec_->name, "mjpeg") == 0 || av_dict_get(encoder_options_, "qscale", nullptr, 0)) {
-    if (const AVDictionaryEntry* q = av_dict_get(encoder_options_, "qscale", nullptr, 0)) {
-      enc->flags |= AV_CODEC_FLAG_QSCALE;
-      enc->global_quality = FF_QP2LAMBDA * std::atoi(q->value);
-      av_dict_set(&encoder_options_, "qscale", nullptr, 0);
-    }
+  // A fixed quantiser (-q, JPEG's default) is a flag and a quality, not an option.
+  if (const AVDictionaryEntry* q = av_dict_get(encoder_options_, "qscale", nullptr, 0)) {
+    enc->flags |= AV_CODEC_FLAG_QSCALE;
+    enc->global_quality = FF_QP2LAMBDA * std::atoi(q->value);
+    av_dict_set(&encoder_options_, "qscale", nullptr, 0);
   }
   if (format_->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
@@ -569,6 +569,8 @@ void MediaOutput::encode(AVFrame* frame) {
       frame->pts = last_pts_ + 1;
     }
     last_pts_ = frame->pts;
+    // A fixed quantiser is read from each frame.
+    if (enc->flags & AV_CODEC_FLAG_QSCALE) frame->quality = enc->global_quality;
   }
   if (int code = avcodec_send_frame(enc, frame); code < 0 && code != AVERROR_EOF) {
     throw Failure("the " + std::string(codec_->name) + " encoder failed: " + av_error_text(code));
