@@ -103,6 +103,9 @@ TEST(QnrFiles, LongNamesAndImageSequences) {
   EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.mkv", "seq001.png", "seq002.png",
                                                    "seq003.png", longest}));
   EXPECT_EQ(qnr({dir / "in.mkv", dir / "seq%03d.png", "-q"}).status, 2);
+  const Ran same = qnr({dir / "seq%03d.png", dir / "seq%03d.png", "-q", "-y"});
+  EXPECT_EQ(same.status, 2);
+  EXPECT_THAT(same.err, HasSubstr("is the input sequence"));
   const Ran back = qnr({dir / "seq%03d.png", dir / "back.mkv", "-q", "--disable", "--codec", "ffv1"});
   ASSERT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(decode(dir.path() / "back.mkv"), decode(dir.path() / "in.mkv"));

@@ -68,10 +68,17 @@ OutputFile::OutputFile(const OutputTarget& target) : name_(target.name) {
     // Each picture its own file, numbered from 1.
     char first[PATH_MAX];
     struct stat info {};
-    if (av_get_frame_filename(first, sizeof first, name_.c_str(), 1) == 0 &&
-        ::stat(first, &info) == 0 && !target.overwrite) {
-      throw Failure(std::string(first) + " exists; add -y (--overwrite) to replace the sequence",
+    if (name_ == target.input) {
+      throw Failure("the output " + name_ + " is the input sequence; name a different output",
                     kExitUsage);
+    }
+    if (av_get_frame_filename(first, sizeof first, name_.c_str(), 1) == 0 &&
+        ::stat(first, &info) == 0) {
+      refuse_input(first, target.input, info);
+      if (!target.overwrite) {
+        throw Failure(std::string(first) + " exists; add -y (--overwrite) to replace the sequence",
+                      kExitUsage);
+      }
     }
     url_ = name_;
     sequence_ = true;
