@@ -42,7 +42,8 @@ picks the container: .mp4 .mkv .mov .avi .ts .m2ts .flv (H.264, CRF 16), .webm
 (VP9), .gif, .png .tif (lossless), .jpg; seq%03d.png writes an image sequence;
 "-" writes to standard output (with -f matroska, mpegts or nut).
 Audio, subtitles, chapters and metadata are copied from IN where OUT's
-container takes them; each frame keeps its timestamp.
+container takes them (else converted or left out, with a note); each frame
+keeps its timestamp. An existing OUT is replaced only with -y.
 
 filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
   --f1 N            level of the first frequency, 0 to 100
@@ -55,7 +56,8 @@ filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
                     "Config(70,70,2,0,1)"; single options above override it
 
 other options:
-  --jobs N          filter instances working in parallel (default: one per core)
+  --jobs N          filter instances working in parallel (default: one per
+                    core; one where a CUDA driver loads)
   --codec NAME      video encoder instead of the container's default
   -f, --format NAME container instead of the one OUT's name picks
   -y, --overwrite   replace OUT when it exists
