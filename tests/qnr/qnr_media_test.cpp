@@ -203,6 +203,21 @@ TEST(QnrPicture, AlphaPassesThroughOrIsDroppedWithANote) {
   EXPECT_THAT(jpg.err, HasSubstr("qnr: note: transparency dropped"));
 }
 
+// Pixel aspect ratio and colour tags go out as they came in.
+TEST(QnrPicture, AspectRatioAndColourTagsAreKept) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25,setsar=4/3", "-t", "0.2", "-c:v",
+          "libx264", "-pix_fmt", "yuv420p", "-colorspace", "bt709", "-color_primaries", "bt709",
+          "-color_trc", "bt709", "-color_range", "tv", dir / "in.mp4"});
+  const std::string entries =
+      "stream=sample_aspect_ratio,color_space,color_primaries,color_transfer,color_range";
+  for (const std::string output : {"out.mkv", "out.mp4"}) {
+    const Ran ran = qnr({dir / "in.mp4", dir / output, "-q"});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(probe(dir.path() / output, entries, "v"), "stream,4:3,tv,bt709,bt709,bt709\n") << output;
+  }
+}
+
 // Writes a JPEG's EXIF Orientation tag into an APP1 segment after its start marker.
 void add_exif_orientation(const std::string& path, int orientation) {
   std::ifstream in(path, std::ios::binary);
