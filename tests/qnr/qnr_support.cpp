@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <sstream>
 
 #include "host/filter_config.h"
-#include "process.h"
+#include "child_process.h"
 #include "vdhost.h"
 
 namespace qnr_test {
@@ -34,6 +36,7 @@ Ran run(const std::vector<std::string>& argv) {
   const int status = child->wait();
   ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   ran.err = child->error_text();
+  ran.peak_kib = child->peak_kib();
   return ran;
 }
 
@@ -57,6 +60,65 @@ std::string probe(const std::filesystem::path& file, const std::string& entries,
   if (!streams.empty()) argv.insert(argv.end(), {"-select_streams", streams});
   argv.push_back(file.string());
   return run(argv).out;
+}
+
+std::string streams(const std::filesystem::path& file) {
+  const std::string text = run({"ffprobe", "-v", "error", "-show_entries",
+                                "stream=index,codec_type,codec_name", "-of", "csv=p=0",
+                                file.string()}).out;
+  std::map<int, std::string> by_index;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string index, codec, type;
+    std::getline(fields, index, ',');
+    std::getline(fields, codec, ',');
+    std::getline(fields, type, ',');
+    if (!index.empty()) by_index[std::stoi(index)] = type + ":" + codec;
+  }
+  std::string out;
+  for (const auto& [index, text_of] : by_index) out += (out.empty() ? "" : " ") + text_of;
+  return out;
+}
+
+std::vector<double> frame_times(const std::filesystem::path& file) {
+  const std::string text = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                "frame=pts_time", "-of", "default=nw=1", file.string()}).out;
+  std::vector<double> times;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("pts_time=", 0) == 0) times.push_back(std::stod(line.substr(9)));
+  }
+  return times;
+}
+
+double video_tick(const std::filesystem::path& file) {
+  std::string text = probe(file, "stream=time_base", "v:0");  // "stream,1/1000"
+  text = text.substr(text.rfind("stream,"));
+  const size_t comma = text.find(','), slash = text.find('/');
+  if (comma == std::string::npos || slash == std::string::npos) return 0;
+  return std::stod(text.substr(comma + 1, slash - comma - 1)) / std::stod(text.substr(slash + 1));
+}
+
+std::vector<uint32_t> decode_with_alpha(const std::filesystem::path& file) {
+  const Ran ran = run({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file.string(), "-map",
+                       "0:v:0", "-f", "rawvideo", "-pix_fmt", "rgba", "pipe:1"});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  std::vector<uint32_t> words(ran.out.size() / 4);
+  std::memcpy(words.data(), ran.out.data(), words.size() * 4);
+  return words;
+}
+
+std::vector<uint32_t> turn_clockwise(const std::vector<uint32_t>& pixels, int32_t width,
+                                     int32_t height) {
+  std::vector<uint32_t> out(pixels.size());
+  // The new picture is height wide: its row y is the old column y, read upwards.
+  for (int32_t y = 0; y < width; ++y) {
+    for (int32_t x = 0; x < height; ++x) {
+      out[size_t(y) * height + x] = pixels[size_t(height - 1 - x) * width + y];
+    }
+  }
+  return out;
 }
 
 std::vector<uint32_t> decode(const std::filesystem::path& file) {

@@ -13,6 +13,7 @@ struct Ran {
   int status = -1;     // exit status, or 128 + signal
   std::string out;
   std::string err;
+  long peak_kib = 0;  // peak resident memory
 };
 
 // Runs a program (looked up in PATH) to completion.
@@ -26,8 +27,21 @@ void ffmpeg(const std::vector<std::string>& args);
 std::string probe(const std::filesystem::path& file, const std::string& entries,
                   const std::string& streams = "");
 
+// "video:h264 audio:aac subtitle:subrip", each stream once in index order
+// (ffprobe lists a transport stream's streams again inside its program).
+std::string streams(const std::filesystem::path& file);
+// The video frames' timestamps in seconds, in presentation order.
+std::vector<double> frame_times(const std::filesystem::path& file);
+// The video stream's time base in seconds per tick.
+double video_tick(const std::filesystem::path& file);
+
 // All frames of a file as top-down bgr0 words, alpha bytes cleared.
 std::vector<uint32_t> decode(const std::filesystem::path& file);
+// The same as rgba words (byte 3 the alpha), nothing cleared.
+std::vector<uint32_t> decode_with_alpha(const std::filesystem::path& file);
+// A top-down picture turned a quarter turn clockwise.
+std::vector<uint32_t> turn_clockwise(const std::vector<uint32_t>& pixels, int32_t width,
+                                     int32_t height);
 
 struct ModuleSettings {
   std::vector<int32_t> config = {70, 70, 2, 0, 1};

@@ -2,17 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "failure.h"
-#include "ffmpeg_commands.h"
 #include "filter_job.h"
+#include "frame_convert.h"
 #include "interrupt.h"
-#include "pipeline.h"
-#include "process.h"
+#include "picture_writer.h"
 
 namespace qnr {
 
@@ -32,23 +32,22 @@ struct Capture {
   Picture before, after;
 };
 
-// Copies one frame out of the host layout (bottom-up rows) into a picture.
-Picture picture_from_host(const uint32_t* lowest, int32_t width, int32_t height, int64_t pitch) {
-  Picture picture{width, height, std::vector<uint32_t>(size_t(width) * size_t(height))};
-  const auto* base = reinterpret_cast<const uint8_t*>(lowest);
-  for (int32_t r = 0; r < height; ++r) {
-    std::memcpy(&picture.pixels[size_t(r) * size_t(width)], base + (height - 1 - r) * pitch,
-                size_t(width) * 4);
+// Copies one frame out of a host bitmap (bottom-up rows) into a picture.
+Picture picture_from_host(const HostFrame& frame) {
+  Picture picture{frame.width, frame.height,
+                  std::vector<uint32_t>(size_t(frame.width) * size_t(frame.height))};
+  for (int32_t r = 0; r < frame.height; ++r) {
+    std::memcpy(&picture.pixels[size_t(r) * size_t(frame.width)],
+                frame.storage.data() + (frame.height - 1 - r) * frame.pitch, size_t(frame.width) * 4);
   }
   return picture;
 }
 
-void keep_frame(void* context, int64_t index, const uint32_t* before, const uint32_t* after,
-                int64_t pitch) {
+void keep_frame(void* context, int64_t index, const HostFrame& before, const HostFrame& after) {
   auto* capture = static_cast<Capture*>(context);
   if (index != capture->wanted) return;
-  capture->before = picture_from_host(before, capture->width, capture->height, pitch);
-  capture->after = picture_from_host(after, capture->width, capture->height, pitch);
+  capture->before = picture_from_host(before);
+  capture->after = picture_from_host(after);
 }
 
 // Runs the filter once more on a captured frame with Show noise set.
@@ -57,50 +56,60 @@ Picture noise_view(const LoadedModule& loaded, const FilterSettings& settings, c
   noise.show_noise = true;
   noise.disable = false;
   auto instance = make_instance(loaded, noise);
-  const int64_t pitch = host_pitch(in.width);
-  std::vector<uint8_t> src(size_t(pitch) * size_t(in.height)), dst(src.size());
+  HostFrame src, dst;
+  src.resize(in.width, in.height);
+  dst.resize(in.width, in.height);
   for (int32_t r = 0; r < in.height; ++r) {
-    std::memcpy(src.data() + (in.height - 1 - r) * pitch, &in.pixels[size_t(r) * size_t(in.width)],
-                size_t(in.width) * 4);
+    std::memcpy(src.top_row(r), &in.pixels[size_t(r) * size_t(in.width)], size_t(in.width) * 4);
   }
-  HostBitmap src_view = vdhost::bitmap_view(src.data(), in.width, in.height, pitch);
-  HostBitmap dst_view = vdhost::bitmap_view(dst.data(), in.width, in.height, pitch);
-  if (instance->start(src_view, dst_view) != 0 || instance->run(src_view, dst_view) != 0) {
+  if (instance->start(src.view, dst.view) != 0 || instance->run(src.view, dst.view) != 0) {
     throw Failure("the filter could not make the noise view");
   }
   instance->end();
-  return picture_from_host(reinterpret_cast<const uint32_t*>(dst.data()), in.width, in.height,
-                           pitch);
-}
-
-void run_ffmpeg(const std::vector<std::string>& argv, const std::string& what,
-                const std::vector<uint32_t>* stdin_pixels = nullptr) {
-  SpawnRequest request;
-  request.argv = argv;
-  request.in = stdin_pixels != nullptr ? Stream::pipe : Stream::null;
-  request.out = Stream::null;
-  std::string error;
-  bool not_found = false;
-  auto child = Child::spawn(request, error, not_found);
-  if (not_found) throw Failure(missing_program_message("ffmpeg"));
-  if (!child) throw Failure("cannot run ffmpeg: " + error);
-  if (stdin_pixels != nullptr) {
-    write_fully(child->stdin_fd(), {{const_cast<uint32_t*>(stdin_pixels->data()),
-                                     stdin_pixels->size() * 4}});
-    child->close_stdin();
-  }
-  const int status = child->wait();
-  throw_if_interrupted();
-  if (!exited_cleanly(status)) throw Failure(what + " failed: " + child->last_error_line());
+  return picture_from_host(dst);
 }
 
 void write_png(const std::string& path, const Picture& picture) {
-  run_ffmpeg({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo",
-              "-pix_fmt", "bgr0", "-s",
-              std::to_string(picture.width) + "x" + std::to_string(picture.height), "-i",
-              "pipe:0", "-frames:v", "1", "-update", "1", "-pix_fmt", "rgb24",
-              ffmpeg_path(path)},
-             "writing " + path, &picture.pixels);
+  PictureStream stream;
+  stream.path = path;
+  stream.width = picture.width;
+  stream.height = picture.height;
+  stream.draw = [&](int, std::vector<uint32_t>& pixels) { pixels = picture.pixels; };
+  write_pictures(stream);
+}
+
+// A moving test picture: colour bars, a soft gradient and a sharp-edged
+// square that travels, under strong grain that changes every frame.
+void draw_noisy(int index, int32_t width, int32_t height, std::vector<uint32_t>& pixels) {
+  static const uint32_t bars[] = {0xC0C0C0, 0xC0C000, 0x00C0C0, 0x00C000,
+                                  0xC000C0, 0xC00000, 0x0000C0, 0x101010};
+  uint32_t seed = 0x9E3779B9u * static_cast<uint32_t>(index + 1);
+  auto grain = [&](int amplitude) {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>((seed >> 16) % static_cast<uint32_t>(2 * amplitude + 1)) - amplitude;
+  };
+  const int32_t side = std::max(8, height / 4);
+  const int32_t square_x = (index * 3) % std::max(1, width - side);
+  const int32_t square_y = height / 2 - side / 2;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t x = 0; x < width; ++x) {
+      uint32_t base;
+      if (y < height / 2) {
+        base = bars[(x * 8) / width];
+      } else {
+        const uint32_t v = static_cast<uint32_t>((x + index * 2) * 255 / (width + 2 * index + 1)) & 0xFF;
+        base = v | (v << 8) | ((255 - v) << 16);
+      }
+      if (x >= square_x && x < square_x + side && y >= square_y && y < square_y + side) base = 0xF0F0F0;
+      const int luma_noise = grain(24);
+      uint32_t pixel = 0;
+      for (int c = 0; c < 3; ++c) {
+        const int value = static_cast<int>((base >> (8 * c)) & 0xFF) + luma_noise + grain(6);
+        pixel |= static_cast<uint32_t>(std::clamp(value, 0, 255)) << (8 * c);
+      }
+      pixels[size_t(y) * size_t(width) + size_t(x)] = pixel;
+    }
+  }
 }
 
 Picture side_by_side(const Picture& left, const Picture& right) {
@@ -129,22 +138,29 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
   const std::string noise = dir + "/noise.png";
   const std::string size =
       std::to_string(options.demo_width) + "x" + std::to_string(options.demo_height);
-  const double seconds = options.demo_frames / 25.0;
 
-  // A moving test picture with strong temporal grain, and a tone for the audio copy.
-  if (!options.quiet) std::fprintf(stderr, "making a noisy %s clip of %d frames...\n", size.c_str(), options.demo_frames);
-  run_ffmpeg({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi",
-              "-i", "testsrc2=size=" + size + ":rate=25,noise=c0s=24:c0f=t+u:c1s=6:c2s=6:c1f=t:c2f=t", "-f", "lavfi",
-              "-i", "sine=frequency=440:sample_rate=48000", "-frames:v",
-              std::to_string(options.demo_frames), "-t", std::to_string(seconds), "-c:v",
-              "libx264", "-crf", "12", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a",
-              "aac", ffmpeg_path(noisy)},
-             "making the noisy clip");
+  if (!options.quiet) {
+    std::fprintf(stderr, "making a noisy %s clip of %d frames...\n", size.c_str(), options.demo_frames);
+  }
+  PictureStream clip;
+  clip.path = noisy;
+  clip.width = options.demo_width;
+  clip.height = options.demo_height;
+  clip.frames = options.demo_frames;
+  clip.codec = "libx264";
+  clip.options = {{"crf", "12"}, {"preset", "veryfast"}};
+  clip.draw = [&](int index, std::vector<uint32_t>& pixels) {
+    throw_if_interrupted();
+    draw_noisy(index, clip.width, clip.height, pixels);
+  };
+  write_pictures(clip);
 
   Options job = options;
   job.input = noisy;
   job.output = filtered;
   job.encoder_args.clear();
+  job.overwrite = true;  // the demo's own files from an earlier run
+  job.format.clear();
   Capture capture;
   capture.wanted = options.demo_frames / 2;
   capture.width = options.demo_width;
@@ -158,7 +174,7 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
   const double mpix = report.seconds > 0 ? report.frames * double(options.demo_width) *
                                                options.demo_height / report.seconds / 1e6
                                          : 0.0;
-  std::printf("wrote %s: the noisy source, %s, %d frames with audio\n", noisy.c_str(),
+  std::printf("wrote %s: the noisy source, %s, %d frames\n", noisy.c_str(),
               size.c_str(), options.demo_frames);
   std::printf("wrote %s: filtered, %s (%.1f Mpixel/s)\n", filtered.c_str(), report.summary.c_str(),
               mpix);

@@ -1,4 +1,5 @@
-// One run of qnr IN OUT: probe, decode, filter, encode, and move the result into place.
+// One run of qnr IN OUT: open the input, pick the output, filter every frame,
+// and put the result in place.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +21,12 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
                          decltype(PipelineRequest::observe) observe = nullptr,
                          void* observe_context = nullptr);
 
-// Says which package brings a missing program.
-std::string missing_program_message(const std::string& program);
+// Whether a CUDA driver is there for the module to bind; qnr itself never uses it.
+bool cuda_driver_loads();
 
-// The number of instances for --jobs 0: one per processor.
+// The number of instances for --jobs 0: one per processor, or one when a
+// CUDA driver loads (one GPU instance, so frames never alternate between the
+// GPU's and the CPU's results).
 int default_jobs();
 
 }  // namespace qnr

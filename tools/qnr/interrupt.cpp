@@ -1,19 +1,27 @@
 #include "interrupt.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "failure.h"
+#include "output_file.h"
 
 namespace qnr {
 
 namespace {
 std::atomic<int> arrived{0};
+
+std::string interrupted_message(int signal) {
+  return std::string("interrupted (") + strsignal(signal) + "); no output was left behind";
 }
+}  // namespace
 
 void install_interrupt_handling() {
   ::signal(SIGPIPE, SIG_IGN);
@@ -26,8 +34,13 @@ void install_interrupt_handling() {
       int signal = 0;
       if (sigwait(&set, &signal) != 0) continue;
       int expected = 0;
-      arrived.compare_exchange_strong(expected, signal);
-      kill_all_children(SIGKILL);
+      if (!arrived.compare_exchange_strong(expected, signal)) continue;
+      // The job normally stops within a frame; one blocked in a read gets two seconds.
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      remove_unfinished_output();
+      const std::string line = "qnr: " + interrupted_message(signal) + "\n";
+      (void)!::write(STDERR_FILENO, line.data(), line.size());
+      ::_exit(128 + signal);
     }
   }).detach();
 }
@@ -36,8 +49,7 @@ int interrupted_signal() { return arrived.load(); }
 
 void throw_if_interrupted() {
   if (const int signal = arrived.load(); signal != 0) {
-    throw Failure(std::string("interrupted (") + strsignal(signal) + "); no output was left behind",
-                  128 + signal);
+    throw Failure(interrupted_message(signal), 128 + signal);
   }
 }
 

@@ -1,6 +1,7 @@
-// Ctrl-C and termination: a dedicated thread waits for the signal, stops
-// every child process (which unblocks the pipes) and records it, so the job
-// can remove its partial output and exit with 128 + the signal number.
+// Ctrl-C and termination: a dedicated thread waits for the signal and records
+// it; the job sees it, stops, removes its unfinished output and exits with
+// 128 + the signal number. A job stuck in a read that nothing interrupts (a
+// pipe that stays open) is ended by that thread after a short grace.
 #pragma once
 
 namespace qnr {
@@ -12,8 +13,5 @@ void install_interrupt_handling();
 int interrupted_signal();
 // Throws Failure with status 128 + signal when one arrived.
 void throw_if_interrupted();
-
-// Stops every running child (defined in process.cpp).
-void kill_all_children(int signal);
 
 }  // namespace qnr

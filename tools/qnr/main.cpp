@@ -1,5 +1,4 @@
 // qnr: the command-line host of the QNR filter module.
-#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <cerrno>
@@ -16,18 +15,11 @@
 #include "filter_job.h"
 #include "gpu_report.h"
 #include "interrupt.h"
+#include "libav.h"
 #include "options.h"
 
 namespace qnr {
 namespace {
-
-// Whether a CUDA driver is there for the module to bind; qnr itself never uses it.
-bool cuda_driver_loads() {
-  void* handle = ::dlopen("libcuda.so.1", RTLD_LAZY | RTLD_LOCAL);
-  if (handle == nullptr) return false;
-  ::dlclose(handle);
-  return true;
-}
 
 int run_info(const Options& options, const LoadedModule& loaded, const std::string& module_path) {
   const FilterDefinition& filter = *loaded.filter;
@@ -96,6 +88,7 @@ void keep_frame_memory() {
 
 int main(int argc, char** argv) {
   qnr::keep_frame_memory();
+  qnr::capture_library_log();
   qnr::install_interrupt_handling();
   int status;
   try {

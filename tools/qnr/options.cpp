@@ -33,13 +33,17 @@ std::string usage_text() {
   return R"USAGE(qnr: spatial noise reduction of video and images through the QNR filter module
 
 usage:
-  qnr IN OUT [options] [-- ffmpeg output options]
+  qnr IN OUT [options] [-- encoder options]
   qnr demo [DIR] [--size WxH] [--frames N] [--jobs N]
   qnr info
 
-IN is any video or image ffmpeg reads; OUT's extension picks the container:
-.mp4 .mkv .mov (H.264, CRF 16), .webm (VP9), .png .tif (lossless), .jpg ...
-Audio, subtitles and chapters are copied from IN where OUT's container takes them.
+IN is any video or image FFmpeg reads ("-" for standard input); OUT's extension
+picks the container: .mp4 .mkv .mov .avi .ts .m2ts .flv (H.264, CRF 16), .webm
+(VP9), .gif, .png .tif (lossless), .jpg; seq%03d.png writes an image sequence;
+"-" writes to standard output (with -f matroska, mpegts or nut).
+Audio, subtitles, chapters and metadata are copied from IN where OUT's
+container takes them (else converted or left out, with a note); each frame
+keeps its timestamp. An existing OUT is replaced only with -y.
 
 filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
   --f1 N            level of the first frequency, 0 to 100
@@ -52,14 +56,18 @@ filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
                     "Config(70,70,2,0,1)"; single options above override it
 
 other options:
-  --jobs N          filter instances working in parallel (default: one per core)
-  --codec NAME      ffmpeg video encoder instead of the container's default
+  --jobs N          filter instances working in parallel (default: one per
+                    core; one where a CUDA driver loads)
+  --codec NAME      video encoder instead of the container's default
+  -f, --format NAME container instead of the one OUT's name picks
+  -y, --overwrite   replace OUT when it exists
   --module PATH     the filter module (default: QNR_CUDA.vdf beside qnr)
   --quiet, -q       no progress line
   --help, -h        this text
   --version         qnr's version
-  -- ARGS...        passed to the encoding ffmpeg after qnr's own output options,
-                    e.g. -- -crf 20 -preset slow, or -- -an to drop the audio
+  -- ARGS...        encoder options as -name value pairs, after qnr's own, e.g.
+                    -- -crf 20 -preset slow; -an, -sn, -dn drop the audio,
+                    subtitle or data streams; -pix_fmt NAME the pixel format
 )USAGE";
 }
 
@@ -126,6 +134,12 @@ Options parse_options(int argc, char** argv) {
     } else if (arg == "--codec") {
       options.codec = take_value();
       if (options.codec.empty()) bad("--codec needs an encoder name");
+    } else if (arg == "--format" || arg == "-f") {
+      options.format = take_value();
+      if (options.format.empty()) bad("--format needs a container name");
+    } else if (arg == "--overwrite" || arg == "-y") {
+      flag();
+      options.overwrite = true;
     } else if (arg == "--module") {
       options.module = take_value();
     } else if (arg == "--size") {

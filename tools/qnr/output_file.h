@@ -1,41 +1,57 @@
-// The output is written under a temporary name in its own directory and
-// renamed into place only when complete, so a failed or interrupted run never
-// leaves a file that looks finished. Device outputs (/dev/null, a FIFO) are
-// written directly.
+// Where the output goes, and how it gets there without putting any file at
+// risk. A file is written unnamed (O_TMPFILE), or under a short hidden name
+// where the file system has no unnamed files, in the directory of its final
+// name, and linked or renamed into place only when complete, so a failed,
+// interrupted or killed run never leaves a file that looks finished. The
+// output is never the input; an existing file is replaced only when asked,
+// keeping its permissions, and a symbolic link is written through to its
+// target. Standard output, pipes and devices are written directly, and
+// image sequences file by file.
 #pragma once
 
 #include <string>
 
 namespace qnr {
 
+struct OutputTarget {
+  std::string name;           // as the user gave it
+  bool overwrite = false;     // -y: an existing file may be replaced
+  std::string input;          // the input's name, to refuse writing over it
+};
+
 class OutputFile {
  public:
-  // Creates the temporary file. Throws Failure when the directory is not
-  // writable or the name is not usable.
-  explicit OutputFile(const std::string& path);
-  ~OutputFile();  // removes the temporary file unless committed
+  // Throws Failure (usage status) when the output is the input or exists
+  // without -y; Failure when its directory is not writable.
+  explicit OutputFile(const OutputTarget& target);
+  ~OutputFile();  // an uncommitted file disappears
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // The name the encoder writes to.
-  const std::string& write_path() const { return write_path_; }
-  const std::string& final_path() const { return final_path_; }
-  // Lower-case extension of the final name without the dot, "" if none.
-  const std::string& extension() const { return extension_; }
-  bool is_device() const { return direct_; }
+  // What libavformat writes to.
+  const std::string& url() const { return url_; }
+  // Written front to back (a pipe, a device, standard output).
+  bool streamed() const { return streamed_; }
+  // An image-sequence pattern; the muxer writes each file itself.
+  bool sequence() const { return sequence_; }
 
-  // Moves the finished file into place. Throws Failure when that fails.
+  // Puts the finished file in place. Throws Failure when that fails.
   void commit();
 
  private:
-  std::string final_path_;
-  std::string write_path_;
-  std::string extension_;
-  bool direct_ = false;
+  std::string name_;
+  std::string final_path_;   // the file that receives the result
+  std::string directory_;
+  std::string url_;
+  std::string temp_path_;    // the hidden name, when there are no unnamed files
+  int fd_ = -1;              // the unnamed file
+  bool replacing_ = false;
+  bool streamed_ = false;
+  bool sequence_ = false;
   bool committed_ = false;
 };
 
-// Lower-case extension of a file name without the dot, "" if none.
-std::string lower_extension(const std::string& path);
+// Removes an unfinished output from a signal's last moments (async-signal-safe).
+void remove_unfinished_output();
 
 }  // namespace qnr

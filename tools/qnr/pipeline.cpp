@@ -1,193 +1,365 @@
 #include "pipeline.h"
 
-#include <sys/uio.h>
-
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
-#include "process.h"
+#include "failure.h"
+#include "interrupt.h"
 #include "progress.h"
 
 namespace qnr {
 
 namespace {
 
+// One frame in flight: decoded, then filtered in a worker, then encoded.
+// Its buffers are kept for the next frame that uses the slot.
 struct Slot {
-  int64_t index = -1;
-  std::unique_ptr<uint8_t[]> src;
-  std::unique_ptr<uint8_t[]> dst;
-  HostBitmap src_view{};
-  HostBitmap dst_view{};
-  bool filtered = false;
+  int64_t index = 0;
+  int64_t pts = AV_NOPTS_VALUE;
+  Orientation orientation = 1;
+  FramePtr decoded;
+  HostFrame src, dst;
+  FramePtr encoded;
+  bool done = false;
 };
 
-// A blocking queue; close() wakes every waiter and makes pop return null
-// once the queue is empty.
-class SlotQueue {
+// What the writer takes next: a frame (in decoding order) or a packet of
+// another stream.
+struct WriterItem {
+  Slot* slot = nullptr;
+  PacketPtr packet;
+  AVRational time_base{0, 1};
+};
+
+class Pipeline {
  public:
-  void push(Slot* slot) {
+  explicit Pipeline(const PipelineRequest& request) : request_(request) {
+    // Enough frames in flight to keep every instance busy while one frame is
+    // decoded and one encoded; slots are made only as frames need them.
+    capacity_ = request.instances.size() + 2;
+  }
+
+  int64_t run() {
+    for (size_t j = 0; j < request_.instances.size(); ++j) {
+      workers_.emplace_back([this, j] { guarded([&] { work(*request_.instances[j]); }); });
+    }
+    std::thread writer([this] { guarded([&] { write(); }); });
+    guarded([&] { read(); });
     {
       std::lock_guard lock(mutex_);
-      items_.push_back(slot);
+      input_done_ = true;
     }
-    ready_.notify_one();
-  }
-  Slot* pop() {
-    std::unique_lock lock(mutex_);
-    ready_.wait(lock, [&] { return !items_.empty() || closed_; });
-    if (items_.empty()) return nullptr;
-    Slot* slot = items_.front();
-    items_.pop_front();
-    return slot;
-  }
-  void close() {
-    {
-      std::lock_guard lock(mutex_);
-      closed_ = true;
-    }
-    ready_.notify_all();
+    changed_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    writer.join();
+    if (failure_) std::rethrow_exception(failure_);
+    throw_if_interrupted();
+    return frames_written_;
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<Slot*> items_;
-  bool closed_ = false;
-};
-
-// Rows of a host frame in the order a top-down stream carries them.
-std::vector<iovec> stream_rows(uint8_t* lowest, int32_t width, int32_t height, int64_t pitch) {
-  std::vector<iovec> rows(static_cast<size_t>(height));
-  for (int32_t r = 0; r < height; ++r) {
-    rows[static_cast<size_t>(r)] = {lowest + (height - 1 - r) * pitch, static_cast<size_t>(width) * 4};
+  template <class F>
+  void guarded(F&& body) {
+    try {
+      body();
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      if (!failure_) failure_ = std::current_exception();
+      stop_ = true;
+      changed_.notify_all();
+    }
   }
-  return rows;
-}
+
+  bool stopping() {
+    if (interrupted_signal() != 0) {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+      changed_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
+    return stop_;
+  }
+
+  // --- the reader: demux and decode (this thread) ---
+  void read() {
+    MediaInput& input = *request_.input;
+    AVFormatContext* format = input.format;
+    PacketPtr packet = new_packet();
+    FramePtr frame = new_frame();
+    bool more = true;
+    while (more && !stopping() && !enough_frames()) {
+      const int code = av_read_frame(format, packet.get());
+      if (code == AVERROR_EOF) break;
+      if (code < 0) {
+        throw_if_interrupted();
+        throw Failure("reading " + input.name + " failed: " + av_error_text(code));
+      }
+      if (packet->stream_index == input.video) {
+        more = decode(packet.get(), frame.get());
+      } else if (request_.output->output_stream_of(packet->stream_index) >= 0) {
+        WriterItem item;
+        item.packet = new_packet();
+        av_packet_move_ref(item.packet.get(), packet.get());
+        item.time_base = format->streams[item.packet->stream_index]->time_base;
+        if (request_.output->opened()) {
+          to_writer(std::move(item));
+        } else {
+          waiting_packets_.push_back(std::move(item));
+        }
+      }
+      av_packet_unref(packet.get());
+    }
+    if (!stopping() && !enough_frames()) decode(nullptr, frame.get());
+  }
+
+  bool enough_frames() const {
+    return request_.max_frames && frames_read_ >= *request_.max_frames;
+  }
+
+  // False once enough frames are read.
+  bool decode(const AVPacket* packet, AVFrame* frame) {
+    AVCodecContext* decoder = request_.input->decoder.get();
+    int code = avcodec_send_packet(decoder, packet);
+    // A damaged packet is skipped, as players do; the frames around it go on.
+    if (code < 0 && code != AVERROR_INVALIDDATA && code != AVERROR_EOF) {
+      throw Failure("decoding " + request_.input->name + " failed: " + av_error_text(code));
+    }
+    for (;;) {
+      code = avcodec_receive_frame(decoder, frame);
+      if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return true;
+      if (code == AVERROR_INVALIDDATA) continue;
+      if (code < 0) {
+        throw Failure("decoding " + request_.input->name + " failed: " + av_error_text(code));
+      }
+      if (stopping()) return false;
+      take_frame(frame);
+      if (enough_frames()) return false;
+    }
+  }
+
+  void take_frame(AVFrame* frame) {
+    const AVStream* stream = request_.input->video_stream();
+    const Orientation orientation = frame_orientation(*frame, stream_orientation(stream));
+    const int32_t width = swaps_sides(orientation) ? frame->height : frame->width;
+    const int32_t height = swaps_sides(orientation) ? frame->width : frame->height;
+    if (frames_read_ == 0) {
+      first_ = describe_first(*frame, width, height, orientation);
+      picture_ = request_.output->open(first_);
+      for (WriterItem& item : waiting_packets_) to_writer(std::move(item));
+      waiting_packets_.clear();
+    } else if ((width != first_.width || height != first_.height) && !size_change_noted_) {
+      size_change_noted_ = true;
+      note(request_.quiet, "frame " + std::to_string(frames_read_ + 1) + " is " +
+                               std::to_string(width) + "x" + std::to_string(height) +
+                               " where the video began at " + std::to_string(first_.width) + "x" +
+                               std::to_string(first_.height) +
+                               "; such frames are filtered at their own size and scaled to " +
+                               std::to_string(first_.width) + "x" + std::to_string(first_.height));
+    }
+
+    Slot* slot = take_free_slot();
+    if (slot == nullptr) return;
+    slot->index = frames_read_++;
+    slot->pts = frame->best_effort_timestamp;
+    slot->orientation = orientation;
+    slot->decoded = new_frame();
+    av_frame_move_ref(slot->decoded.get(), frame);
+    slot->done = false;
+    {
+      std::lock_guard lock(mutex_);
+      work_.push_back(slot);
+      WriterItem item;
+      item.slot = slot;
+      writer_queue_.push_back(std::move(item));
+    }
+    changed_.notify_all();
+  }
+
+  static Orientation stream_orientation(const AVStream* stream) {
+    size_t size = 0;
+    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    return matrix != nullptr && size >= 9 * sizeof(int32_t)
+               ? orientation_from_matrix(reinterpret_cast<const int32_t*>(matrix))
+               : 1;
+  }
+
+  FirstFrame describe_first(const AVFrame& frame, int32_t width, int32_t height,
+                            Orientation orientation) const {
+    const AVStream* stream = request_.input->video_stream();
+    FirstFrame first;
+    first.width = width;
+    first.height = height;
+    first.alpha = has_alpha(static_cast<AVPixelFormat>(frame.format));
+    first.interlaced = frame.interlaced_frame != 0;
+    first.top_field_first = !frame.interlaced_frame || frame.top_field_first != 0;
+    AVRational sar = frame.sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0) sar = stream->sample_aspect_ratio;
+    if (sar.num <= 0 || sar.den <= 0) sar = {0, 1};
+    if (swaps_sides(orientation) && sar.num > 0) std::swap(sar.num, sar.den);
+    first.sample_aspect = sar;
+    first.colorspace = frame.colorspace;
+    first.primaries = frame.color_primaries;
+    first.transfer = frame.color_trc;
+    first.range = frame.color_range;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    first.yuv = desc != nullptr && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
+    return first;
+  }
+
+  Slot* take_free_slot() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stop_ || !free_.empty() || slots_.size() < capacity_; });
+    if (stop_) return nullptr;
+    if (!free_.empty()) {
+      Slot* slot = free_.front();
+      free_.pop_front();
+      return slot;
+    }
+    slots_.push_back(std::make_unique<Slot>());
+    return slots_.back().get();
+  }
+
+  void to_writer(WriterItem item) {
+    {
+      std::lock_guard lock(mutex_);
+      writer_queue_.push_back(std::move(item));
+    }
+    changed_.notify_all();
+  }
+
+  // --- a worker: convert, filter, convert back ---
+  void work(vdhost::FilterInstance& instance) {
+    FrameConverter converter;
+    int32_t started_width = -1, started_height = -1;
+    struct EndAtExit {
+      vdhost::FilterInstance& instance;
+      ~EndAtExit() {
+        if (instance.started()) instance.end();
+      }
+    } end_at_exit{instance};
+    for (;;) {
+      Slot* slot = nullptr;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || !work_.empty() || input_done_; });
+        if (stop_ || work_.empty()) return;
+        slot = work_.front();
+        work_.pop_front();
+      }
+      const AVFrame& decoded = *slot->decoded;
+      converter.to_host(decoded, slot->orientation, slot->src);
+      slot->dst.resize(slot->src.width, slot->src.height);
+      slot->dst.alpha = slot->src.alpha;
+      // A host starts a filter on one frame size; a new size means a new start.
+      if (slot->src.width != started_width || slot->src.height != started_height) {
+        if (instance.started()) instance.end();
+        if (instance.start(slot->src.view, slot->dst.view) != 0) {
+          throw Failure("the filter could not start on " + std::to_string(slot->src.width) + "x" +
+                        std::to_string(slot->src.height) + " frames (out of memory?)");
+        }
+        started_width = slot->src.width;
+        started_height = slot->src.height;
+      }
+      // A non-zero result means the frame went out unfiltered: in a batch
+      // that is a wrong output, so the job stops rather than carry it.
+      if (instance.run(slot->src.view, slot->dst.view) != 0) {
+        throw Failure("the filter could not process frame " + std::to_string(slot->index + 1) +
+                      " (out of memory?)");
+      }
+      if (slot->src.alpha) restore_alpha(slot->src, slot->dst);
+      slot->encoded = converter.from_host(slot->dst, picture_);
+      AVFrame& out = *slot->encoded;
+      out.pts = slot->pts;
+      out.sample_aspect_ratio = first_.sample_aspect;
+      out.interlaced_frame = (decoded.interlaced_frame || request_.output->interlaced()) ? 1 : 0;
+      out.top_field_first = decoded.interlaced_frame ? decoded.top_field_first
+                                                     : (first_.top_field_first ? 1 : 0);
+      out.color_range = picture_.range;
+      out.colorspace = picture_.colorspace;
+      out.color_primaries = first_.primaries;
+      out.color_trc = first_.transfer;
+      slot->decoded.reset();
+      {
+        std::lock_guard lock(mutex_);
+        slot->done = true;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  // --- the writer: frames in order into the encoder, packets into the muxer ---
+  void write() {
+    for (;;) {
+      WriterItem item;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] {
+          return stop_ || !writer_queue_.empty() || (input_done_ && writer_queue_.empty());
+        });
+        if (stop_) return;
+        if (writer_queue_.empty()) break;
+        item = std::move(writer_queue_.front());
+        writer_queue_.pop_front();
+        if (item.slot != nullptr) {
+          changed_.wait(lock, [&] { return stop_ || item.slot->done; });
+          if (stop_) return;
+        }
+      }
+      if (item.packet) {
+        request_.output->write_copied(item.packet.get(), item.time_base);
+        continue;
+      }
+      Slot* slot = item.slot;
+      if (request_.observe != nullptr) {
+        request_.observe(request_.observe_context, slot->index, slot->src, slot->dst);
+      }
+      request_.output->encode(slot->encoded.get());
+      slot->encoded.reset();
+      ++frames_written_;
+      if (request_.progress != nullptr) request_.progress->frame_done();
+      {
+        std::lock_guard lock(mutex_);
+        free_.push_back(slot);
+      }
+      changed_.notify_all();
+    }
+    if (request_.output->opened()) request_.output->encode(nullptr);
+  }
+
+  const PipelineRequest& request_;
+  size_t capacity_ = 0;
+  std::vector<std::thread> workers_;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stop_ = false;
+  bool input_done_ = false;
+  std::exception_ptr failure_;
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::deque<Slot*> free_;
+  std::deque<Slot*> work_;
+  std::deque<WriterItem> writer_queue_;
+
+  // The reader's own.
+  std::vector<WriterItem> waiting_packets_;  // before the header is written
+  int64_t frames_read_ = 0;
+  FirstFrame first_;
+  PictureFormat picture_;
+  bool size_change_noted_ = false;
+
+  int64_t frames_written_ = 0;  // the writer's
+};
 
 }  // namespace
 
-int64_t host_pitch(int32_t width) { return (int64_t{width} * 4 + 15) & ~int64_t{15}; }
-
-PipelineOutcome run_pipeline(const PipelineRequest& request) {
-  const size_t jobs = request.instances.size();
-  const int32_t width = request.width;
-  const int32_t height = request.height;
-  const int64_t pitch = host_pitch(width);
-  const size_t frame_bytes = static_cast<size_t>(pitch) * static_cast<size_t>(height);
-  const size_t stream_bytes = static_cast<size_t>(width) * 4 * static_cast<size_t>(height);
-
-  // Enough frames in flight to keep every instance busy while one frame is
-  // read and one written; more only while they fit in about 1 GiB.
-  const size_t budget = frame_bytes > 0 ? (size_t{1} << 30) / (2 * frame_bytes) : 0;
-  const size_t slot_count = std::max(jobs + 2, std::min(2 * jobs + 2, budget));
-  std::vector<Slot> slots(slot_count);
-  SlotQueue free_slots;
-  for (Slot& slot : slots) {
-    slot.src.reset(new uint8_t[std::max<size_t>(frame_bytes, 1)]());
-    slot.dst.reset(new uint8_t[std::max<size_t>(frame_bytes, 1)]());
-    slot.src_view = vdhost::bitmap_view(slot.src.get(), width, height, pitch);
-    slot.dst_view = vdhost::bitmap_view(slot.dst.get(), width, height, pitch);
-    free_slots.push(&slot);
-  }
-
-  PipelineOutcome outcome;
-  std::mutex outcome_mutex;
-  std::atomic<bool> stop{false};
-  auto fail = [&](auto&& record) {
-    std::lock_guard lock(outcome_mutex);
-    if (!stop.exchange(true)) record();
-  };
-
-  // Start every instance on the frame size, as a host does before a run.
-  for (vdhost::FilterInstance* instance : request.instances) {
-    if (instance->start(slots[0].src_view, slots[0].dst_view) != 0) {
-      outcome.error = "the filter could not start on " + std::to_string(width) + "x" +
-                      std::to_string(height) + " frames (out of memory?)";
-      for (vdhost::FilterInstance* started : request.instances) {
-        if (started->started()) started->end();
-      }
-      return outcome;
-    }
-  }
-
-  std::vector<SlotQueue> inbox(jobs), outbox(jobs);
-  std::vector<std::thread> workers;
-  for (size_t j = 0; j < jobs; ++j) {
-    workers.emplace_back([&, j] {
-      vdhost::FilterInstance& instance = *request.instances[j];
-      while (Slot* slot = inbox[j].pop()) {
-        // A non-zero result means the frame went out unfiltered: in a batch
-        // that is a wrong output, so the job stops rather than carry it.
-        slot->filtered = instance.run(slot->src_view, slot->dst_view) == 0;
-        outbox[j].push(slot);
-      }
-      outbox[j].close();
-    });
-  }
-
-  std::thread writer([&] {
-    for (int64_t k = 0;; ++k) {
-      Slot* slot = outbox[static_cast<size_t>(k) % jobs].pop();
-      if (slot == nullptr) break;
-      if (!stop.load()) {
-        if (!slot->filtered) {
-          fail([&] {
-            outcome.error = "the filter could not process frame " + std::to_string(k + 1) +
-                            " (out of memory?)";
-          });
-        } else {
-          if (request.observe != nullptr) {
-            request.observe(request.observe_context, k,
-                            reinterpret_cast<const uint32_t*>(slot->src.get()),
-                            reinterpret_cast<const uint32_t*>(slot->dst.get()), pitch);
-          }
-          if (!write_fully(request.encoder_fd, stream_rows(slot->dst.get(), width, height, pitch))) {
-            const int error = errno;
-            fail([&] { outcome.write_errno = error; });
-          } else {
-            std::lock_guard lock(outcome_mutex);
-            ++outcome.frames;
-            if (request.progress != nullptr) request.progress->frame_done();
-          }
-        }
-      }
-      free_slots.push(slot);
-    }
-  });
-
-  // The reader: this thread.
-  for (int64_t k = 0; !stop.load(); ++k) {
-    if (request.max_frames && k >= *request.max_frames) break;
-    Slot* slot = free_slots.pop();
-    size_t got = 0;
-    try {
-      got = read_fully(request.decoder_fd, stream_rows(slot->src.get(), width, height, pitch));
-    } catch (const std::system_error& e) {
-      fail([&] { outcome.error = std::string("reading the decoded frames failed: ") + e.what(); });
-      free_slots.push(slot);
-      break;
-    }
-    if (got < stream_bytes || stream_bytes == 0) {
-      if (got > 0) outcome.truncated = true;
-      free_slots.push(slot);
-      break;
-    }
-    slot->index = k;
-    inbox[static_cast<size_t>(k) % jobs].push(slot);
-  }
-  for (SlotQueue& queue : inbox) queue.close();
-  for (std::thread& worker : workers) worker.join();
-  writer.join();
-
-  for (vdhost::FilterInstance* instance : request.instances) instance->end();
-  return outcome;
+int64_t run_pipeline(const PipelineRequest& request) {
+  Pipeline pipeline(request);
+  return pipeline.run();
 }
 
 }  // namespace qnr

@@ -1,4 +1,4 @@
-// Child processes (ffmpeg, ffprobe) started without a shell, with pipes for
+// Child processes for the tests (qnr, ffmpeg, ffprobe) started without a shell, with pipes for
 // their standard streams, and whole-buffer reads and writes on pipes.
 #pragma once
 
@@ -42,6 +42,8 @@ class Child {
 
   // Waits for the child; the raw wait status.
   int wait();
+  // The child's peak resident memory in KiB, once waited for.
+  long peak_kib() const { return peak_kib_; }
   // Sends a signal to the child's process group, when it still runs.
   void kill(int signal);
   pid_t pid() const { return pid_; }
@@ -60,6 +62,7 @@ class Child {
   pid_t pid_ = -1;
   std::atomic<bool> reaped_ = false;
   int status_ = 0;
+  long peak_kib_ = 0;
   int in_fd_ = -1;
   int out_fd_ = -1;
   std::thread stderr_reader_;

@@ -1,10 +1,11 @@
-#include "process.h"
+#include "child_process.h"
 
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
-
-#include "interrupt.h"
 
 extern char** environ;
 
@@ -23,7 +22,7 @@ namespace {
 
 constexpr size_t kStderrKeep = 16 * 1024;
 
-// Every running child, so an interrupt can stop them all (see interrupt.cpp).
+// Every running child.
 std::mutex live_mutex;
 std::vector<Child*>& live_children() {
   static std::vector<Child*> children;
@@ -52,11 +51,6 @@ struct Pipe {
 };
 
 }  // namespace
-
-void kill_all_children(int signal) {
-  std::lock_guard lock(live_mutex);
-  for (Child* child : live_children()) child->kill(signal);
-}
 
 std::unique_ptr<Child> Child::spawn(const SpawnRequest& request, std::string& error,
                                     bool& not_found) {
@@ -111,8 +105,6 @@ std::unique_ptr<Child> Child::spawn(const SpawnRequest& request, std::string& er
     if (result == 0) {
       child->pid_ = pid;
       live_children().push_back(child.get());
-      // An interrupt that came before the registration still stops it.
-      if (interrupted_signal() != 0) ::kill(-pid, SIGKILL);
     }
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -166,8 +158,10 @@ void Child::close_stdout() { close_fd(out_fd_); }
 int Child::wait() {
   if (!reaped_) {
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    struct rusage usage {};
+    while (::wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    peak_kib_ = usage.ru_maxrss;
     status_ = status;
     reaped_ = true;
     // The stderr pipe closes when the child (and anything it started) is gone.

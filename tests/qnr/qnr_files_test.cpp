@@ -1,0 +1,137 @@
+// qnr and the user's files: the input is never written, an existing output
+// is replaced only when asked and keeps its permissions and links, pipes and
+// devices are streamed to, and nothing half-written is ever left.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "qnr_support.h"
+
+namespace qnr_test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void make_small_clip(const std::string& path) {
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "3", "-c:v", "ffv1", path});
+}
+
+TEST(QnrFiles, TheOutputIsNeverTheInput) {
+  TempDir dir;
+  make_small_clip(dir / "in.mkv");
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48", "-frames:v", "1", dir / "in.png"});
+  std::filesystem::create_symlink(dir / "in.mkv", dir.path() / "link.mkv");
+  std::filesystem::create_hard_link(dir / "in.mkv", dir.path() / "hard.mkv");
+  const std::string video = contents(dir / "in.mkv"), picture = contents(dir / "in.png");
+  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
+           {"in.mkv", "in.mkv"}, {"in.mkv", "./in.mkv"}, {"in.mkv", "link.mkv"},
+           {"link.mkv", "in.mkv"}, {"in.mkv", "hard.mkv"}, {"in.png", "in.png"}}) {
+    for (const char* overwrite : {"-q", "-y"}) {
+      const Ran ran = qnr({dir / input, dir / output, overwrite});
+      EXPECT_EQ(ran.status, 2) << input << " -> " << output;
+      EXPECT_THAT(ran.err, MatchesRegex("qnr: the output [^\n]* is the input file; name a different output\n"));
+    }
+  }
+  EXPECT_EQ(contents(dir / "in.mkv"), video);
+  EXPECT_EQ(contents(dir / "in.png"), picture);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.mkv"));
+  EXPECT_EQ(dir.files(), (std::vector<std::string>{"hard.mkv", "in.mkv", "in.png", "link.mkv"}));
+}
+
+TEST(QnrFiles, AnExistingOutputIsReplacedOnlyWithOverwriteKeepingModeAndLink) {
+  TempDir dir;
+  make_small_clip(dir / "in.mkv");
+  std::ofstream(dir / "target.mkv") << "precious";
+  ::chmod((dir / "target.mkv").c_str(), 0640);
+  std::filesystem::create_symlink("target.mkv", dir.path() / "link.mkv");
+  for (const char* output : {"target.mkv", "link.mkv"}) {
+    const Ran refused = qnr({dir / "in.mkv", dir / output, "-q"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr(" exists; add -y (--overwrite) to replace it"));
+    EXPECT_EQ(contents(dir / "target.mkv"), "precious");
+  }
+  const Ran replaced = qnr({dir / "in.mkv", dir / "link.mkv", "-q", "--overwrite"});
+  ASSERT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.mkv"));
+  EXPECT_EQ(decode(dir.path() / "target.mkv").size(), size_t{64} * 48 * 3);
+  struct stat info {};
+  ASSERT_EQ(::stat((dir / "target.mkv").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.mkv", "link.mkv", "target.mkv"}));
+}
+
+// Standard output and input: streamed through, in a container that can be
+// written front to back; one that cannot is named.
+TEST(QnrFiles, StandardInputAndOutputAreStreamed) {
+  TempDir dir;
+  make_small_clip(dir / "in.mkv");
+  const Ran piped = run({"sh", "-c", std::string(QNR_EXE) + " - - -q -f matroska < " + (dir / "in.mkv")});
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  std::ofstream(dir / "piped.mkv", std::ios::binary) << piped.out;
+  EXPECT_EQ(decode(dir.path() / "piped.mkv").size(), size_t{64} * 48 * 3);
+
+  for (const char* output : {"-", "/dev/stdout"}) {
+    const Ran mp4 = qnr({dir / "in.mkv", output, "-f", "mp4"});
+    EXPECT_EQ(mp4.status, 2);
+    EXPECT_THAT(mp4.err, MatchesRegex("qnr: the mp4 container cannot be written to [^\n]*(seekable)"
+                                      "[^\n]*use -f matroska, mpegts or nut\n"));
+    EXPECT_EQ(mp4.out, "");
+  }
+  EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.mkv", "piped.mkv"}));
+}
+
+// The temporary file has a short name of its own, so any name that fits the
+// directory works; image sequences are written file by file.
+TEST(QnrFiles, LongNamesAndImageSequences) {
+  TempDir dir;
+  make_small_clip(dir / "in.mkv");
+  const std::string longest = std::string(251, 'x') + ".mkv";  // 255 bytes
+  const Ran ran = qnr({dir / "in.mkv", dir / longest, "-q"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / longest));
+
+  const Ran sequence = qnr({dir / "in.mkv", dir / "seq%03d.png", "-q", "--disable"});
+  ASSERT_EQ(sequence.status, 0) << sequence.err;
+  EXPECT_EQ(dir.files(), (std::vector<std::string>{"in.mkv", "seq001.png", "seq002.png",
+                                                   "seq003.png", longest}));
+  EXPECT_EQ(qnr({dir / "in.mkv", dir / "seq%03d.png", "-q"}).status, 2);
+  const Ran same = qnr({dir / "seq%03d.png", dir / "seq%03d.png", "-q", "-y"});
+  EXPECT_EQ(same.status, 2);
+  EXPECT_THAT(same.err, HasSubstr("is the input sequence"));
+  const Ran back = qnr({dir / "seq%03d.png", dir / "back.mkv", "-q", "--disable", "--codec", "ffv1"});
+  ASSERT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(decode(dir.path() / "back.mkv"), decode(dir.path() / "in.mkv"));
+}
+
+TEST(QnrFiles, DemoReplacesItsOwnFiles) {
+  TempDir dir;
+  for (int run_number = 0; run_number < 2; ++run_number) {
+    const Ran demo = qnr({"demo", dir / "demo", "--size", "64x48", "--frames", "3", "-q"});
+    ASSERT_EQ(demo.status, 0) << demo.err;
+  }
+  EXPECT_EQ(probe(dir.path() / "demo" / "filtered.mp4", "stream=nb_frames", "v"), "stream,3\n");
+}
+
+// Memory follows the frames in flight: one picture costs about the same
+// whatever the number of instances.
+TEST(QnrFiles, OnePictureCostsTheSameMemoryAtAnyJobCount) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1920x1080", "-frames:v", "1", dir / "big.png"});
+  const Ran one = qnr({dir / "big.png", dir / "one.png", "-q", "--jobs", "1"});
+  const Ran many = qnr({dir / "big.png", dir / "many.png", "-q", "--jobs", "64"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  ASSERT_EQ(many.status, 0) << many.err;
+  EXPECT_LT(many.peak_kib, one.peak_kib + one.peak_kib / 4)
+      << "jobs 1: " << one.peak_kib << " KiB, jobs 64: " << many.peak_kib << " KiB";
+}
+
+}  // namespace
+}  // namespace qnr_test

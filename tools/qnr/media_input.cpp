@@ -1,0 +1,120 @@
+#include "media_input.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "failure.h"
+#include "interrupt.h"
+
+namespace qnr {
+
+MediaInput::~MediaInput() {
+  decoder.reset();
+  if (format != nullptr) avformat_close_input(&format);
+}
+
+std::string input_url(const std::string& name) {
+  if (name == "-") return "pipe:0";
+  if (name.find("://") != std::string::npos || name.find('%') != std::string::npos) return name;
+  return "file:" + name;
+}
+
+namespace {
+
+bool is_cover_art(const AVStream* stream) {
+  return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+void check_input_file(const std::string& name) {
+  if (name == "-" || name.find('%') != std::string::npos || name.find("://") != std::string::npos) {
+    return;
+  }
+  struct stat info {};
+  if (::stat(name.c_str(), &info) != 0) {
+    throw Failure("cannot read " + name + ": " + std::strerror(errno) +
+                  "; check the input file's name");
+  }
+  if (S_ISDIR(info.st_mode)) throw Failure(name + " is a directory; name a video or image file");
+  if (::access(name.c_str(), R_OK) != 0) {
+    throw Failure("cannot read " + name + ": " + std::strerror(errno) +
+                  "; check the file's permissions");
+  }
+}
+
+int stop_when_interrupted(void*) { return interrupted_signal() != 0 ? 1 : 0; }
+
+}  // namespace
+
+std::unique_ptr<MediaInput> open_media_input(const std::string& name) {
+  check_input_file(name);
+  auto input = std::make_unique<MediaInput>();
+  input->name = name;
+  input->format = avformat_alloc_context();
+  if (input->format == nullptr) throw std::bad_alloc();
+  input->format->interrupt_callback = {stop_when_interrupted, nullptr};
+  const std::string url = input_url(name);
+  if (int code = avformat_open_input(&input->format, url.c_str(), nullptr, nullptr); code < 0) {
+    throw_if_interrupted();
+    throw Failure("cannot read " + name + " as video or image: " + av_error_text(code) +
+                  " (is it damaged or not a media file?)");
+  }
+  if (int code = avformat_find_stream_info(input->format, nullptr); code < 0) {
+    throw_if_interrupted();
+    throw Failure("cannot read " + name + " as video or image: " + av_error_text(code) +
+                  " (is it damaged?)");
+  }
+
+  bool cover_art = false;
+  for (unsigned i = 0; i < input->format->nb_streams; ++i) {
+    const AVStream* stream = input->format->streams[i];
+    if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+    if (is_cover_art(stream)) {
+      cover_art = true;
+      continue;
+    }
+    input->video = static_cast<int>(i);
+    break;
+  }
+  if (input->video < 0) {
+    throw Failure("cannot filter " + name + ": it has no video stream" +
+                  (cover_art ? " (its only picture is cover art)" : ""));
+  }
+
+  AVStream* stream = input->video_stream();
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (codec == nullptr) {
+    throw Failure("cannot filter " + name + ": no decoder for its video codec " +
+                  avcodec_get_name(stream->codecpar->codec_id));
+  }
+  input->decoder.reset(avcodec_alloc_context3(codec));
+  if (!input->decoder) throw std::bad_alloc();
+  check_av(avcodec_parameters_to_context(input->decoder.get(), stream->codecpar),
+           "cannot set up the decoder of " + name);
+  input->decoder->pkt_timebase = stream->time_base;
+  input->decoder->thread_count = 0;  // one per processor
+  input->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  if (int code = avcodec_open2(input->decoder.get(), codec, nullptr); code < 0) {
+    throw Failure("cannot decode the video of " + name + ": " + av_error_text(code));
+  }
+  if (stream->nb_frames > 0) {
+    input->frame_count = stream->nb_frames;
+  } else {
+    const AVRational rate = av_guess_frame_rate(input->format, stream, nullptr);
+    double seconds = 0;
+    if (stream->duration > 0) {
+      seconds = stream->duration * av_q2d(stream->time_base);
+    } else if (input->format->duration > 0) {
+      seconds = input->format->duration / double(AV_TIME_BASE);
+    }
+    if (seconds > 0 && rate.num > 0 && rate.den > 0) {
+      input->estimated_frames = std::llround(seconds * av_q2d(rate));
+    }
+  }
+  return input;
+}
+
+}  // namespace qnr

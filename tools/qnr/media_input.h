@@ -1,0 +1,36 @@
+// The input side: the container opened once, the one video stream that is
+// filtered (never cover art), and its decoder with the decoder's own threads.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "libav.h"
+
+namespace qnr {
+
+struct MediaInput {
+  std::string name;                  // as the user gave it, for messages
+  AVFormatContext* format = nullptr;
+  int video = -1;                    // index of the filtered stream
+  CodecPtr decoder;
+  std::optional<int64_t> frame_count;       // from the container, when it says
+  std::optional<int64_t> estimated_frames;  // from duration x rate otherwise
+
+  MediaInput() = default;
+  MediaInput(const MediaInput&) = delete;
+  MediaInput& operator=(const MediaInput&) = delete;
+  ~MediaInput();
+
+  AVStream* video_stream() const { return format->streams[video]; }
+};
+
+// What libavformat opens for a name: "-" is standard input, a plain path is
+// read as a file even when it has a colon in it.
+std::string input_url(const std::string& name);
+
+// Opens the input and its video decoder. Throws Failure with a message that
+// names the file and what is wrong with it.
+std::unique_ptr<MediaInput> open_media_input(const std::string& name);
+
+}  // namespace qnr
