@@ -2,7 +2,7 @@
 // picture, the noise the filter removed, and the filtered clip.
 #pragma once
 
-#include "filter_bank.h"
+#include "filter_module.h"
 #include "options.h"
 
 namespace qnr {

@@ -11,7 +11,7 @@
 
 #include "demo.h"
 #include "failure.h"
-#include "filter_bank.h"
+#include "filter_module.h"
 #include "filter_job.h"
 #include "gpu_report.h"
 #include "interrupt.h"

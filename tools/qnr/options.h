@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "filter_bank.h"
+#include "filter_module.h"
 
 namespace qnr {
 

@@ -1,4 +1,4 @@
-#include "filter_bank.h"
+#include "filter_module.h"
 
 #include <unistd.h>
 
