@@ -1,21 +1,9 @@
 # qnr.so must stand alone in a frei0r folder: it exports the frei0r entry points
 # and nothing else, and needs no library of this project beside it.
-execute_process(COMMAND nm -D --defined-only ${PLUGIN} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "nm failed on ${PLUGIN}")
-endif()
-string(REGEX MATCHALL "[^ \n]+\n" lines "${out}")
-set(names "")
-foreach(line ${lines})
-  string(STRIP "${line}" name)
-  list(APPEND names ${name})
-endforeach()
-list(SORT names)
-set(expected f0r_construct f0r_deinit f0r_destruct f0r_get_param_info f0r_get_param_value
+set(LIBRARY ${PLUGIN})
+set(EXPECTED f0r_construct f0r_deinit f0r_destruct f0r_get_param_info f0r_get_param_value
              f0r_get_plugin_info f0r_init f0r_set_param_value f0r_update)
-if(NOT names STREQUAL expected)
-  message(FATAL_ERROR "qnr.so exports: ${names}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../host/check_exports.cmake)
 
 execute_process(COMMAND objdump -p ${PLUGIN} OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

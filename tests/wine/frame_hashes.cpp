@@ -10,20 +10,12 @@
 #include <vector>
 
 #include "host/filter_config.h"
+#include "support/hash.h"
 #include "vdhost.h"
 
 namespace {
 
-uint64_t fnv1a64(const std::vector<uint32_t>& pixels) {
-  uint64_t hash = 0xcbf29ce484222325ull;
-  for (uint32_t pixel : pixels) {
-    for (int b = 0; b < 4; ++b) {
-      hash ^= (pixel >> (8 * b)) & 0xFF;
-      hash *= 0x100000001b3ull;
-    }
-  }
-  return hash;
-}
+using testing_frames::fnv1a64;
 
 struct SplitMix64 {
   uint64_t state;
