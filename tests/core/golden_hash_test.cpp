@@ -15,9 +15,53 @@
 namespace {
 
 using testing_frames::cpu_path;
+using testing_frames::fnv1a64;
 using testing_frames::FilterSettings;
 using testing_frames::random_frame;
 
-using testing_frames::fnv1a64;
+// Grey around 100 with small random steps: many components sit near their
+// thresholds, so both decisions occur on every frame.
+std::vector<uint32_t> grainy_grey(int32_t width, int32_t height, uint32_t seed) {
+  auto f = random_frame(width, height, seed);
+  for (auto& px : f) {
+    const int32_t v = 100 + static_cast<int32_t>(px % 41) - 20;
+    px = testing_frames::rgb(v + static_cast<int32_t>((px >> 8) % 5), v,
+                             v - static_cast<int32_t>((px >> 16) % 5));
+  }
+  return f;
+}
+
+struct GoldenCase {
+  const char* what;
+  int32_t width, height;
+  bool grainy;  // grainy grey, else fully random words
+  uint32_t seed;
+  FilterSettings settings;
+  uint64_t hash;
+};
+
+const GoldenCase kCases[] = {
+    {"defaults", 67, 41, true, 1, {70, 70, 2, 0, 0}, 0x828428ffa2e51790u},
+    {"defaults, random", 67, 41, false, 2, {70, 70, 2, 0, 0}, 0x50bb46434d813333u},
+    {"levels zero, sharp 6", 40, 29, true, 3, {0, 0, 6, 0, 0}, 0x78a64d0d38c7ce73u},
+    {"dialog limits", 53, 17, false, 4, {100, 100, 6, 0, 0}, 0x33a967706015fd62u},
+    {"interlace", 67, 41, true, 5, {70, 70, 2, 1, 0}, 0xc9b5eff23b4f5984u},
+    {"show noise", 67, 41, true, 6, {70, 70, 2, 0, 1}, 0x5e377f39fbea44a3u},
+    {"interlace and show noise", 35, 30, false, 7, {40, 90, 3, 2, 1}, 0x187fd17c95146fbau},
+    {"extremes", 45, 19, false, 8, {INT_MIN, INT_MAX, INT_MIN, 0, 0}, 0xae75f5e596a21188u},
+    {"wrapping products", 45, 19, true, 9, {2147483, 6451, 1 << 27, 1, 0}, 0x95f10b32f653b725u},
+    {"negative settings", 45, 19, true, 10, {-1, -70, -6, 0, 1}, 0x452ff246319d261au},
+    {"one column", 1, 37, false, 11, {70, 70, 2, 1, 0}, 0x684fe292522b7e90u},
+    {"one row", 50, 1, true, 12, {70, 70, 2, 0, 0}, 0xe6e8200a9f19e053u},
+};
+
+TEST(GoldenHashes, PlainFilterOutputIsPinned) {
+  for (const GoldenCase& c : kCases) {
+    const auto input = c.grainy ? grainy_grey(c.width, c.height, c.seed)
+                                : random_frame(c.width, c.height, c.seed);
+    const uint64_t hash = fnv1a64(cpu_path(input, c.width, c.height, c.settings));
+    EXPECT_EQ(hash, c.hash) << c.what << ": 0x" << std::hex << hash;
+  }
+}
 
 }  // namespace
