@@ -83,7 +83,11 @@ class ModuleThreads : public testing::Test {
 #define SKIP_WITHOUT_GPU_ROAD(instance) \
   if (!has_gpu_road(instance)) GTEST_SKIP() << "no usable CUDA driver, GPU or kernel image"
 #else
-#define SKIP_WITHOUT_GPU_ROAD(instance) ASSERT_TRUE(has_gpu_road(instance))
+// Without a kernel image every launch fails and frames take the CPU path, which
+// other suites cover; these tests are about the GPU road itself.
+#define SKIP_WITHOUT_GPU_ROAD(instance)                                            \
+  if (!kKernelImageBuilt) GTEST_SKIP() << "built without nvcc: the module carries no kernel"; \
+  ASSERT_TRUE(has_gpu_road(instance))
 #endif
 
 TEST_F(ModuleThreads, StartAndEndOnOneThreadRunOnAnother) {
