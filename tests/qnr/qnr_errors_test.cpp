@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +125,12 @@ TEST(QnrErrors, ClosedDownstreamPipeIsAClearError) {
   EXPECT_THAT(child->error_text(), MatchesRegex("qnr: writing /dev/stdout failed: [^\n]*\n"));
 }
 
+// Bytes written into a pipe that its reader has not taken yet.
+int bytes_in_pipe(int fd) {
+  int pending = 0;
+  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : 0;
+}
+
 // qnr reads the first half of a clip from a pipe that stays open, so it is
 // surely busy when the signal comes: Ctrl-C and SIGTERM end it with 128 + the
 // signal and no file; SIGKILL leaves no file either (the output has no name
@@ -143,7 +150,12 @@ TEST(QnrErrors, SignalsLeaveNoOutputAndNoProcess) {
     auto child = qnr::Child::spawn(request, error, not_found);
     ASSERT_TRUE(child) << error;
     ASSERT_TRUE(qnr::write_fully(child->stdin_fd(), {{const_cast<char*>(bytes.data()), bytes.size() / 2}}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Once qnr has drained the pipe it is past start-up and waiting for the rest;
+    // a fixed pause alone can end before a loaded machine has even started it.
+    for (int waited = 0; waited < 10000 && bytes_in_pipe(child->stdin_fd()) > 0; waited += 20) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(::kill(child->pid(), signal), 0);
     const int status = child->wait();
     if (signal == SIGKILL) {
