@@ -8,17 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "support/frames.h"
 #include "vdhost.h"
 
 namespace frei0r_testing {
 
-struct ModuleSettings {
-  int32_t level_f1 = 70;
-  int32_t level_f2 = 70;
-  int32_t sharp = 2;
-  int32_t interlace = 0;
-  int32_t show_noise = 0;
-};
+// The module's five processing settings, as the other host-level tests spell them.
+using ModuleSettings = testing_frames::FilterSettings;
 
 class ModuleReference {
  public:
