@@ -27,7 +27,7 @@ int default_jobs() {
 }
 
 JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
-                         decltype(PipelineRequest::observe) observe, void* observe_context) {
+                         const FrameObserver& observe) {
   const int jobs = options.jobs > 0 ? options.jobs : default_jobs();
   std::vector<std::unique_ptr<vdhost::FilterInstance>> instances;
   for (int j = 0; j < jobs; ++j) instances.push_back(make_instance(loaded, options.settings));
@@ -70,7 +70,6 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   pipeline.progress = &progress;
   pipeline.quiet = options.quiet;
   pipeline.observe = observe;
-  pipeline.observe_context = observe_context;
   const int64_t frames = run_pipeline(pipeline);
   progress.finish();
   throw_if_interrupted();

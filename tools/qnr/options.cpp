@@ -74,7 +74,6 @@ other options:
 Options parse_options(int argc, char** argv) {
   Options options;
   std::vector<std::string> positional;
-  bool settings_given = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--") {
@@ -104,22 +103,19 @@ Options parse_options(int argc, char** argv) {
     };
     if (arg == "--f1") {
       options.settings.level_f1 = to_int(arg, take_value(), 0, 100);
-      settings_given = true;
     } else if (arg == "--f2") {
       options.settings.level_f2 = to_int(arg, take_value(), 0, 100);
-      settings_given = true;
     } else if (arg == "--sharp") {
       options.settings.sharp = to_int(arg, take_value(), 0, 6);
-      settings_given = true;
     } else if (arg == "--interlace") {
       flag();
-      options.settings.interlace = settings_given = true;
+      options.settings.interlace = true;
     } else if (arg == "--show-noise") {
       flag();
-      options.settings.show_noise = settings_given = true;
+      options.settings.show_noise = true;
     } else if (arg == "--disable") {
       flag();
-      options.settings.disable = settings_given = true;
+      options.settings.disable = true;
     } else if (arg == "--config") {
       ScriptCall call;
       std::string error;
@@ -128,7 +124,6 @@ Options parse_options(int argc, char** argv) {
         throw Failure("bad --config line \"" + line + "\": " + error, kExitUsage);
       }
       options.settings.config = call;
-      settings_given = true;
     } else if (arg == "--jobs" || arg == "-j") {
       options.jobs = to_int(arg, take_value(), 1, 256);
     } else if (arg == "--codec") {
@@ -180,7 +175,6 @@ Options parse_options(int argc, char** argv) {
     options.input = positional[0];
     options.output = positional[1];
   }
-  (void)settings_given;
   return options;
 }
 
