@@ -10,6 +10,7 @@
 
 #include "failure.h"
 #include "interrupt.h"
+#include "note.h"
 #include "progress.h"
 
 namespace qnr {
