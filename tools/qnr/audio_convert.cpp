@@ -99,16 +99,7 @@ bool AudioConversion::build_graph() {
   const std::string chain = "aresample=" + std::to_string(enc->sample_rate) +
                             ",aformat=sample_fmts=" + av_get_sample_fmt_name(enc->sample_fmt) +
                             ":channel_layouts=" + layout_text(enc->ch_layout);
-  AVFilterInOut* outputs = avfilter_inout_alloc();
-  AVFilterInOut* inputs = avfilter_inout_alloc();
-  outputs->name = av_strdup("in");
-  outputs->filter_ctx = source_;
-  inputs->name = av_strdup("out");
-  inputs->filter_ctx = sink_;
-  const int parsed = avfilter_graph_parse_ptr(graph_, chain.c_str(), &inputs, &outputs, nullptr);
-  avfilter_inout_free(&inputs);
-  avfilter_inout_free(&outputs);
-  if (parsed < 0 || avfilter_graph_config(graph_, nullptr) < 0) return false;
+  if (link_filter_chain(graph_, source_, sink_, chain.c_str()) < 0 || avfilter_graph_config(graph_, nullptr) < 0) return false;
   if (enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
     av_buffersink_set_frame_size(sink_, static_cast<unsigned>(enc->frame_size));
   }

@@ -1,6 +1,11 @@
 #include "libav.h"
 
+extern "C" {
+#include <libavfilter/avfilter.h>
+}
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -71,6 +76,23 @@ bool one_of(const char* value, std::initializer_list<const char*> names) {
   return value != nullptr && std::any_of(names.begin(), names.end(), [&](const char* name) {
            return std::strcmp(value, name) == 0;
          });
+}
+
+int link_filter_chain(AVFilterGraph* graph, AVFilterContext* source, AVFilterContext* sink,
+                      const char* chain) {
+  AVFilterInOut* outputs = avfilter_inout_alloc();
+  AVFilterInOut* inputs = avfilter_inout_alloc();
+  int code = AVERROR(ENOMEM);
+  if (outputs != nullptr && inputs != nullptr) {
+    outputs->name = av_strdup("in");
+    outputs->filter_ctx = source;
+    inputs->name = av_strdup("out");
+    inputs->filter_ctx = sink;
+    code = avfilter_graph_parse_ptr(graph, chain, &inputs, &outputs, nullptr);
+  }
+  avfilter_inout_free(&inputs);
+  avfilter_inout_free(&outputs);
+  return code;
 }
 
 CodecPtr open_decoder(const AVStream& stream, int threads, int* error) {

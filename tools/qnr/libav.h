@@ -13,6 +13,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+struct AVFilterGraph;
+struct AVFilterContext;
+
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -58,6 +61,11 @@ struct Dictionary {
 
 // Whether `value` (a format's or a codec's name) is one of `names`.
 bool one_of(const char* value, std::initializer_list<const char*> names);
+
+// Puts `chain` (filters in FFmpeg's graph syntax) into `graph` between
+// `source` and `sink`. Returns the library's code.
+int link_filter_chain(AVFilterGraph* graph, AVFilterContext* source, AVFilterContext* sink,
+                      const char* chain);
 
 // The decoder of `stream`, opened with its parameters and time base.
 // `threads` as FFmpeg counts them: 0 for one per processor, 1 for none of
