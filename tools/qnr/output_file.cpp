@@ -138,13 +138,15 @@ void OutputFile::open_file(const OutputTarget& target) {
   }
 }
 
-// False, with errno set, where the file system has no unnamed files (or
-// they cannot be linked in for want of /proc).
+// False, with errno set, where the file system has no unnamed files or
+// they cannot be linked in for want of /proc.
 bool OutputFile::open_unnamed(mode_t mode) {
   fd_ = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
   if (fd_ >= 0 && ::access("/proc/self/fd", X_OK) != 0) {
     ::close(fd_);
     fd_ = -1;
+    // Not the directory's fault: a hidden name serves instead.
+    errno = EOPNOTSUPP;
   }
   if (fd_ < 0) return false;
   url_ = "file:/proc/self/fd/" + std::to_string(fd_);
