@@ -99,7 +99,10 @@ bool AudioConversion::build_graph() {
   const std::string chain = "aresample=" + std::to_string(enc->sample_rate) +
                             ",aformat=sample_fmts=" + av_get_sample_fmt_name(enc->sample_fmt) +
                             ":channel_layouts=" + layout_text(enc->ch_layout);
-  if (link_filter_chain(graph_, source_, sink_, chain.c_str()) < 0 || avfilter_graph_config(graph_, nullptr) < 0) return false;
+  if (link_filter_chain(graph_, source_, sink_, chain.c_str()) < 0 ||
+      avfilter_graph_config(graph_, nullptr) < 0) {
+    return false;
+  }
   if (enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) {
     av_buffersink_set_frame_size(sink_, static_cast<unsigned>(enc->frame_size));
   }

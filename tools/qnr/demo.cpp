@@ -164,8 +164,8 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
   capture.wanted = options.demo_frames / 2;
   capture.width = options.demo_width;
   capture.height = options.demo_height;
-  const JobReport report =
-      run_filter_job(job, loaded, [&](int64_t index, const HostFrame& before, const HostFrame& after) {
+  const JobReport report = run_filter_job(
+      job, loaded, [&](int64_t index, const HostFrame& before, const HostFrame& after) {
         keep_frame(capture, index, before, after);
       });
   if (capture.before.pixels.empty()) throw Failure("the demo clip came out shorter than expected");
