@@ -26,6 +26,24 @@ int default_jobs() {
   return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
 }
 
+namespace {
+
+OutputRequest output_request(const Options& options, const OutputFile& file) {
+  OutputRequest request;
+  request.name = options.output;
+  request.url = file.url();
+  request.format = options.format;
+  request.codec = options.codec;
+  request.encoder_args = options.encoder_args;
+  request.streamed = file.streamed();
+  request.sequence = file.sequence();
+  request.interlace = options.settings.interlace;
+  request.quiet = options.quiet;
+  return request;
+}
+
+}  // namespace
+
 JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
                          const FrameObserver& observe) {
   const int jobs = options.jobs > 0 ? options.jobs : default_jobs();
@@ -38,17 +56,7 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   target.input = options.input;
   // Mistakes in the command line first: the output's name and container.
   OutputFile output_file(target);
-  OutputRequest request;
-  request.name = options.output;
-  request.url = output_file.url();
-  request.format = options.format;
-  request.codec = options.codec;
-  request.encoder_args = options.encoder_args;
-  request.streamed = output_file.streamed();
-  request.sequence = output_file.sequence();
-  request.interlace = options.settings.interlace;
-  request.quiet = options.quiet;
-  MediaOutput output(request);
+  MediaOutput output(output_request(options, output_file));
   const std::unique_ptr<MediaInput> input = open_media_input(options.input);
   output.map_streams(*input);
 
