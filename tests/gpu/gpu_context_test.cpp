@@ -57,7 +57,7 @@ class GpuContextTest : public gpu_test::FakeDriverTest {
 
   bool process(HostImage& src, HostImage& dst, const Settings& s = {}) {
     return gpu_process(context, src.data(), src.pitch, dst.data(), dst.pitch, src.width, src.height,
-                       s.f1, s.f2, s.sharp, s.interlace, s.show_noise);
+                       s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise);
   }
 
   GpuContext* context = nullptr;

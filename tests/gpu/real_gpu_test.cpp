@@ -40,7 +40,7 @@ class RealGpu : public testing::Test {
       return v.data() - lowest_row_offset(p, in.height);
     };
     EXPECT_TRUE(gpu_process(context, data(src, src_pitch), src_pitch, data(dst, dst_pitch), dst_pitch,
-                            in.width, in.height, s.f1, s.f2, s.sharp, s.interlace, s.show_noise));
+                            in.width, in.height, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise));
     Frame out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
     copy_rows(packed_walk(out.pixels.data(), row), {dst.data(), row_stride(dst_pitch)}, in.height,
               row);
@@ -75,8 +75,8 @@ TEST_F(RealGpu, KernelMatchesItsEmulationBitForBit) {
     const Frame textured = gpu_test::textured_frame(w, h, seed++);
     for (const Settings& s : settings) {
       // The largest frames take a subset of the settings to keep the check short.
-      if (w >= 1920 && s.f1 != s.f2) continue;
-      SCOPED_TRACE(testing::Message() << w << "x" << h << " f1 " << s.f1 << " f2 " << s.f2
+      if (w >= 1920 && s.level_f1 != s.level_f2) continue;
+      SCOPED_TRACE(testing::Message() << w << "x" << h << " f1 " << s.level_f1 << " f2 " << s.level_f2
                                       << " sharp " << s.sharp << " interlace " << s.interlace
                                       << " noise " << s.show_noise);
       expect_same(on_gpu(random, s), gpu_test::emulated(random, s));
