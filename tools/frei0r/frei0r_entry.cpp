@@ -24,7 +24,13 @@ bool valid_index(int index) { return index >= 0 && index < kParameterCount; }
 // Hosts call init and deinit more than once, and deinit while other instances
 // still live (MLT calls it on every filter close): module registration
 // therefore happens once per process, on first need, and deinit releases nothing.
-QNR_FREI0R_API int f0r_init(void) { return qnr_frei0r::module_ready() ? 1 : 0; }
+QNR_FREI0R_API int f0r_init(void) {
+  try {
+    return qnr_frei0r::module_ready() ? 1 : 0;
+  } catch (...) {
+    return 0;  // no exception may leave a C plug-in; a later f0r_init tries again
+  }
+}
 
 QNR_FREI0R_API void f0r_deinit(void) {}
 
