@@ -10,6 +10,7 @@
 #include "media_output.h"
 #include "output_file.h"
 #include "progress.h"
+#include "road.h"
 
 namespace qnr {
 
@@ -21,7 +22,7 @@ bool cuda_driver_loads() {
 }
 
 int default_jobs() {
-  if (cuda_driver_loads()) return 1;
+  if (!gpu_hidden() && cuda_driver_loads()) return 1;
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "coded_video.h"
 #include "encoder_args.h"
 #include "frame_convert.h"
 #include "libav.h"
@@ -25,6 +26,10 @@ class MediaOutput {
   explicit MediaOutput(const OutputRequest& request);
   // Adds the video and the input's other streams that the container keeps.
   void map_streams(const MediaInput& input);
+  // Sends the encoded video to `sink` instead of the container, which then
+  // takes no other stream and writes no file: a segment of a long job. Call
+  // before map_streams.
+  void send_video_to(VideoPacketSink sink);
   ~MediaOutput();
   MediaOutput(const MediaOutput&) = delete;
   MediaOutput& operator=(const MediaOutput&) = delete;
@@ -48,6 +53,14 @@ class MediaOutput {
   void encode(AVFrame* frame);
   // Writes the end of the file and closes it.
   void finish();
+
+  // The encoded video as the container would take it; set by open.
+  const CodedVideo& coded_video() const { return coded_; }
+  // Opens the file with video that is already encoded (a long job's joined
+  // segments) in place of the encoder.
+  void open_coded(const CodedVideo& video);
+  // A packet of that video, in `time_base`.
+  void write_video(AVPacket* packet, AVRational time_base);
   // Which encoder the video got, e.g. "libx264".
   std::string encoder_name() const;
 
@@ -55,6 +68,9 @@ class MediaOutput {
   // A packet of output stream `out` in `time_base`.
   void write_to(int out, AVPacket* packet, AVRational time_base);
   std::function<void(AVPacket*)> writer_to(int out, AVRational time_base);
+  void set_up_video_stream(const CodedVideo& video);
+  void write_header();
+  void check_muxer_options();
 
   OutputRequest request_;
   EncoderArgs args_;
@@ -63,6 +79,8 @@ class MediaOutput {
   std::unique_ptr<Muxer> muxer_;
   StreamMap streams_;
   VideoEncoder encoder_;
+  VideoPacketSink sink_;
+  CodedVideo coded_;
   bool single_image_ = false;
   bool opened_ = false;
   bool finished_ = false;

@@ -17,6 +17,36 @@ namespace qnr {
 
 namespace {
 
+Orientation stream_orientation(const AVStream& stream) {
+  size_t size = 0;
+  const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  return matrix != nullptr && size >= 9 * sizeof(int32_t)
+             ? orientation_from_matrix(reinterpret_cast<const int32_t*>(matrix))
+             : 1;
+}
+
+FirstFrame describe_first(const AVFrame& frame, const AVStream& stream, int32_t width,
+                          int32_t height, Orientation orientation) {
+  FirstFrame first;
+  first.width = width;
+  first.height = height;
+  first.alpha = has_alpha(static_cast<AVPixelFormat>(frame.format));
+  first.interlaced = frame.interlaced_frame != 0;
+  first.top_field_first = !frame.interlaced_frame || frame.top_field_first != 0;
+  AVRational sar = frame.sample_aspect_ratio;
+  if (sar.num <= 0 || sar.den <= 0) sar = stream.sample_aspect_ratio;
+  if (sar.num <= 0 || sar.den <= 0) sar = {0, 1};
+  if (swaps_sides(orientation) && sar.num > 0) std::swap(sar.num, sar.den);
+  first.sample_aspect = sar;
+  first.colorspace = frame.colorspace;
+  first.primaries = frame.color_primaries;
+  first.transfer = frame.color_trc;
+  first.range = frame.color_range;
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+  first.yuv = desc != nullptr && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
+  return first;
+}
+
 // One frame in flight: decoded, then filtered in a worker, then encoded.
 // Its buffers are kept for the next frame that uses the slot.
 struct Slot {
@@ -92,7 +122,7 @@ class Pipeline {
     PacketPtr packet = new_packet();
     FramePtr frame = new_frame();
     bool more = true;
-    while (more && !stopping() && !enough_frames()) {
+    while (more && !stopping() && !enough_frames() && !selection_ended_) {
       const int code = av_read_frame(format, packet.get());
       if (code == AVERROR_EOF) break;
       if (code < 0) {
@@ -114,7 +144,7 @@ class Pipeline {
       }
       av_packet_unref(packet.get());
     }
-    if (!stopping() && !enough_frames()) decode(nullptr, frame.get());
+    if (!stopping() && !enough_frames() && !selection_ended_) decode(nullptr, frame.get());
   }
 
   bool enough_frames() const { return request_.max_frames && frames_read_ >= *request_.max_frames; }
@@ -135,6 +165,15 @@ class Pipeline {
         throw Failure("decoding " + request_.input->name + " failed: " + av_error_text(code));
       }
       if (stopping()) return false;
+      if (request_.select) {
+        const FrameChoice choice = request_.select(*frame);
+        if (choice == FrameChoice::stop) selection_ended_ = true;
+        if (choice != FrameChoice::take) {
+          av_frame_unref(frame);
+          if (selection_ended_) return false;
+          continue;
+        }
+      }
       take_frame(frame);
       if (enough_frames()) return false;
     }
@@ -142,11 +181,12 @@ class Pipeline {
 
   void take_frame(AVFrame* frame) {
     const AVStream* stream = request_.input->video_stream();
-    const Orientation orientation = frame_orientation(*frame, stream_orientation(stream));
+    const Orientation orientation = frame_orientation(*frame, stream_orientation(*stream));
     const int32_t width = swaps_sides(orientation) ? frame->height : frame->width;
     const int32_t height = swaps_sides(orientation) ? frame->width : frame->height;
     if (frames_read_ == 0) {
-      first_ = describe_first(*frame, width, height, orientation);
+      first_ = request_.first ? *request_.first
+                              : describe_first(*frame, *stream, width, height, orientation);
       picture_ = request_.output->open(first_);
       for (WriterItem& item : waiting_packets_) to_writer(std::move(item));
       waiting_packets_.clear();
@@ -176,37 +216,6 @@ class Pipeline {
       writer_queue_.push_back(std::move(item));
     }
     changed_.notify_all();
-  }
-
-  static Orientation stream_orientation(const AVStream* stream) {
-    size_t size = 0;
-    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
-    return matrix != nullptr && size >= 9 * sizeof(int32_t)
-               ? orientation_from_matrix(reinterpret_cast<const int32_t*>(matrix))
-               : 1;
-  }
-
-  FirstFrame describe_first(const AVFrame& frame, int32_t width, int32_t height,
-                            Orientation orientation) const {
-    const AVStream* stream = request_.input->video_stream();
-    FirstFrame first;
-    first.width = width;
-    first.height = height;
-    first.alpha = has_alpha(static_cast<AVPixelFormat>(frame.format));
-    first.interlaced = frame.interlaced_frame != 0;
-    first.top_field_first = !frame.interlaced_frame || frame.top_field_first != 0;
-    AVRational sar = frame.sample_aspect_ratio;
-    if (sar.num <= 0 || sar.den <= 0) sar = stream->sample_aspect_ratio;
-    if (sar.num <= 0 || sar.den <= 0) sar = {0, 1};
-    if (swaps_sides(orientation) && sar.num > 0) std::swap(sar.num, sar.den);
-    first.sample_aspect = sar;
-    first.colorspace = frame.colorspace;
-    first.primaries = frame.color_primaries;
-    first.transfer = frame.color_trc;
-    first.range = frame.color_range;
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-    first.yuv = desc != nullptr && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
-    return first;
   }
 
   Slot* take_free_slot() {
@@ -347,11 +356,19 @@ class Pipeline {
   FirstFrame first_;
   PictureFormat picture_;
   bool size_change_noted_ = false;
+  bool selection_ended_ = false;  // the selector has seen the run's last frame
 
   int64_t frames_written_ = 0;  // the writer's
 };
 
 }  // namespace
+
+FirstFrame describe_first_frame(const AVFrame& frame, const AVStream& stream) {
+  const Orientation orientation = frame_orientation(frame, stream_orientation(stream));
+  const bool turned = swaps_sides(orientation);
+  return describe_first(frame, stream, turned ? frame.height : frame.width,
+                        turned ? frame.width : frame.height, orientation);
+}
 
 int64_t run_pipeline(const PipelineRequest& request) {
   Pipeline pipeline(request);

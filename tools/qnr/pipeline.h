@@ -22,6 +22,10 @@ class Progress;
 using FrameObserver =
     std::function<void(int64_t index, const HostFrame& before, const HostFrame& after)>;
 
+// What a run over part of the video does with each decoded frame, in order.
+enum class FrameChoice { take, skip, stop };
+using FrameSelector = std::function<FrameChoice(const AVFrame& frame)>;
+
 struct PipelineRequest {
   MediaInput* input = nullptr;
   MediaOutput* output = nullptr;
@@ -30,7 +34,15 @@ struct PipelineRequest {
   Progress* progress = nullptr;
   bool quiet = false;
   FrameObserver observe;  // empty for none (the demo keeps one frame)
+  FrameSelector select;   // empty: every frame is taken
+  // The video's own first frame, for a run that starts later in the video:
+  // the encoder is set up from it, as a run from the start sets it up.
+  std::optional<FirstFrame> first;
 };
+
+// The picture a decoded frame of `stream` shows, upright, as the encoder is
+// set up for it.
+FirstFrame describe_first_frame(const AVFrame& frame, const AVStream& stream);
 
 // Runs the whole stream and returns the number of frames encoded. Each
 // instance is started on its first frame and ended at the end. Throws Failure

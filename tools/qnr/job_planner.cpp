@@ -1,0 +1,165 @@
+#include "job_planner.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "failure.h"
+#include "interrupt.h"
+#include "progress.h"
+
+namespace qnr {
+
+namespace {
+
+// A jump forward this long between two frames of a transport stream is a
+// discontinuity, not a pause.
+constexpr double kJumpSeconds = 10;
+
+class Scanner {
+ public:
+  Scanner(MediaInput& input, bool quiet)
+      : input_(input),
+        stream_(*input.video_stream()),
+        progress_(quiet, input.frame_count, input.estimated_frames) {
+    scan_.time_base = stream_.time_base;
+    // Wrap-around and jumps matter where the container allows them.
+    const bool transport = (input.format->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    jump_ = transport ? std::llround(kJumpSeconds / av_q2d(stream_.time_base)) : 0;
+    wrap_ = transport && stream_.pts_wrap_bits > 0 && stream_.pts_wrap_bits < 63
+                ? int64_t{1} << stream_.pts_wrap_bits
+                : 0;
+  }
+
+  VideoScan run() {
+    if (input_.format->pb == nullptr || !(input_.format->pb->seekable & AVIO_SEEKABLE_NORMAL)) {
+      unsplittable("the input cannot be read from a given time");
+    }
+    for (unsigned i = 0; i < input_.format->nb_streams; ++i) {
+      if (static_cast<int>(i) != input_.video) input_.format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    PacketPtr packet = new_packet();
+    FramePtr frame = new_frame();
+    for (;;) {
+      throw_if_interrupted();
+      const int code = av_read_frame(input_.format, packet.get());
+      if (code == AVERROR_EOF) break;
+      if (code < 0) {
+        throw Failure("reading " + input_.name + " failed: " + av_error_text(code));
+      }
+      if (packet->stream_index == input_.video) {
+        note_key(*packet);
+        decode(packet.get(), frame.get());
+      }
+      av_packet_unref(packet.get());
+    }
+    decode(nullptr, frame.get());
+    progress_.finish();
+    return std::move(scan_);
+  }
+
+ private:
+  void unsplittable(const std::string& why) {
+    if (scan_.unsplittable.empty()) scan_.unsplittable = why;
+  }
+
+  void note_key(const AVPacket& packet) {
+    if (!(packet.flags & AV_PKT_FLAG_KEY)) return;
+    const int64_t at = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    if (at == AV_NOPTS_VALUE) return;
+    if (last_key_ != AV_NOPTS_VALUE && at > last_key_) {
+      scan_.key_interval = std::max(scan_.key_interval, at - last_key_);
+    }
+    last_key_ = at;
+  }
+
+  void decode(const AVPacket* packet, AVFrame* frame) {
+    AVCodecContext* decoder = input_.decoder.get();
+    int code = avcodec_send_packet(decoder, packet);
+    if (code < 0 && code != AVERROR_INVALIDDATA && code != AVERROR_EOF) {
+      throw Failure("decoding " + input_.name + " failed: " + av_error_text(code));
+    }
+    for (;;) {
+      code = avcodec_receive_frame(decoder, frame);
+      if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return;
+      if (code == AVERROR_INVALIDDATA) continue;
+      if (code < 0) throw Failure("decoding " + input_.name + " failed: " + av_error_text(code));
+      take(*frame);
+      av_frame_unref(frame);
+    }
+  }
+
+  void take(const AVFrame& frame) {
+    const int64_t pts = frame.best_effort_timestamp;
+    if (frame.pts == AV_NOPTS_VALUE || pts != frame.pts) {
+      unsplittable("some frames have no timestamp of their own");
+    } else if (!scan_.pts.empty() && pts == scan_.pts.back()) {
+      unsplittable("two frames share a timestamp");
+    } else if (!scan_.pts.empty() && pts < scan_.pts.back()) {
+      unsplittable("the timestamps run backwards (a discontinuity or a wrap)");
+    } else if (jump_ > 0 && !scan_.pts.empty() && pts - scan_.pts.back() > jump_) {
+      unsplittable("the timestamps jump (a discontinuity)");
+    } else if (wrap_ > 0 && (pts < 0 || pts >= wrap_)) {
+      unsplittable("the timestamps wrap around");
+    }
+    scan_.pts.push_back(pts);
+    progress_.frame_done();
+  }
+
+  MediaInput& input_;
+  const AVStream& stream_;
+  Progress progress_;
+  VideoScan scan_;
+  int64_t jump_ = 0;
+  int64_t wrap_ = 0;
+  int64_t last_key_ = AV_NOPTS_VALUE;
+};
+
+SegmentSpan span_of(const std::vector<int64_t>& pts, size_t begin, size_t end) {
+  SegmentSpan span;
+  span.first_pts = pts[begin];
+  span.last_pts = pts[end - 1];
+  span.frames = static_cast<int64_t>(end - begin);
+  PtsDigest digest;
+  for (size_t i = begin; i < end; ++i) digest.add(pts[i]);
+  span.pts_digest = digest.finish();
+  return span;
+}
+
+}  // namespace
+
+VideoScan scan_video(MediaInput& input, bool quiet) { return Scanner(input, quiet).run(); }
+
+Split split_video(const VideoScan& scan, double segment_seconds) {
+  Split split;
+  const std::vector<int64_t>& pts = scan.pts;
+  if (pts.empty()) return split;
+  const double tick = av_q2d(scan.time_base);
+  const int64_t second = std::max<int64_t>(1, std::llround(1.0 / tick));
+  // Without two keyframes a worker cannot find one before its frames but
+  // the first: it then decodes from the start.
+  split.preroll = scan.key_interval > 0 ? std::max(second, scan.key_interval)
+                                        : pts.back() - pts.front() + second;
+  split.one_reason = scan.unsplittable;
+  if (!split.one_reason.empty()) {
+    // A video kept whole holds its frames as decoded, timestamps and all.
+    split.segments.push_back(span_of(pts, 0, pts.size()));
+    return split;
+  }
+  const int64_t length = std::max<int64_t>(1, std::llround(segment_seconds / tick));
+  size_t begin = 0;
+  for (int64_t k = 1;; ++k) {
+    const int64_t boundary = pts.front() + k * length;
+    const size_t end = static_cast<size_t>(
+        std::lower_bound(pts.begin() + static_cast<ptrdiff_t>(begin), pts.end(), boundary) -
+        pts.begin());
+    if (end == pts.size()) break;
+    if (end > begin) {
+      split.segments.push_back(span_of(pts, begin, end));
+      begin = end;
+    }
+  }
+  split.segments.push_back(span_of(pts, begin, pts.size()));
+  return split;
+}
+
+}  // namespace qnr
