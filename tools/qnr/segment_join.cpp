@@ -75,13 +75,16 @@ class VideoFeed {
   VideoFeed(const JobFolder& folder, const std::vector<SegmentDone>& done)
       : folder_(folder), done_(done) {
     for (const SegmentDone& segment : done) depth_ = std::max(depth_, segment.reorder_depth);
-    // The first depth + 1 packets hold the first frame shown.
-    while (static_cast<int64_t>(ahead_.size()) <= depth_ && read_one()) {
+    // A frame shown as the r-th is decoded by packet r + depth at the
+    // latest: the first 2 depth + 1 packets hold the first depth + 1 frames.
+    while (static_cast<int64_t>(ahead_.size()) <= 2 * depth_ && read_one()) {
     }
     if (ahead_.empty()) throw Failure("the job's segments hold no video");
-    int64_t first = ahead_.front()->pts;
-    for (const PacketPtr& packet : ahead_) first = std::min(first, packet->pts);
-    timeline_.emplace(depth_, first, ahead_.front()->duration);
+    std::vector<int64_t> earliest;
+    for (const PacketPtr& packet : ahead_) earliest.push_back(packet->pts);
+    std::sort(earliest.begin(), earliest.end());
+    earliest.resize(std::min(earliest.size(), static_cast<size_t>(depth_ + 1)));
+    timeline_.emplace(depth_, std::move(earliest));
   }
 
   // The next packet, or null at the end.

@@ -123,10 +123,12 @@ class SegmentRun {
     std::string why;
     const Road road = probe_road(*loaded.module, *loaded.filter, why);
     if (road == plan_.road) return;
+    if (const size_t end = why.find(". Every frame"); end != std::string::npos) why.erase(end);
     const std::string planned = plan_.road == Road::gpu ? "GPU" : "CPU";
     const std::string here = road == Road::gpu ? "GPU" : "CPU";
     throw Failure(segment_label(k_) + ": the job's frames take the " + planned +
-                  " road, and here they would take the " + here + " road (GPU road: " + why +
+                  " road, and here they would take the " + here +
+                  " road (the GPU road here: " + why +
                   "). The two roads give different bits and one job keeps to one: run this "
                   "segment where the " +
                   planned + " road is taken" + (plan_.road == Road::cpu ? " (or with --cpu)" : ""));
