@@ -166,9 +166,9 @@ std::string read_small_file(const std::string& path, bool* missing) {
   char buffer[65536];
   size_t n = 0;
   while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-  const bool failed = std::ferror(file) != 0;
+  const int error = std::ferror(file) != 0 ? errno : 0;
   std::fclose(file);
-  if (failed) throw Failure("cannot read " + path);
+  if (error != 0) throw Failure("cannot read " + path + ": " + std::strerror(error));
   return text;
 }
 
