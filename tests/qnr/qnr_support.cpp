@@ -81,7 +81,8 @@ std::unique_ptr<qnr::Child> qnr_reading_pipe(const std::vector<std::string>& arg
   auto child = qnr::Child::spawn(request, error, not_found);
   EXPECT_TRUE(child) << error;
   if (!child) return child;
-  EXPECT_TRUE(qnr::write_fully(child->stdin_fd(), {{const_cast<char*>(bytes.data()), bytes.size() / 2}}));
+  EXPECT_TRUE(
+      qnr::write_fully(child->stdin_fd(), {{const_cast<char*>(bytes.data()), bytes.size() / 2}}));
   // Once qnr has drained the pipe it is past start-up and waiting for the rest;
   // a fixed pause alone can end before a loaded machine has even started it.
   int pending = 1;

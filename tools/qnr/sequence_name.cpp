@@ -82,7 +82,8 @@ std::vector<SequenceFile> sequence_files(const SequenceName& sequence) {
   }
   if (field == std::string::npos) return {};
   const std::string prefix = literal(sequence.pattern.substr(0, field));
-  const std::string suffix = literal(sequence.pattern.substr(number_field_end(sequence.pattern, field)));
+  const std::string suffix =
+      literal(sequence.pattern.substr(number_field_end(sequence.pattern, field)));
 
   std::vector<SequenceFile> files;
   std::error_code error;
@@ -92,7 +93,8 @@ std::vector<SequenceFile> sequence_files(const SequenceName& sequence) {
         !name.ends_with(suffix)) {
       continue;
     }
-    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const std::string digits =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
     if (digits.size() > 10 || !std::all_of(digits.begin(), digits.end(), [](char c) {
           return std::isdigit(static_cast<unsigned char>(c));
         })) {

@@ -166,7 +166,8 @@ struct StreamMapper {
     if (av_dict_get(video.metadata, "timecode", nullptr, 0) == nullptr) {
       note(choice.quiet, described + " left out: it is not the filtered video's timecode");
     } else if (!keeps_timecode(output->oformat)) {
-      note(choice.quiet, described + " left out: the " + container + " container holds no timecode");
+      note(choice.quiet,
+           described + " left out: the " + container + " container holds no timecode");
     }
   }
 
