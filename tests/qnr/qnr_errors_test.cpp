@@ -62,10 +62,13 @@ TEST(QnrErrors, BadConfigLinesSayWhatIsWrong) {
   };
   expect_error(config("Config(70,70)"), 2,
                "Config(int, int, int, int, int) takes 5 arguments, not 2");
-  expect_error(config("Confg(70,70,2,0,1)"), 2,
-               "unknown settings command \"Confg\"; the filter knows Config(int, int, int, int, int)");
-  expect_error(config("Config(70,7.5,2,0,1)"), 2, "argument 2 of Config is not an integer: \"7.5\"");
-  expect_error(config("Config(70,70,2,0,1) extra"), 2, "unexpected text after Config(...): \"extra\"");
+  expect_error(
+      config("Confg(70,70,2,0,1)"), 2,
+      "unknown settings command \"Confg\"; the filter knows Config(int, int, int, int, int)");
+  expect_error(config("Config(70,7.5,2,0,1)"), 2,
+               "argument 2 of Config is not an integer: \"7.5\"");
+  expect_error(config("Config(70,70,2,0,1) extra"), 2,
+               "unexpected text after Config(...): \"extra\"");
   expect_error(config("Config(70,70,2,0,1"), 2, "missing ')'");
   expect_error(config("Config(99999999999,70,2,0,1)"), 2, "does not fit a 32-bit integer");
   expect_error(config(""), 2, "the settings line is empty");
@@ -91,7 +94,8 @@ TEST(QnrErrors, MissingOrForeignModuleIsNamed) {
 TEST(QnrErrors, RunsWithoutAnyExternalProgram) {
   TempDir dir;
   make_small_clip(dir);
-  const Ran ran = run({"env", "PATH=" + (dir / "no-bin"), QNR_EXE, dir / "in.mkv", dir / "out.mkv", "-q"});
+  const Ran ran =
+      run({"env", "PATH=" + (dir / "no-bin"), QNR_EXE, dir / "in.mkv", dir / "out.mkv", "-q"});
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "out.mkv"));
 }
@@ -101,7 +105,8 @@ TEST(QnrErrors, UnwritableOutputAndFullDiskLeaveNoFile) {
   make_small_clip(dir);
   expect_error(qnr({dir / "in.mkv", dir / "no-such-dir/out.mkv"}), 1,
                "cannot write " + (dir / "no-such-dir/out.mkv") + ": No such file or directory");
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to stand for a full disk";
+  if (!std::filesystem::exists("/dev/full"))
+    GTEST_SKIP() << "no /dev/full to stand for a full disk";
   expect_error(qnr({dir / "in.mkv", "/dev/full", "-q", "--", "-f", "matroska"}), 1,
                "No space left on device");
 }

@@ -21,7 +21,8 @@ using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 
 void make_small_clip(const std::string& path) {
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "3", "-c:v", "ffv1", path});
+  ffmpeg(
+      {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "3", "-c:v", "ffv1", path});
 }
 
 TEST(QnrFiles, TheOutputIsNeverTheInput) {
@@ -31,18 +32,25 @@ TEST(QnrFiles, TheOutputIsNeverTheInput) {
   std::filesystem::create_symlink(dir / "in.mkv", dir.path() / "link.mkv");
   std::filesystem::create_hard_link(dir / "in.mkv", dir.path() / "hard.mkv");
   const std::string video = contents(dir / "in.mkv"), picture = contents(dir / "in.png");
-  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
-           {"in.mkv", "in.mkv"}, {"in.mkv", "./in.mkv"}, {"in.mkv", "link.mkv"},
-           {"link.mkv", "in.mkv"}, {"in.mkv", "hard.mkv"}, {"in.png", "in.png"}}) {
+  for (const auto& [input, output] :
+       std::vector<std::pair<std::string, std::string>>{{"in.mkv", "in.mkv"},
+                                                        {"in.mkv", "./in.mkv"},
+                                                        {"in.mkv", "link.mkv"},
+                                                        {"link.mkv", "in.mkv"},
+                                                        {"in.mkv", "hard.mkv"},
+                                                        {"in.png", "in.png"}}) {
     for (const char* overwrite : {"-q", "-y"}) {
       const Ran ran = qnr({dir / input, dir / output, overwrite});
       EXPECT_EQ(ran.status, 2) << input << " -> " << output;
-      EXPECT_THAT(ran.err, MatchesRegex("qnr: the output [^\n]* is the input file; name a different output\n"));
+      EXPECT_THAT(
+          ran.err,
+          MatchesRegex("qnr: the output [^\n]* is the input file; name a different output\n"));
     }
   }
   // Standard input too, when it is the file itself.
-  const Ran piped = run({"sh", "-c", std::string(QNR_EXE) + " - " + (dir / "in.mkv") +
-                                         " -y -f matroska < " + (dir / "in.mkv")});
+  const Ran piped = run(
+      {"sh", "-c",
+       std::string(QNR_EXE) + " - " + (dir / "in.mkv") + " -y -f matroska < " + (dir / "in.mkv")});
   EXPECT_EQ(piped.status, 2);
   EXPECT_THAT(piped.err, HasSubstr("is the input file"));
   EXPECT_EQ(contents(dir / "in.mkv"), video);
@@ -78,7 +86,8 @@ TEST(QnrFiles, AnExistingOutputIsReplacedOnlyWithOverwriteKeepingModeAndLink) {
 TEST(QnrFiles, StandardInputAndOutputAreStreamed) {
   TempDir dir;
   make_small_clip(dir / "in.mkv");
-  const Ran piped = run({"sh", "-c", std::string(QNR_EXE) + " - - -q -f matroska < " + (dir / "in.mkv")});
+  const Ran piped =
+      run({"sh", "-c", std::string(QNR_EXE) + " - - -q -f matroska < " + (dir / "in.mkv")});
   ASSERT_EQ(piped.status, 0) << piped.err;
   std::ofstream(dir / "piped.mkv", std::ios::binary) << piped.out;
   EXPECT_EQ(decode(dir.path() / "piped.mkv").size(), size_t{64} * 48 * 3);
@@ -111,7 +120,8 @@ TEST(QnrFiles, LongNamesAndImageSequences) {
   const Ran same = qnr({dir / "seq%03d.png", dir / "seq%03d.png", "-q", "-y"});
   EXPECT_EQ(same.status, 2);
   EXPECT_THAT(same.err, HasSubstr("is the input sequence"));
-  const Ran back = qnr({dir / "seq%03d.png", dir / "back.mkv", "-q", "--disable", "--codec", "ffv1"});
+  const Ran back =
+      qnr({dir / "seq%03d.png", dir / "back.mkv", "-q", "--disable", "--codec", "ffv1"});
   ASSERT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(decode(dir.path() / "back.mkv"), decode(dir.path() / "in.mkv"));
 }
@@ -146,10 +156,10 @@ TEST(QnrFiles, ImageSequencesReplaceNothingUnaskedAndNeverTheirInput) {
   const Ran later = qnr({dir / "in.mkv", pattern, "-q", "--disable"});
   EXPECT_EQ(later.status, 2);
   EXPECT_THAT(later.err, HasSubstr(dir / "seq/img002.png exists; add -y"));
-  for (const auto& [input, output, what] : std::vector<std::array<std::string, 3>>{
-           {pattern, dir / "seq/./img%03d.png", "sequence"},
-           {dir / "./seq/img%03d.png", pattern, "sequence"},
-           {dir / "seq/img002.png", pattern, "file"}}) {
+  for (const auto& [input, output, what] :
+       std::vector<std::array<std::string, 3>>{{pattern, dir / "seq/./img%03d.png", "sequence"},
+                                               {dir / "./seq/img%03d.png", pattern, "sequence"},
+                                               {dir / "seq/img002.png", pattern, "file"}}) {
     const Ran same = qnr({input, output, "-q", "-y"});
     EXPECT_EQ(same.status, 2) << input << " -> " << output;
     EXPECT_THAT(same.err, HasSubstr("is the input " + what)) << input << " -> " << output;
@@ -159,8 +169,7 @@ TEST(QnrFiles, ImageSequencesReplaceNothingUnaskedAndNeverTheirInput) {
   const Ran replaced = qnr({dir / "in.mkv", pattern, "-q", "-y", "--disable"});
   ASSERT_EQ(replaced.status, 0) << replaced.err;
   EXPECT_NE(contents(dir / "seq/img002.png"), second);
-  EXPECT_EQ(dir.files("seq"),
-            (std::vector<std::string>{"img001.png", "img002.png", "img003.png"}));
+  EXPECT_EQ(dir.files("seq"), (std::vector<std::string>{"img001.png", "img002.png", "img003.png"}));
 }
 
 // A name that cannot be written is an error before the input is read: here

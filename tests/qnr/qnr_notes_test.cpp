@@ -16,15 +16,16 @@ using ::testing::Not;
 // reads it, and the note names the gap and what lies beyond it.
 TEST(QnrNotes, AnInputSequenceWithAGapIsFilteredUpToIt) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "6",
-          dir / "img%03d.png"});
+  ffmpeg(
+      {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "6", dir / "img%03d.png"});
   std::filesystem::remove(dir.path() / "img004.png");
   const Ran ran = qnr({dir / "img%03d.png", dir / "out.mkv", "--codec", "ffv1"});
   ASSERT_EQ(ran.status, 0) << ran.err;
-  EXPECT_THAT(ran.err,
-              MatchesRegex("qnr: note: " + dir / "img004.png is missing: the sequence is filtered "
-                           "up to it; 2 later pictures \\(" + dir / "img005.png to " +
-                           dir / "img006.png\\) left out\n3 frames in [^\n]*\n"));
+  EXPECT_THAT(ran.err, MatchesRegex("qnr: note: " +
+                                    dir / "img004.png is missing: the sequence is filtered "
+                                          "up to it; 2 later pictures \\(" +
+                                    dir / "img005.png to " +
+                                    dir / "img006.png\\) left out\n3 frames in [^\n]*\n"));
   EXPECT_EQ(decode(dir.path() / "out.mkv").size(), size_t{64} * 48 * 3);
   const Ran quiet = qnr({dir / "img%03d.png", dir / "out.mkv", "-y", "-q"});
   EXPECT_EQ(quiet.status, 0);

@@ -14,6 +14,8 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using vdhost::parse_script_line;
+using vdhost::ScriptCall;
 
 TEST(ScriptLine, ReadsTheLinesHostsStore) {
   ScriptCall call;
@@ -22,7 +24,8 @@ TEST(ScriptLine, ReadsTheLinesHostsStore) {
   EXPECT_EQ(call.name, "Config");
   EXPECT_THAT(call.arguments, ElementsAre(70, -3, 2, 0, 2147483647));
   ASSERT_TRUE(parse_script_line("VirtualDub.video.filters.instance[12].Config(1,2,3,4,-2147483648)",
-                                call, error)) << error;
+                                call, error))
+      << error;
   EXPECT_THAT(call.arguments, ElementsAre(1, 2, 3, 4, -2147483648));
   ASSERT_TRUE(parse_script_line("Reset();", call, error)) << error;
   EXPECT_EQ(call.name, "Reset");
@@ -114,12 +117,12 @@ TEST(SequenceName, OnlyAPictureNameWithOneNumberFieldIsAPattern) {
     bool pattern;
   };
   const std::vector<Case> cases = {
-      {"seq%03d.png", "", true},        {"shots/img%d.jpg", "", true},
-      {"50%%_%04d.tif", "", true},      {"x%d.raw", "image2", true},
-      {"100%done.mp4", "", false},      {"clip%03d.mkv", "", false},
-      {"50%.png", "", false},           {"a%5d.png", "", false},
-      {"a%0d.png", "", false},          {"a%d_%d.png", "", false},
-      {"frames%d/a.png", "", false},    {"seq%03d.png", "matroska", false},
+      {"seq%03d.png", "", true},     {"shots/img%d.jpg", "", true},
+      {"50%%_%04d.tif", "", true},   {"x%d.raw", "image2", true},
+      {"100%done.mp4", "", false},   {"clip%03d.mkv", "", false},
+      {"50%.png", "", false},        {"a%5d.png", "", false},
+      {"a%0d.png", "", false},       {"a%d_%d.png", "", false},
+      {"frames%d/a.png", "", false}, {"seq%03d.png", "matroska", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(is_sequence_pattern(c.name, c.format), c.pattern) << c.name << " -f " << c.format;

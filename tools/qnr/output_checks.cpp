@@ -29,21 +29,18 @@ std::string first_missing(const std::string& folder, int error) {
 
 std::string hint(const std::string& folder, int error) {
   switch (error) {
-    case ENOENT:
-      return "there is no folder " + first_missing(folder, error);
-    case ENOTDIR:
-      return first_missing(folder, error) + " is a file, not a folder";
-    case EACCES: case EPERM: case EROFS:
-      return "the folder " + folder + " must be writable";
-    case ELOOP:
-      return "a symbolic link on the way leads round in a loop";
+    case ENOENT: return "there is no folder " + first_missing(folder, error);
+    case ENOTDIR: return first_missing(folder, error) + " is a file, not a folder";
+    case EACCES:
+    case EPERM:
+    case EROFS: return "the folder " + folder + " must be writable";
+    case ELOOP: return "a symbolic link on the way leads round in a loop";
     case ENAMETOOLONG: {
       const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
-      return "a file name there holds at most " +
-             std::to_string(longest > 0 ? longest : 255) + " bytes";
+      return "a file name there holds at most " + std::to_string(longest > 0 ? longest : 255) +
+             " bytes";
     }
-    default:
-      return "";
+    default: return "";
   }
 }
 

@@ -19,10 +19,10 @@
 namespace qnr {
 
 struct OutputTarget {
-  std::string name;           // as the user gave it
-  bool overwrite = false;     // -y: an existing file may be replaced
-  std::string input;          // the input's name, to refuse writing over it
-  std::string format;         // -f as given, "" where the name picks the container
+  std::string name;        // as the user gave it
+  bool overwrite = false;  // -y: an existing file may be replaced
+  std::string input;       // the input's name, to refuse writing over it
+  std::string format;      // -f as given, "" where the name picks the container
 };
 
 class OutputFile {
@@ -56,13 +56,13 @@ class OutputFile {
   [[noreturn]] void commit_failed(int error) const;
 
   std::string name_;
-  std::string final_path_;   // the file that receives the result
+  std::string final_path_;  // the file that receives the result
   std::string directory_;
   std::string url_;
-  std::string temp_path_;    // the hidden name, when there are no unnamed files
-  int fd_ = -1;              // the unnamed file
-  bool overwrite_ = false;   // -y
-  bool replacing_ = false;   // a file of the name was there at the start
+  std::string temp_path_;   // the hidden name, when there are no unnamed files
+  int fd_ = -1;             // the unnamed file
+  bool overwrite_ = false;  // -y
+  bool replacing_ = false;  // a file of the name was there at the start
   bool streamed_ = false;
   std::unique_ptr<OutputSequence> sequence_;
   bool committed_ = false;

@@ -56,9 +56,9 @@ OutputSequence::OutputSequence(const std::string& name, bool overwrite, const st
   const std::vector<SequenceFile> existing = sequence_files(sequence_);
   refuse_input(input, existing);
   if (!existing.empty() && !overwrite_) {
-    throw Failure(in_folder(existing.front().name) +
-                      " exists; add -y (--overwrite) to replace the sequence",
-                  kExitUsage);
+    throw Failure(
+        in_folder(existing.front().name) + " exists; add -y (--overwrite) to replace the sequence",
+        kExitUsage);
   }
   // A name too long or a link loop shows on the first picture's name now.
   struct stat info {};
@@ -82,8 +82,7 @@ OutputSequence::~OutputSequence() {
 }
 
 std::string OutputSequence::in_folder(const std::string& file) const {
-  return sequence_.folder == "." && !name_.starts_with("./") ? file
-                                                             : sequence_.folder + "/" + file;
+  return sequence_.folder == "." && !name_.starts_with("./") ? file : sequence_.folder + "/" + file;
 }
 
 // The input may be one picture of the sequence, or a sequence that shares
@@ -125,9 +124,9 @@ void OutputSequence::commit() {
     const int error = errno;
     for (const std::string& path : placed) ::unlink(path.c_str());
     throw Failure("cannot put the finished sequence " + name_ + " in place: " +
-                  (error == EEXIST ? in_folder(file.name) +
-                                         " appeared meanwhile; add -y to replace it"
-                                   : in_folder(file.name) + ": " + std::strerror(error)));
+                  (error == EEXIST
+                       ? in_folder(file.name) + " appeared meanwhile; add -y to replace it"
+                       : in_folder(file.name) + ": " + std::strerror(error)));
   }
 }
 

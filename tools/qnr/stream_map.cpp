@@ -13,14 +13,21 @@ namespace {
 bool known_to_fit(const AVOutputFormat* format, const AVCodecParameters& par) {
   if (one_of(format->name, {"mpegts"})) {
     switch (par.codec_id) {
-      case AV_CODEC_ID_MP2: case AV_CODEC_ID_MP3: case AV_CODEC_ID_AAC: case AV_CODEC_ID_AC3:
-      case AV_CODEC_ID_EAC3: case AV_CODEC_ID_DTS: case AV_CODEC_ID_OPUS: case AV_CODEC_ID_TRUEHD:
-      case AV_CODEC_ID_DVB_SUBTITLE: case AV_CODEC_ID_DVB_TELETEXT:
-      case AV_CODEC_ID_HDMV_PGS_SUBTITLE: case AV_CODEC_ID_PCM_BLURAY: case AV_CODEC_ID_SMPTE_KLV:
-      case AV_CODEC_ID_TIMED_ID3:
-        return true;
-      default:
-        return false;
+      case AV_CODEC_ID_MP2:
+      case AV_CODEC_ID_MP3:
+      case AV_CODEC_ID_AAC:
+      case AV_CODEC_ID_AC3:
+      case AV_CODEC_ID_EAC3:
+      case AV_CODEC_ID_DTS:
+      case AV_CODEC_ID_OPUS:
+      case AV_CODEC_ID_TRUEHD:
+      case AV_CODEC_ID_DVB_SUBTITLE:
+      case AV_CODEC_ID_DVB_TELETEXT:
+      case AV_CODEC_ID_HDMV_PGS_SUBTITLE:
+      case AV_CODEC_ID_PCM_BLURAY:
+      case AV_CODEC_ID_SMPTE_KLV:
+      case AV_CODEC_ID_TIMED_ID3: return true;
+      default: return false;
     }
   }
   return false;
@@ -85,9 +92,10 @@ bool keeps_timecode(const AVOutputFormat* format) {
 std::string describe(const AVStream& stream) {
   const AVCodecParameters& par = *stream.codecpar;
   const char* kind = av_get_media_type_string(par.codec_type);
-  const std::string what = is_cover_art(stream)        ? "cover art"
-                           : is_timecode_track(stream) ? "timecode track"
-                           : std::string(kind != nullptr ? kind : "data") + " stream";
+  const std::string what = is_cover_art(stream) ? "cover art"
+                           : is_timecode_track(stream)
+                               ? "timecode track"
+                               : std::string(kind != nullptr ? kind : "data") + " stream";
   const AVDictionaryEntry* timecode = av_dict_get(stream.metadata, "timecode", nullptr, 0);
   const char* detail = is_timecode_track(stream) && timecode != nullptr
                            ? timecode->value
@@ -177,8 +185,8 @@ struct StreamMapper {
     if (!conversion) return false;
     map.output_of[stream.index] = conversion->output_stream();
     map.subtitles[stream.index] = std::move(conversion);
-    note(choice.quiet, described + " converted to " + target + " for the " +
-                           output->oformat->name + " container");
+    note(choice.quiet, described + " converted to " + target + " for the " + output->oformat->name +
+                           " container");
     return true;
   }
 
@@ -218,9 +226,9 @@ StreamMap map_streams(const MediaInput& input, AVFormatContext* output,
     }
   }
   if (!left_out.empty()) {
-    note(choice.quiet, left_out + " left out: " +
-                           (choice.sequence ? "an image sequence" : "an image file") +
-                           " holds pictures only");
+    note(choice.quiet,
+         left_out + " left out: " + (choice.sequence ? "an image sequence" : "an image file") +
+             " holds pictures only");
   }
   return map;
 }
