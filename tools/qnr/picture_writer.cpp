@@ -92,7 +92,7 @@ FramePtr draw_frame(const PictureStream& stream, int index, SwsContext* scaler,
 }  // namespace
 
 void write_pictures(const PictureStream& stream) {
-  OutputFile file({stream.path, true, ""});
+  OutputFile file({stream.path, true, "", ""});
   const AVOutputFormat* format = av_guess_format(nullptr, stream.path.c_str(), nullptr);
   if (format == nullptr) throw Failure("cannot tell the format of " + stream.path);
   if (std::strcmp(format->name, "image2") == 0) {

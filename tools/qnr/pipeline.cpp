@@ -124,7 +124,8 @@ class Pipeline {
     bool more = true;
     while (more && !stopping() && !enough_frames() && !selection_ended_) {
       const int code = av_read_frame(format, packet.get());
-      if (code == AVERROR_EOF) break;
+      // A sequence's picture reader fails at a missing picture: its end here.
+      if (code == AVERROR_EOF || (code == AVERROR(EIO) && !input.sequence_gap.empty())) break;
       if (code < 0) {
         throw_if_interrupted();
         throw Failure("reading " + input.name + " failed: " + av_error_text(code));
