@@ -326,8 +326,24 @@ TEST(QnrSegments, AWorkerOnTheOtherRoadIsRefused) {
   const Ran cpu = run({"env", fake, QNR_EXE, "segment", "--job", folder, "1", "--cpu"});
   EXPECT_EQ(cpu.status, 1);
   EXPECT_THAT(cpu.err, HasSubstr("here they would take the CPU road"));
-  EXPECT_THAT(run({"env", fake, QNR_EXE, "info", "--cpu"}).out,
-              HasSubstr("the NVIDIA driver finds no GPU"));
+  // --cpu and --device choose for single runs too: the module sees only GPU N.
+  struct Choice {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const std::vector<Choice> choices = {
+      {{"--cpu"}, "the NVIDIA driver finds no GPU"},
+      {{"--device", "1"}, "the NVIDIA driver finds no GPU"},
+      {{"--device", "0"}, "works: a test frame was filtered on the GPU"},
+  };
+  for (const Choice& choice : choices) {
+    std::vector<std::string> args = {"env", fake, QNR_EXE, "info"};
+    args.insert(args.end(), choice.args.begin(), choice.args.end());
+    EXPECT_THAT(run(args).out, HasSubstr(choice.says)) << choice.args[0];
+  }
+  const Ran hidden = run({"env", fake, "CUDA_VISIBLE_DEVICES=0", QNR_EXE, "info", "--device", "1"});
+  EXPECT_EQ(hidden.status, 2);
+  EXPECT_THAT(hidden.err, HasSubstr("leaves 1 GPU(s) visible"));
 #endif
 }
 

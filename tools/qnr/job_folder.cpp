@@ -290,7 +290,7 @@ void JobFolder::tidy(int64_t k, const std::string& keep_file) const {
     std::string host;
     pid_t pid = 0;
     const bool left_by_dead = writer_of(name, base, host, pid) && host == me && !process_lives(pid);
-    const bool orphan = name.ends_with(".video") && name != keep_file &&
+    const bool orphan = !keep_file.empty() && name.ends_with(".video") && name != keep_file &&
                         seconds_since_change(in_folder(name)) > kOrphanSeconds;
     if (left_by_dead || orphan) ::unlink(in_folder(name).c_str());
   }

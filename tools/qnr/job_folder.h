@@ -63,8 +63,8 @@ class JobFolder {
                        bool verify) const;
   // Records the segment as done: the record renamed into place over any other.
   void write_done(const SegmentDone& done) const;
-  // Removes what this host's dead workers left of segment k, and files of
-  // segment k that no done record names (a lost race's).
+  // Removes what this host's dead workers left of segment k and, given the
+  // file the done record names, the segment's other files (a lost race's).
   void tidy(int64_t k, const std::string& keep_file) const;
 
   // Makes the folder for a new plan. Throws Failure when it holds anything

@@ -73,6 +73,7 @@ class SegmentRun {
         span_(plan.segments.at(static_cast<size_t>(k_))) {}
 
   void run() {
+    folder_.tidy(k_, "");
     check_input_unchanged(plan_);
     const LoadedModule loaded = load_module();
     check_road(loaded);
