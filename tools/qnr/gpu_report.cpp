@@ -125,6 +125,12 @@ std::string describe_gpu_road(bool has_gpu_context, const std::vector<std::strin
   return text + ". Every frame takes the exact CPU path.";
 }
 
+bool started_on_gpu(vdhost::FilterInstance& instance) {
+  return instance.started() &&
+         instance.definition().inst_data_size == static_cast<int32_t>(sizeof(FilterConfig)) &&
+         instance.data_as<FilterConfig>()->gpu_context != nullptr;
+}
+
 std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefinition& filter) {
   constexpr int32_t kWidth = 64, kHeight = 16;
   vdhost::Bitmap src(kWidth, kHeight), dst(kWidth, kHeight);
@@ -135,8 +141,7 @@ std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefi
     StderrCapture capture;
     vdhost::FilterInstance instance(module, filter);
     if (instance.init() == 0 && instance.start(src, dst) == 0) {
-      const auto* config = instance.data_as<FilterConfig>();
-      has_gpu_context = config->gpu_context != nullptr;
+      has_gpu_context = started_on_gpu(instance);
       instance.run(src, dst);
       instance.end();
     }
