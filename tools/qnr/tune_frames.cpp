@@ -100,6 +100,14 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
                 : (target - *last_pts_) * av_q2d(time_base_) <= kDecodeOnSeconds;
   }
   if (!go_on) seek(target);
+  // Pictures before the target that no other picture refers to are never
+  // shown nor needed: the decoder skips them (about half the work of a seek
+  // into typical H.264).
+  skip_below_ = target;
+  struct SkipNoMore {
+    int64_t& below;
+    ~SkipNoMore() { below = std::numeric_limits<int64_t>::min(); }
+  } skip_no_more{skip_below_};
 
   // A seek that lands after the target (a sparse or missing index) starts
   // again further back, at worst from the beginning.
@@ -132,6 +140,7 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
 }
 
 void FrameSource::seek(int64_t position) {
+
   const bool from_start = position <= start_;
   if (from_start) position = start_;
   const int code = av_seek_frame(input_->format, input_->video, position, AVSEEK_FLAG_BACKWARD);
@@ -170,6 +179,8 @@ FramePtr FrameSource::next_frame() {
     }
     if (code < 0) throw Failure("reading " + name_ + " failed: " + av_error_text(code));
     if (packet_->stream_index == input_->video) {
+      const bool before_target = packet_->pts != AV_NOPTS_VALUE && packet_->pts < skip_below_;
+      decoder->skip_frame = before_target ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
       code = avcodec_send_packet(decoder, packet_.get());
       // A damaged packet is skipped, as players and qnr do.
       if (code < 0 && code != AVERROR_INVALIDDATA) {
@@ -188,6 +199,11 @@ const FrameSource::Decoded& FrameSource::keep(FramePtr frame) {
     if (run_from_start_) answers_from = std::numeric_limits<int64_t>::min();
   } else if (pts > *last_pts_) {
     answers_from = *last_pts_ + 1;
+  }
+  // Skipped pictures all lie before the target, so below it a frame answers
+  // for itself only.
+  if (skip_below_ != std::numeric_limits<int64_t>::min()) {
+    answers_from = std::min(pts, std::max(answers_from, skip_below_));
   }
   last_pts_ = last_pts_ ? std::max(*last_pts_, pts) : pts;
   auto [it, added] = decoded_.try_emplace(pts);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,6 +84,9 @@ class FrameSource {
   std::optional<int64_t> last_pts_;  // of the current run, while it can go on
   bool run_from_start_ = false;      // the current run began at the stream's start
   bool input_ended_ = false;
+  // While decoding towards a target: pictures before it that nothing refers
+  // to are skipped. The lowest int64_t otherwise.
+  int64_t skip_below_ = std::numeric_limits<int64_t>::min();
   std::vector<std::shared_ptr<const SourceFrame>> converted_;  // most recent last
 };
 

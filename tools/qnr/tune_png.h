@@ -1,7 +1,8 @@
 // A host bitmap as a PNG file in memory: 8-bit RGB, top row first, the
 // bitmap's B, G and R bytes unchanged (byte 3 is left out). Encoded by
-// libavcodec at a low compression level: the page asks for a new picture on
-// every settings change, and speed counts more than size on the loopback.
+// libavcodec at the fastest compression level: the page asks for a new
+// picture on every settings change, and speed counts more than size on the
+// loopback.
 #pragma once
 
 #include <cstdint>
