@@ -13,12 +13,14 @@ file(WRITE ${OUTPUT}.tmp
 
 namespace ${NAMESPACE} {
 namespace {
-const char text_bytes[${size} + 1] = {
+const unsigned char text_bytes[${size} + 1] = {
   ${bytes} 0
 };
 }  // namespace
 
-std::string_view ${NAME}() { return std::string_view(text_bytes, ${size}); }
+std::string_view ${NAME}() {
+  return std::string_view(reinterpret_cast<const char*>(text_bytes), ${size});
+}
 
 }  // namespace ${NAMESPACE}
 ")

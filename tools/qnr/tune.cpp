@@ -84,30 +84,24 @@ int run_tune(const TuneOptions& options, const LoadedModule& loaded,
 
   const std::string token = setup.token;
   TuneServer server(std::move(setup));
-  const int port = server.bind(options.port);
+  const int port = server.start(options.port);
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
   std::fprintf(stderr,
-               "qnr tune: serving %s (%dx%d) on 127.0.0.1:%d; press \"done\" on the page, or "
+               "qnr tune: serving %s (%dx%d) on 127.0.0.1:%d; press \"Done\" on the page, or "
                "Ctrl-C, to end\n",
                options.common.input.c_str(), frames.facts().width, frames.facts().height, port);
   if (options.open_browser && has_display()) open_in_browser(url);
 
-  std::thread listener([&server] { server.serve(); });
-  if (!server.wait_until_serving()) {
-    listener.join();
-    throw Failure("the page's server on 127.0.0.1:" + std::to_string(port) + " did not start");
-  }
   while (!server.done_line() && interrupted_signal() == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   server.stop();
-  listener.join();
   if (const std::optional<std::string> line = server.done_line()) {
     std::printf("%s\n", line->c_str());
-    std::fprintf(stderr, "qnr tune: chosen settings: %s; filter with: qnr IN OUT --config \"%s\"\n",
-                 line->c_str(), line->c_str());
+    std::fprintf(stderr, "qnr tune: chosen settings %s; to filter with them: qnr %s OUT --config "
+                 "\"%s\"\n", line->c_str(), options.common.input.c_str(), line->c_str());
   }
   return 0;
 }

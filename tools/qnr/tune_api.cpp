@@ -61,7 +61,7 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
     const std::string value = shortened(it->second);
     TuneSettings& s = query.settings;
     bool ok = true;
-    if (name == "token") {
+    if (name == "token" || name.empty()) {
     } else if (name == "t") {
       ok = read_seconds(value, query.seconds, reason);
     } else if (name == "f1") {

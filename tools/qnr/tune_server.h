@@ -1,22 +1,19 @@
-// The HTTP side of `qnr tune`: one embedded page and a small API, served on
-// 127.0.0.1 only, to requests that carry the run's token and name this server
-// in their Host header. The server reads frames of the one input it was given
-// and writes no file.
+// The rules and routes of `qnr tune`'s HTTP interface: one embedded page and
+// a small API, to requests that carry the run's token and name this server in
+// their Host header. It reads frames of the one input it was given and writes
+// no file.
 #pragma once
 
-#include <atomic>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "filter_module.h"
 #include "tune_api.h"
 #include "tune_frames.h"
-
-namespace httplib {
-class Server;
-}
+#include "tune_http.h"
 
 namespace qnr {
 
@@ -30,30 +27,30 @@ struct TuneSetup {
 class TuneServer {
  public:
   explicit TuneServer(TuneSetup setup);
-  ~TuneServer();
+  ~TuneServer();  // stops serving
   TuneServer(const TuneServer&) = delete;
   TuneServer& operator=(const TuneServer&) = delete;
 
-  // Binds 127.0.0.1:port (0: a free port the system picks) and returns the
-  // port. Throws Failure when the port is taken.
-  int bind(int port);
-  // Serves until stop(); call on a thread of its own.
-  void serve();
-  // Waits until serve() accepts connections; false when it ended instead.
-  bool wait_until_serving() const;
+  // Serves on 127.0.0.1:port (0: a free port the system picks) from threads
+  // of its own and returns the port. Throws Failure when the port is taken.
+  int start(int port);
   void stop();
 
   // The settings line the page's "done" asked for, once it has.
   std::optional<std::string> done_line() const;
 
+  // The access rules, then the routes. Safe from several threads.
+  HttpReply answer(const HttpRequest& request);
+
  private:
-  void route();
+  HttpReply page() const;
+  HttpReply frame(const HttpRequest& request);
+  HttpReply done(const HttpRequest& request);
 
   TuneSetup setup_;
-  std::unique_ptr<httplib::Server> http_;
   std::string nonce_;  // lets the page's own script and style run, nothing else
   int port_ = 0;
-  std::atomic<bool> served_ = false;  // serve() has returned
+  HttpService http_;
   mutable std::mutex done_mutex_;
   std::optional<std::string> done_line_;
 };
