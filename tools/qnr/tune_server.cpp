@@ -22,7 +22,26 @@ namespace {
 constexpr std::ptrdiff_t kFramesAtOnce = 2;
 std::counting_semaphore<> frame_slots(kFramesAtOnce);
 
-const char kPagePlaceholder[] = "QNR_NONCE";
+// Filled in as the page is served: the run's nonce for its script and style,
+// and the token for its icon (the one request a browser makes by itself).
+const char kNonceSlot[] = "QNR_NONCE";
+const char kTokenSlot[] = "QNR_TOKEN";
+
+// Before and after: a picture split in two, noisy grey on the left, clean on the right.
+const char kIcon[] =
+    "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 32 32\">"
+    "<rect width=\"32\" height=\"32\" rx=\"6\" fill=\"#2f5f9e\"/>"
+    "<path d=\"M16 4a12 12 0 0 0 0 24z\" fill=\"#9aa3ad\"/>"
+    "<path d=\"M16 4a12 12 0 0 1 0 24z\" fill=\"#e6e6e6\"/>"
+    "<path d=\"M8 12h2v2H8zm3 4h2v2h-2zm-4 3h2v2H7zm5-9h2v2h-2z\" fill=\"#5c636b\"/>"
+    "<rect x=\"15.25\" y=\"2\" width=\"1.5\" height=\"28\" fill=\"#fff\"/></svg>";
+
+void fill_slots(std::string& text, const char* slot, const std::string& value) {
+  const size_t length = std::char_traits<char>::length(slot);
+  for (size_t at = text.find(slot); at != std::string::npos; at = text.find(slot, at)) {
+    text.replace(at, length, value);
+  }
+}
 
 bool same_text(const std::string& a, const std::string& b) {
   // Every byte is compared, so the time taken says nothing about where a
@@ -157,6 +176,12 @@ HttpReply TuneServer::answer(const HttpRequest& request) {
       return reply;
     }
     if (path == "/api/frame" && get) return frame(request);
+    if (path == "/favicon.svg" && get) {
+      HttpReply reply;
+      reply.content_type = "image/svg+xml";
+      reply.body = kIcon;
+      return reply;
+    }
     if (path == "/api/done" && request.method == "POST") return done(request);
   } catch (const std::exception& e) {
     // A frame that cannot be decoded or filtered is this request's failure only.
@@ -174,10 +199,8 @@ HttpReply TuneServer::page() const {
   HttpReply reply;
   reply.content_type = "text/html; charset=utf-8";
   reply.body = tune_page();
-  for (size_t at = reply.body.find(kPagePlaceholder); at != std::string::npos;
-       at = reply.body.find(kPagePlaceholder, at)) {
-    reply.body.replace(at, sizeof kPagePlaceholder - 1, nonce_);
-  }
+  fill_slots(reply.body, kNonceSlot, nonce_);
+  fill_slots(reply.body, kTokenSlot, setup_.token);
   return reply;
 }
 
