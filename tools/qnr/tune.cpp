@@ -88,11 +88,15 @@ int run_tune(const TuneOptions& options, const LoadedModule& loaded,
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/?token=" + token;
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
+  const bool open_browser = options.open_browser && has_display();
+  // Standard output may be a script's pipe: the address goes to the terminal too.
   std::fprintf(stderr,
-               "qnr tune: serving %s (%dx%d) on 127.0.0.1:%d; press \"Done\" on the page, or "
-               "Ctrl-C, to end\n",
-               options.common.input.c_str(), frames.facts().width, frames.facts().height, port);
-  if (options.open_browser && has_display()) open_in_browser(url);
+               "qnr tune: %s (%dx%d): %s%s\n"
+               "qnr tune: press \"Done\" on the page to print the settings line, or Ctrl-C to "
+               "end\n",
+               options.common.input.c_str(), frames.facts().width, frames.facts().height,
+               open_browser ? "opening " : "open ", url.c_str());
+  if (open_browser) open_in_browser(url);
 
   while (!server.done_line() && interrupted_signal() == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
