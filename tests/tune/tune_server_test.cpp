@@ -39,46 +39,66 @@ const Clip kClips[] = {
 struct ClipData {
   std::string path;
   int32_t width = 0, height = 0;
-  std::vector<double> times;             // of each frame, from the first
+  std::vector<double> times;                  // of each frame, from the first
   std::vector<std::vector<uint32_t>> frames;  // what qnr hands the module
   std::unique_ptr<TuneChild> server;
 };
 
+// Clips, their expected frames and their servers are made on first use:
+// ctest runs every test in a process of its own.
 class TuneServerTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir;
+  static void TearDownTestSuite() {
+    clips_.clear();
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  static std::string temp(const std::string& name) {
+    if (dir_ == nullptr) dir_ = new TempDir;
+    return *dir_ / name;
+  }
+
+  static ClipData& made(const std::string& name) {
+    ClipData& data = clips_[name];
+    if (!data.path.empty()) return data;
     for (const Clip& clip : kClips) {
-      ClipData& data = clips_[clip.name];
-      data.path = *dir_ / clip.name;
+      if (clip.name != name) continue;
+      data.path = temp(clip.name);
       std::vector<std::string> args = {"-f", "lavfi", "-i", clip.source};
       args.insert(args.end(), clip.ffmpeg_args.begin(), clip.ffmpeg_args.end());
       args.push_back(data.path);
       ffmpeg(args);
-      // The module's input as qnr makes it: qnr with the filter disabled.
-      const std::string stem = *dir_ / (clip.name + "-src");
-      const Ran ran = qnr({data.path, stem + "%03d.png", "--disable", "-q"});
-      ASSERT_EQ(ran.status, 0) << ran.err;
-      const std::string size = probe(stem + "001.png", "stream=width,height");
-      ASSERT_EQ(std::sscanf(size.c_str(), "stream,%d,%d", &data.width, &data.height), 2);
-      const std::vector<uint32_t> all = decode(stem + "%03d.png");
-      const size_t pixels = size_t(data.width) * data.height;
-      for (size_t at = 0; at + pixels <= all.size(); at += pixels) {
-        data.frames.emplace_back(all.begin() + at, all.begin() + at + pixels);
-      }
-      data.times = frame_times(data.path);
-      ASSERT_EQ(data.times.size(), data.frames.size());
-      const double first = data.times.front();
-      for (double& t : data.times) t -= first;
-      data.server = std::make_unique<TuneChild>(data.path);
-      ASSERT_TRUE(data.server->started());
     }
+    return data;
   }
-  static void TearDownTestSuite() {
-    clips_.clear();
-    delete dir_;
+
+  // The clip with the frames qnr hands the module: qnr with the filter disabled.
+  static ClipData& with_frames(const std::string& name) {
+    ClipData& data = made(name);
+    if (!data.frames.empty()) return data;
+    const std::string stem = temp(name + "-src");
+    const Ran ran = qnr({data.path, stem + "%03d.png", "--disable", "-q"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    const std::string size = probe(stem + "001.png", "stream=width,height");
+    EXPECT_EQ(std::sscanf(size.c_str(), "stream,%d,%d", &data.width, &data.height), 2);
+    const std::vector<uint32_t> all = decode(stem + "%03d.png");
+    const size_t pixels = size_t(data.width) * data.height;
+    for (size_t at = 0; pixels > 0 && at + pixels <= all.size(); at += pixels) {
+      data.frames.emplace_back(all.begin() + at, all.begin() + at + pixels);
+    }
+    data.times = frame_times(data.path);
+    EXPECT_EQ(data.times.size(), data.frames.size());
+    const double first = data.times.empty() ? 0 : data.times.front();
+    for (double& t : data.times) t -= first;
+    return data;
   }
-  static TuneChild& server(const std::string& clip = "odd.mp4") { return *clips_[clip].server; }
+
+  static TuneChild& server(const std::string& name = "odd.mp4") {
+    ClipData& data = made(name);
+    if (!data.server) data.server = std::make_unique<TuneChild>(data.path);
+    return *data.server;
+  }
 
   static TempDir* dir_;
   static std::map<std::string, ClipData> clips_;
@@ -98,7 +118,10 @@ const Settings kSettings[] = {
 
 TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTheTime) {
   for (const Clip& clip : kClips) {
-    const ClipData& data = clips_[clip.name];
+    const ClipData& data = with_frames(clip.name);
+    ASSERT_FALSE(data.frames.empty()) << clip.name;
+    TuneChild& tune = server(clip.name);
+    ASSERT_TRUE(tune.started());
     const size_t last = data.times.size() - 1;
     // The frame asked for, and the one expected: exactly at a frame's time,
     // a hair after one (the next), and past the end (the last).
@@ -111,7 +134,7 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
     for (const auto& [t, index] : cases) {
       SCOPED_TRACE(clip.name + " at t=" + std::to_string(t));
       const httplib::Result source =
-          data.server->get("/api/frame?view=source&t=" + std::to_string(t));
+          tune.get("/api/frame?view=source&t=" + std::to_string(t));
       ASSERT_TRUE(source && source->status == 200) << (source ? source->body : "no answer");
       const Picture before = decode_png(source->body);
       ASSERT_EQ(before.width, data.width);
@@ -122,7 +145,7 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
       for (const Settings& settings : kSettings) {
         SCOPED_TRACE("settings: " + settings.query);
         const httplib::Result filtered =
-            data.server->get("/api/frame?t=" + std::to_string(t) + "&" + settings.query);
+            tune.get("/api/frame?t=" + std::to_string(t) + "&" + settings.query);
         ASSERT_TRUE(filtered && filtered->status == 200);
         EXPECT_EQ(filtered->get_header_value("X-QNR-Road"), "CPU");
         EXPECT_GE(std::stod(filtered->get_header_value("X-QNR-Filter-Ms")), 0.0);
@@ -134,7 +157,7 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
 }
 
 TEST_F(TuneServerTest, InfoDescribesTheInputAndTheStartingSettings) {
-  TuneChild started(clips_["odd.mp4"].path, {"--config", "Config(10,20,3,0,0)", "--f2", "44",
+  TuneChild started(made("odd.mp4").path, {"--config", "Config(10,20,3,0,0)", "--f2", "44",
                                              "--at", "0:00.5", "--show-noise"});
   ASSERT_TRUE(started.started());
   const httplib::Result info = started.get("/api/info");
@@ -251,11 +274,13 @@ TEST_F(TuneServerTest, OversizedRequestsAreRefusedAndTheServerGoesOn) {
 }
 
 TEST_F(TuneServerTest, ThirtyParallelRequestsAreAllAnswered) {
+  TuneChild& s = server();
+  ASSERT_TRUE(s.started());
   std::vector<std::thread> clients;
   std::vector<int> statuses(30, 0);
   for (int i = 0; i < 30; ++i) {
     clients.emplace_back([&, i] {
-      const httplib::Result res = server().get("/api/frame?f1=" + std::to_string(i) +
+      const httplib::Result res = s.get("/api/frame?f1=" + std::to_string(i) +
                                                "&t=" + std::to_string(i * 0.04));
       if (res && decode_png(res->body).width == 97) statuses[i] = res->status;
     });
@@ -266,7 +291,7 @@ TEST_F(TuneServerTest, ThirtyParallelRequestsAreAllAnswered) {
 
 TEST_F(TuneServerTest, ClientsThatStallOrLeaveMidAnswerDoNotStopIt) {
   // A bigger picture than the socket buffers hold, so the answer is cut.
-  const std::string big = *dir_ / "big.mp4";
+  const std::string big = temp("big.mp4");
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25", "-frames:v", "3", big});
   TuneChild s(big);
   ASSERT_TRUE(s.started());
@@ -310,7 +335,7 @@ TEST_F(TuneServerTest, ClientsThatStallOrLeaveMidAnswerDoNotStopIt) {
 
 TEST_F(TuneServerTest, DonePrintsTheSettingsLineAndCtrlCEndsCleanly) {
   {
-    TuneChild s(clips_["still.png"].path, {"--config", "Config(70,70,2,0,0)"});
+    TuneChild s(made("still.png").path, {"--config", "Config(70,70,2,0,0)"});
     ASSERT_TRUE(s.started());
     const httplib::Result done = s.client()->Post(
         "/api/done?f1=12&f2=34&sharp=5&interlace=1&token=" + s.token(), "", "text/plain");
@@ -321,7 +346,7 @@ TEST_F(TuneServerTest, DonePrintsTheSettingsLineAndCtrlCEndsCleanly) {
     EXPECT_EQ(rest, "Config(12,34,5,1,0)\n");
   }
   {
-    TuneChild s(clips_["still.png"].path);
+    TuneChild s(made("still.png").path);
     ASSERT_TRUE(s.started());
     ASSERT_TRUE(s.get("/api/frame"));  // a browser's idle connection stays open
     s.signal(SIGINT);
@@ -332,7 +357,7 @@ TEST_F(TuneServerTest, DonePrintsTheSettingsLineAndCtrlCEndsCleanly) {
 }
 
 TEST_F(TuneServerTest, EachRunHasItsOwnPortAndA128BitToken) {
-  TuneChild other(clips_["still.png"].path);
+  TuneChild other(made("still.png").path);
   ASSERT_TRUE(other.started());
   EXPECT_NE(other.port(), server().port());
   EXPECT_NE(other.token(), server().token());
