@@ -18,10 +18,6 @@
 
 #include <cstdint>
 
-// Short loops of the vector bodies unrolled completely, so that what they
-// produce stays in registers instead of a stack array.
-#define QNR_UNROLL_ALL _Pragma("GCC unroll 16")
-
 namespace simd {
 namespace {
 

@@ -11,8 +11,11 @@
 
 namespace {
 
-constexpr std::array<CpuVersion, 4> kVersions = {CpuVersion::plain, CpuVersion::sse41,
-                                                 CpuVersion::avx2, CpuVersion::avx512};
+constexpr std::array<CpuVersion, kCpuVersionCount> kVersions = [] {
+  std::array<CpuVersion, kCpuVersionCount> all{};
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<CpuVersion>(i);
+  return all;
+}();
 
 #if QNR_X86_SIMD
 // XCR0, the register in which the OS states which register files it saves on a

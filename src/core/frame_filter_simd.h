@@ -11,8 +11,11 @@
 #include "core/simd_target.h"
 
 #if QNR_X86_SIMD
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "core/analysis.h"
 #include "core/color_simd.h"
@@ -169,6 +172,46 @@ QNR_BODY_TARGET typename I::V sample(const uint8_t* const rows[kLineRows], int32
   return v;
 }
 
+// The four lines through a pixel (horizontal, vertical, falling and rising
+// diagonal) as one step in rows and columns: the two samples at distance k lie
+// k steps before and k steps after the centre.
+struct LineStep {
+  int rows, columns;
+};
+inline constexpr LineStep kLineSteps[] = {{0, 1}, {1, 0}, {1, 1}, {-1, 1}};
+
+// Where a block's samples come from, and the sums its lines add to.
+template <class I>
+struct BlockLines {
+  const uint8_t* const* rows;  // the 13 rows (null outside the frame)
+  int32_t column;              // the block's first pixel in each row
+  const typename I::LaneMask* in_frame;
+  typename I::V g;
+  Centre<I> centre;
+  typename I::V sum_low, sum_high;
+};
+
+// Adds the line along kStep. The step is a template argument so that every
+// row index and column offset below is a constant once the loop is unrolled.
+template <class I, bool kNarrow, BlockKind kKind, LineStep kStep>
+QNR_BODY_TARGET void add_line_along(BlockLines<I>& b, const Constants<I>& c) {
+  constexpr int c0 = kLineReach;  // row index of the centre
+  typename I::V s[6];
+  QNR_UNROLL_ALL
+  for (int k = 1; k <= 6; ++k) {
+    const int dj = kStep.rows * k, dx = kStep.columns * k;
+    s[k - 1] = I::add16(sample<I, kKind>(b.rows, b.column, c0 - dj, -dx, b.g, b.in_frame),
+                        sample<I, kKind>(b.rows, b.column, c0 + dj, dx, b.g, b.in_frame));
+  }
+  add_line<I, kNarrow>(b.centre, s, c, b.sum_low, b.sum_high);
+}
+
+template <class I, bool kNarrow, BlockKind kKind, size_t... kLine>
+QNR_BODY_TARGET void add_lines(BlockLines<I>& b, const Constants<I>& c,
+                               std::index_sequence<kLine...>) {
+  (add_line_along<I, kNarrow, kKind, kLineSteps[kLine]>(b, c), ...);
+}
+
 // The corrections D of the block's pixels, in pixel order: first and second
 // half of the block. The block's first pixel lies at `column` of each of the
 // 13 rows (null where a row lies outside the frame).
@@ -177,37 +220,10 @@ QNR_BODY_TARGET void block_corrections(const uint8_t* const rows[kLineRows], int
                                        const typename I::LaneMask in_frame[kLineRows],
                                        const Constants<I>& c, typename I::V& d_first,
                                        typename I::V& d_second) {
-  using V = typename I::V;
-  const V g = I::load_luma(rows[kLineReach] + column);
-  const Centre<I> centre = centre_terms<I>(g, c);
-  V sum_low = I::zero(), sum_high = I::zero();
-  V s[6];
-  constexpr int c0 = kLineReach;  // row index of the centre
-  QNR_UNROLL_ALL
-  for (int k = 1; k <= 6; ++k) {
-    s[k - 1] = I::add16(sample<I, kKind>(rows, column, c0, -k, g, in_frame),
-                        sample<I, kKind>(rows, column, c0, k, g, in_frame));
-  }
-  add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
-  QNR_UNROLL_ALL
-  for (int k = 1; k <= 6; ++k) {
-    s[k - 1] = I::add16(sample<I, kKind>(rows, column, c0 - k, 0, g, in_frame),
-                        sample<I, kKind>(rows, column, c0 + k, 0, g, in_frame));
-  }
-  add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
-  QNR_UNROLL_ALL
-  for (int k = 1; k <= 6; ++k) {
-    s[k - 1] = I::add16(sample<I, kKind>(rows, column, c0 - k, -k, g, in_frame),
-                        sample<I, kKind>(rows, column, c0 + k, k, g, in_frame));
-  }
-  add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
-  QNR_UNROLL_ALL
-  for (int k = 1; k <= 6; ++k) {
-    s[k - 1] = I::add16(sample<I, kKind>(rows, column, c0 + k, -k, g, in_frame),
-                        sample<I, kKind>(rows, column, c0 - k, k, g, in_frame));
-  }
-  add_line<I, kNarrow>(centre, s, c, sum_low, sum_high);
-  I::pixel_order(I::template sar32<16>(sum_low), I::template sar32<16>(sum_high), d_first,
+  const typename I::V g = I::load_luma(rows[kLineReach] + column);
+  BlockLines<I> b{rows, column, in_frame, g, centre_terms<I>(g, c), I::zero(), I::zero()};
+  add_lines<I, kNarrow, kKind>(b, c, std::make_index_sequence<std::size(kLineSteps)>{});
+  I::pixel_order(I::template sar32<16>(b.sum_low), I::template sar32<16>(b.sum_high), d_first,
                  d_second);
 }
 

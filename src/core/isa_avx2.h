@@ -42,10 +42,6 @@ struct Avx2 {
   template <int n> QNR_TARGET_AVX2 static V shl32(V a) { return _mm256_slli_epi32(a, n); }
   template <int n> QNR_TARGET_AVX2 static V shr32(V a) { return _mm256_srli_epi32(a, n); }
   template <int n> QNR_TARGET_AVX2 static V sar32(V a) { return _mm256_srai_epi32(a, n); }
-  // Lanes where a > b take if_greater, the others keep `otherwise`.
-  QNR_TARGET_AVX2 static V select_gt32(V a, V b, V otherwise, V if_greater) {
-    return _mm256_blendv_epi8(otherwise, if_greater, _mm256_cmpgt_epi32(a, b));
-  }
   // Lanes where a > b take product >> 5 (arithmetic), the others keep `otherwise`.
   QNR_TARGET_AVX2 static V select_gt32_sar5(V a, V b, V otherwise, V product) {
     return _mm256_blendv_epi8(otherwise, _mm256_srai_epi32(product, 5), _mm256_cmpgt_epi32(a, b));

@@ -60,10 +60,6 @@ struct Avx512 {
   template <int n> QNR_TARGET_AVX512 static V shl32(V a) { return _mm512_slli_epi32(a, n); }
   template <int n> QNR_TARGET_AVX512 static V shr32(V a) { return _mm512_srli_epi32(a, n); }
   template <int n> QNR_TARGET_AVX512 static V sar32(V a) { return _mm512_srai_epi32(a, n); }
-  // Lanes where a > b take if_greater, the others keep `otherwise`.
-  QNR_TARGET_AVX512 static V select_gt32(V a, V b, V otherwise, V if_greater) {
-    return _mm512_mask_blend_epi32(_mm512_cmpgt_epi32_mask(a, b), otherwise, if_greater);
-  }
   // Lanes where a > b take product >> 5 (arithmetic), the others keep `otherwise`:
   // one masked shift.
   QNR_TARGET_AVX512 static V select_gt32_sar5(V a, V b, V otherwise, V product) {
@@ -118,7 +114,6 @@ struct Avx512 {
   QNR_TARGET_AVX512 static D add_pd(D a, D b) { return _mm512_add_pd(a, b); }
   QNR_TARGET_AVX512 static D sub_pd(D a, D b) { return _mm512_sub_pd(a, b); }
   QNR_TARGET_AVX512 static D mul_pd(D a, D b) { return _mm512_mul_pd(a, b); }
-
 };
 
 #endif  // QNR_X86_SIMD

@@ -42,10 +42,6 @@ struct Sse41 {
   template <int n> QNR_TARGET_SSE41 static V shl32(V a) { return _mm_slli_epi32(a, n); }
   template <int n> QNR_TARGET_SSE41 static V shr32(V a) { return _mm_srli_epi32(a, n); }
   template <int n> QNR_TARGET_SSE41 static V sar32(V a) { return _mm_srai_epi32(a, n); }
-  // Lanes where a > b take if_greater, the others keep `otherwise`.
-  QNR_TARGET_SSE41 static V select_gt32(V a, V b, V otherwise, V if_greater) {
-    return _mm_blendv_epi8(otherwise, if_greater, _mm_cmpgt_epi32(a, b));
-  }
   // Lanes where a > b take product >> 5 (arithmetic), the others keep `otherwise`.
   QNR_TARGET_SSE41 static V select_gt32_sar5(V a, V b, V otherwise, V product) {
     return _mm_blendv_epi8(otherwise, _mm_srai_epi32(product, 5), _mm_cmpgt_epi32(a, b));
@@ -54,7 +50,7 @@ struct Sse41 {
   QNR_TARGET_SSE41 static LaneMask lanes16(int32_t first, int32_t end) {
     const V lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
     return _mm_and_si128(_mm_cmpgt_epi16(lane, _mm_set1_epi16(static_cast<int16_t>(first - 1))),
-                            _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(end)), lane));
+                         _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(end)), lane));
   }
   QNR_TARGET_SSE41 static V select16(LaneMask inside, V outside, V in) {
     return _mm_blendv_epi8(outside, in, inside);

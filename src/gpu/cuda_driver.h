@@ -97,7 +97,6 @@ inline constexpr const char* kCudaDriverSymbols[] = {
 #undef QNR_CUDA_DRIVER_SYMBOL
 };
 inline constexpr int kCudaCallCount = static_cast<int>(std::size(kCudaDriverSymbols));
-static_assert(sizeof(CudaDriver) == kCudaCallCount * sizeof(void*));
 
 inline const char* cuda_call_name(CudaCall call) {
   return kCudaDriverSymbols[static_cast<int>(call)];

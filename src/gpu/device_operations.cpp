@@ -4,20 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "gpu/cuda_driver.h"
+#include "gpu/cuda_driver_library.h"
 #include "gpu/device_operations_testing.h"
 #include "gpu/kernel_image.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace {
 
@@ -44,34 +38,18 @@ struct Binding {
   CudaFailure kernel_failure;
 };
 
-// Opens the installed driver and fills the table; on failure says why. The
-// library stays loaded for the process's life.
+// Opens the installed driver and fills the table; on failure says why.
 bool load_driver_library(CudaDriver& driver, CudaFailure& failure) {
-#if defined(_WIN32)
-  // Only the system directory: a driver DLL planted beside the host is never taken.
-  HMODULE library = LoadLibraryExA("nvcuda.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  const auto find = [library](const char* name) -> void* {
-    return reinterpret_cast<void*>(GetProcAddress(library, name));
-  };
-#else
-  void* library = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
-  const auto find = [library](const char* name) { return dlsym(library, name); };
-#endif
+  void* library = open_cuda_driver_library();
   if (library == nullptr) {
     failure = CudaFailure{CudaFailureKind::kNoDriverLibrary, CudaCall::init, 0};
     return false;
   }
-  void* entries[kCudaCallCount];
-  for (int i = 0; i < kCudaCallCount; ++i) {
-    entries[i] = find(kCudaDriverSymbols[i]);
-    if (entries[i] == nullptr) {
-      failure = CudaFailure{CudaFailureKind::kMissingSymbol, static_cast<CudaCall>(i), 0};
-      return false;
-    }
+  CudaCall missing = CudaCall::init;
+  if (!bind_cuda_driver(library, driver, missing)) {
+    failure = CudaFailure{CudaFailureKind::kMissingSymbol, missing, 0};
+    return false;
   }
-  // The table is a row of function pointers in symbol order.
-  static_assert(sizeof(entries) == sizeof(CudaDriver));
-  std::memcpy(&driver, entries, sizeof driver);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "core/color.h"
+#include "core/cpu_routines.h"
 #include "core/cpu_version.h"
 #include "core/frame_filter.h"
 #include "test_frames.h"
@@ -22,9 +23,10 @@ class FilterEquivalence : public ::testing::TestWithParam<CpuVersion> {
     if (!cpu_version_available(GetParam())) {
       GTEST_SKIP() << "this CPU (or build) cannot run " << cpu_version_name(GetParam());
     }
-    optimised_ = cpu_filter_function(GetParam());
+    const CpuRoutines* own = cpu_routines_of(GetParam());
+    ASSERT_NE(own, nullptr);
+    optimised_ = own->filter_frame;
     // The comparison must not be plain against plain.
-    ASSERT_NE(optimised_, nullptr);
     ASSERT_NE(optimised_, &cpu_filter_frame_plain);
   }
 

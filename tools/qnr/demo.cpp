@@ -43,11 +43,10 @@ Picture picture_from_host(const HostFrame& frame) {
   return picture;
 }
 
-void keep_frame(void* context, int64_t index, const HostFrame& before, const HostFrame& after) {
-  auto* capture = static_cast<Capture*>(context);
-  if (index != capture->wanted) return;
-  capture->before = picture_from_host(before);
-  capture->after = picture_from_host(after);
+void keep_frame(Capture& capture, int64_t index, const HostFrame& before, const HostFrame& after) {
+  if (index != capture.wanted) return;
+  capture.before = picture_from_host(before);
+  capture.after = picture_from_host(after);
 }
 
 // Runs the filter once more on a captured frame with Show noise set.
@@ -165,7 +164,10 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
   capture.wanted = options.demo_frames / 2;
   capture.width = options.demo_width;
   capture.height = options.demo_height;
-  const JobReport report = run_filter_job(job, loaded, keep_frame, &capture);
+  const JobReport report = run_filter_job(
+      job, loaded, [&](int64_t index, const HostFrame& before, const HostFrame& after) {
+        keep_frame(capture, index, before, after);
+      });
   if (capture.before.pixels.empty()) throw Failure("the demo clip came out shorter than expected");
 
   write_png(pair, side_by_side(capture.before, capture.after));

@@ -9,6 +9,8 @@
 // image sequences file by file.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace qnr {
@@ -39,6 +41,13 @@ class OutputFile {
   void commit();
 
  private:
+  void open_sequence(const OutputTarget& target);
+  void open_file(const OutputTarget& target);
+  bool open_unnamed(mode_t mode);
+  void open_hidden(mode_t mode);
+  void keep_owner_and_mode(const struct stat& existing);
+  [[noreturn]] void unwritable(int error) const;
+
   std::string name_;
   std::string final_path_;   // the file that receives the result
   std::string directory_;

@@ -10,6 +10,7 @@
 
 #include "failure.h"
 #include "interrupt.h"
+#include "note.h"
 #include "progress.h"
 
 namespace qnr {
@@ -307,9 +308,7 @@ class Pipeline {
         continue;
       }
       Slot* slot = item.slot;
-      if (request_.observe != nullptr) {
-        request_.observe(request_.observe_context, slot->index, slot->src, slot->dst);
-      }
+      if (request_.observe) request_.observe(slot->index, slot->src, slot->dst);
       request_.output->encode(slot->encoded.get());
       slot->encoded.reset();
       ++frames_written_;

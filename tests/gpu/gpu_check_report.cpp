@@ -4,12 +4,9 @@
 // and per-frame times of the round trip (upload, kernel, download, wait), its
 // copies alone, the kernel alone and the CPU path at 1080p and 4K.
 // Exits non-zero when no GPU is usable or any case differs.
-#include <dlfcn.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <future>
 #include <string>
@@ -18,6 +15,7 @@
 #include "fatbin.h"
 #include "frames.h"
 #include "gpu/cuda_driver.h"
+#include "gpu/cuda_driver_library.h"
 #include "gpu/device_operations.h"
 #include "gpu/gpu_context.h"
 #include "gpu/kernel_image.h"
@@ -57,20 +55,17 @@ constexpr int kFuncPtxVersion = 5;           // CU_FUNC_ATTRIBUTE_PTX_VERSION
 constexpr int kFuncBinaryVersion = 6;        // CU_FUNC_ATTRIBUTE_BINARY_VERSION
 
 bool load_queries(DriverQueries& q) {
-  void* library = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return false;
-  const auto find = [library](const char* name) { return dlsym(library, name); };
-  q.driver_get_version = reinterpret_cast<decltype(q.driver_get_version)>(find("cuDriverGetVersion"));
-  q.device_get_name = reinterpret_cast<decltype(q.device_get_name)>(find("cuDeviceGetName"));
-  q.device_get_attribute =
-      reinterpret_cast<decltype(q.device_get_attribute)>(find("cuDeviceGetAttribute"));
-  q.func_get_attribute = reinterpret_cast<decltype(q.func_get_attribute)>(find("cuFuncGetAttribute"));
-  void* entries[kCudaCallCount];
-  for (int i = 0; i < kCudaCallCount; ++i) {
-    if ((entries[i] = find(kCudaDriverSymbols[i])) == nullptr) return false;
-  }
-  std::memcpy(&q.base, entries, sizeof q.base);
-  return q.driver_get_version && q.device_get_name && q.device_get_attribute && q.func_get_attribute;
+  void* library = open_cuda_driver_library();
+  CudaCall missing = CudaCall::init;
+  if (library == nullptr || !bind_cuda_driver(library, q.base, missing)) return false;
+  const auto find = [library]<class F>(F& function, const char* name) {
+    function = reinterpret_cast<F>(cuda_driver_symbol(library, name));
+    return function != nullptr;
+  };
+  return find(q.driver_get_version, "cuDriverGetVersion") &&
+         find(q.device_get_name, "cuDeviceGetName") &&
+         find(q.device_get_attribute, "cuDeviceGetAttribute") &&
+         find(q.func_get_attribute, "cuFuncGetAttribute");
 }
 
 std::string first_line_of(const char* path) {
@@ -244,13 +239,13 @@ bool report_times(GpuContext* context) {
 int main(int argc, char** argv) {
   const bool times = !(argc > 1 && std::string(argv[1]) == "--no-times");
   if (qnr_kernel_image.data == nullptr) {
-    std::printf("gpu_bench: built without nvcc, the module carries no kernel\n");
+    std::printf("gpu_check_report: built without nvcc, the module carries no kernel\n");
     return 1;
   }
   if (!report_device()) return 1;
   GpuContext* context = gpu_create();
   if (context == nullptr) {
-    std::printf("gpu_bench: the GPU road found no usable driver or GPU\n");
+    std::printf("gpu_check_report: the GPU road found no usable driver or GPU\n");
     return 1;
   }
   bool ok = report_exactness(context);
