@@ -123,13 +123,15 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
     TuneChild& tune = server(clip.name);
     ASSERT_TRUE(tune.started());
     const size_t last = data.times.size() - 1;
-    // The frame asked for, and the one expected: exactly at a frame's time,
-    // a hair after one (the next), and past the end (the last).
+    // The frame asked for, and the one expected: past the end (the last), a
+    // hair after a frame in a later keyframe interval (the next frame), then
+    // back to exactly a frame's time, and to the start.
+    const auto at = [&](size_t i) { return std::min(i, last); };
     const std::pair<double, size_t> cases[] = {
-        {0.0, 0},
-        {data.times[std::min<size_t>(3, last)] + 0.001, std::min<size_t>(4, last)},
-        {data.times[std::min<size_t>(5, last)], std::min<size_t>(5, last)},
         {1000.0, last},
+        {data.times[at(13)] + 0.001, at(14)},
+        {data.times[at(5)], at(5)},
+        {0.0, 0},
     };
     for (const auto& [t, index] : cases) {
       SCOPED_TRACE(clip.name + " at t=" + std::to_string(t));
