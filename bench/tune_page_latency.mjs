@@ -5,8 +5,9 @@
 // installs (build/tests/tune/browser/node_modules/puppeteer-core).
 import { spawn } from "node:child_process";
 import { createRequire } from "node:module";
+import { resolve } from "node:path";
 import { createInterface } from "node:readline";
-const require = createRequire(process.env.QNR_NODE_MODULES + "/package.json");
+const require = createRequire(resolve(process.env.QNR_NODE_MODULES, "package.json"));
 const puppeteer = require("puppeteer-core");
 const [qnr, clip] = process.argv.slice(2);
 const child = spawn(qnr, ["tune", clip, "--no-browser"], { stdio: ["ignore", "pipe", "ignore"] });

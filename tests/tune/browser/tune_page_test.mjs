@@ -8,12 +8,12 @@ import { spawn } from "node:child_process";
 import { createRequire } from "node:module";
 import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
-import { join } from "node:path";
+import { join, resolve } from "node:path";
 import { createInterface } from "node:readline";
 import { inflateSync } from "node:zlib";
 import assert from "node:assert/strict";
 
-const require = createRequire(join(process.env.QNR_NODE_MODULES, "package.json"));
+const require = createRequire(resolve(process.env.QNR_NODE_MODULES, "package.json"));
 const puppeteer = require("puppeteer-core");
 const [qnrPath, clip, screenshotPath] = process.argv.slice(2);
 
