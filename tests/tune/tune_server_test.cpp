@@ -108,12 +108,12 @@ std::map<std::string, ClipData> TuneServerTest::clips_;
 
 struct Settings {
   std::string query;
-  ModuleSettings module;
+  FilterSettings module;  // f1, f2, sharp, interlace, show noise
 };
 const Settings kSettings[] = {
     {"", {}},
-    {"f1=0&f2=100&sharp=6&interlace=1", {{0, 100, 6, 1, 1}, false}},
-    {"f1=35&show_noise=1", {{35, 70, 2, 0, 1}, true}},
+    {"f1=0&f2=100&sharp=6&interlace=1", {0, 100, 6, 1, 0}},
+    {"f1=35&show_noise=1", {35, 70, 2, 0, 1}},
 };
 
 TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTheTime) {

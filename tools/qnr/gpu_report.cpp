@@ -7,8 +7,6 @@
 #include <cstring>
 #include <sstream>
 
-#include "host/filter_config.h"
-
 namespace qnr {
 namespace {
 
@@ -125,12 +123,6 @@ std::string describe_gpu_road(bool has_gpu_context, const std::vector<std::strin
   return text + ". Every frame takes the exact CPU path.";
 }
 
-bool started_on_gpu(vdhost::FilterInstance& instance) {
-  return instance.started() &&
-         instance.definition().inst_data_size == static_cast<int32_t>(sizeof(FilterConfig)) &&
-         instance.data_as<FilterConfig>()->gpu_context != nullptr;
-}
-
 std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefinition& filter) {
   constexpr int32_t kWidth = 64, kHeight = 16;
   vdhost::Bitmap src(kWidth, kHeight), dst(kWidth, kHeight);
@@ -141,7 +133,7 @@ std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefi
     StderrCapture capture;
     vdhost::FilterInstance instance(module, filter);
     if (instance.init() == 0 && instance.start(src, dst) == 0) {
-      has_gpu_context = started_on_gpu(instance);
+      has_gpu_context = vdhost::holds_gpu_context(instance);
       instance.run(src, dst);
       instance.end();
     }

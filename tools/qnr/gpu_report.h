@@ -14,10 +14,6 @@ namespace qnr {
 // through the GPU, or where the GPU road stops on this machine.
 std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefinition& filter);
 
-// Whether a started instance holds a GPU context: its frames go to the GPU,
-// each falling back to the CPU path in the same call only when a GPU step fails.
-bool started_on_gpu(vdhost::FilterInstance& instance);
-
 // The plain-words verdict from what the run showed: whether start made a GPU
 // context, and the module's log lines ("QNR: GPU road: ...").
 std::string describe_gpu_road(bool has_gpu_context, const std::vector<std::string>& log_lines);

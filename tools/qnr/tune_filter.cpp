@@ -3,7 +3,6 @@
 #include <chrono>
 
 #include "failure.h"
-#include "gpu_report.h"
 
 namespace qnr {
 
@@ -63,7 +62,7 @@ FilterRun filter_frame(const LoadedModule& loaded, const TuneSettings& settings,
                   std::to_string(source.height) + " frames (out of memory?)");
   }
   FilterRun run;
-  run.gpu = started_on_gpu(*instance);
+  run.gpu = vdhost::holds_gpu_context(*instance);
   const auto began = std::chrono::steady_clock::now();
   const int status = instance->run(source_view, result.view);
   run.milliseconds =
