@@ -23,13 +23,34 @@ constexpr int kSeconds = 12;
 // A 1080p25 clip with fine grain in the luma, at a camera's bit rate.
 std::string make_clip(int keyframe_interval) {
   const auto dir = std::filesystem::temp_directory_path();
-  const std::string path = (dir / ("qnr-tune-bench-g" + std::to_string(keyframe_interval) +
-                                   "-" + std::to_string(::getpid()) + ".mp4")).string();
-  const qnr::RunResult made = qnr::run_to_completion(
-      {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-       "testsrc2=size=1920x1080:rate=25,format=yuv420p,noise=c0s=8:c0f=t", "-t",
-       std::to_string(kSeconds), "-c:v", "libx264", "-preset", "veryfast", "-b:v", "12M",
-       "-maxrate", "16M", "-bufsize", "24M", "-g", std::to_string(keyframe_interval), path});
+  const std::string path = (dir / ("qnr-tune-bench-g" + std::to_string(keyframe_interval) + "-" +
+                                   std::to_string(::getpid()) + ".mp4"))
+                               .string();
+  const qnr::RunResult made =
+      qnr::run_to_completion({"ffmpeg",
+                              "-nostdin",
+                              "-v",
+                              "error",
+                              "-y",
+                              "-f",
+                              "lavfi",
+                              "-i",
+                              "testsrc2=size=1920x1080:rate=25,format=yuv420p,noise=c0s=8:c0f=t",
+                              "-t",
+                              std::to_string(kSeconds),
+                              "-c:v",
+                              "libx264",
+                              "-preset",
+                              "veryfast",
+                              "-b:v",
+                              "12M",
+                              "-maxrate",
+                              "16M",
+                              "-bufsize",
+                              "24M",
+                              "-g",
+                              std::to_string(keyframe_interval),
+                              path});
   if (!made.started || made.status != 0) return "";
   return path;
 }
@@ -94,8 +115,8 @@ void Seek(benchmark::State& state) {
   if (!tune.client || fetch(tune, "t=0&view=source") < 0) {
     return state.SkipWithError("qnr tune did not serve");
   }
-  const std::vector<double> times =
-      gop == 50 ? std::vector<double>{3.5, 9.5, 5.5, 11.5, 7.5, 1.5} : std::vector<double>{9.5, 5.5};
+  const std::vector<double> times = gop == 50 ? std::vector<double>{3.5, 9.5, 5.5, 11.5, 7.5, 1.5}
+                                              : std::vector<double>{9.5, 5.5};
   size_t visit = 0;
   for (auto _ : state) {
     const double t = times[visit++ % times.size()];

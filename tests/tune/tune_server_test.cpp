@@ -28,10 +28,12 @@ struct Clip {
 // Odd and even sizes; H.264 with B-frames and short keyframe intervals (seeks
 // that land between keyframes), a millisecond time base, a single picture.
 const Clip kClips[] = {
-    {"odd.mp4", {"-vf", "scale=97:61", "-frames:v", "30", "-c:v", "libx264", "-g", "12", "-bf", "2",
-                 "-pix_fmt", "yuv444p", "-crf", "28"},
+    {"odd.mp4",
+     {"-vf", "scale=97:61", "-frames:v", "30", "-c:v", "libx264", "-g", "12", "-bf", "2",
+      "-pix_fmt", "yuv444p", "-crf", "28"},
      "testsrc2=size=96x64:rate=25"},
-    {"even.mkv", {"-frames:v", "20", "-c:v", "ffv1", "-pix_fmt", "bgr0"},
+    {"even.mkv",
+     {"-frames:v", "20", "-c:v", "ffv1", "-pix_fmt", "bgr0"},
      "testsrc2=size=64x36:rate=24,noise=alls=20:allf=t"},
     {"still.png", {"-frames:v", "1"}, "testsrc2=size=33x17:rate=25"},
 };
@@ -135,8 +137,7 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
     };
     for (const auto& [t, index] : cases) {
       SCOPED_TRACE(clip.name + " at t=" + std::to_string(t));
-      const httplib::Result source =
-          tune.get("/api/frame?view=source&t=" + std::to_string(t));
+      const httplib::Result source = tune.get("/api/frame?view=source&t=" + std::to_string(t));
       ASSERT_TRUE(source && source->status == 200) << (source ? source->body : "no answer");
       const Picture before = decode_png(source->body);
       ASSERT_EQ(before.width, data.width);
@@ -159,8 +160,8 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
 }
 
 TEST_F(TuneServerTest, InfoDescribesTheInputAndTheStartingSettings) {
-  TuneChild started(made("odd.mp4").path, {"--config", "Config(10,20,3,0,0)", "--f2", "44",
-                                             "--at", "0:00.5", "--show-noise"});
+  TuneChild started(made("odd.mp4").path, {"--config", "Config(10,20,3,0,0)", "--f2", "44", "--at",
+                                           "0:00.5", "--show-noise"});
   ASSERT_TRUE(started.started());
   const httplib::Result info = started.get("/api/info");
   ASSERT_TRUE(info && info->status == 200);
@@ -191,42 +192,64 @@ TEST_F(TuneServerTest, OnlyRequestsWithTheTokenAndThisServersHostAreServed) {
   };
   const Case cases[] = {
       {"no token", "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n", 403},
-      {"wrong token", "GET /api/info?token=" + std::string(token.size(), '0') +
-                          " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n", 403},
-      {"token's prefix", "GET /api/info?token=" + token.substr(0, 8) +
-                             " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n", 403},
-      {"token in the query", "GET /api/info?token=" + token + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                 port + "\r\n", 200},
-      {"token in a header", "GET /api/info HTTP/1.1\r\nHost: localhost:" + port +
-                                "\r\nX-QNR-Token: " + token + "\r\n", 200},
-      {"localhost in capitals", "GET / HTTP/1.1\r\nHost: LOCALHOST:" + port +
-                                    "\r\nX-QNR-Token: " + token + "\r\n", 200},
-      {"another name (DNS rebinding)", "GET /api/info HTTP/1.1\r\nHost: attacker.example:" + port +
-                                           "\r\nX-QNR-Token: " + token + "\r\n", 403},
-      {"another port", "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:1\r\nX-QNR-Token: " + token +
-                           "\r\n", 403},
+      {"wrong token",
+       "GET /api/info?token=" + std::string(token.size(), '0') +
+           " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n",
+       403},
+      {"token's prefix",
+       "GET /api/info?token=" + token.substr(0, 8) + " HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+           "\r\n",
+       403},
+      {"token in the query",
+       "GET /api/info?token=" + token + " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n", 200},
+      {"token in a header",
+       "GET /api/info HTTP/1.1\r\nHost: localhost:" + port + "\r\nX-QNR-Token: " + token + "\r\n",
+       200},
+      {"localhost in capitals",
+       "GET / HTTP/1.1\r\nHost: LOCALHOST:" + port + "\r\nX-QNR-Token: " + token + "\r\n", 200},
+      {"another name (DNS rebinding)",
+       "GET /api/info HTTP/1.1\r\nHost: attacker.example:" + port + "\r\nX-QNR-Token: " + token +
+           "\r\n",
+       403},
+      {"another port",
+       "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:1\r\nX-QNR-Token: " + token + "\r\n", 403},
       {"no port", "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1\r\nX-QNR-Token: " + token + "\r\n",
        403},
       {"no Host", "GET /api/info HTTP/1.0\r\nX-QNR-Token: " + token + "\r\n", 403},
-      {"two Hosts", "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:" + port +
-                        "\r\nHost: attacker.example\r\nX-QNR-Token: " + token + "\r\n", 403},
+      {"two Hosts",
+       "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+           "\r\nHost: attacker.example\r\nX-QNR-Token: " + token + "\r\n",
+       403},
   };
   for (const Case& c : cases) {
-    const std::string response =
-        raw_exchange(s.port(), c.request + "Connection: close\r\n\r\n");
+    const std::string response = raw_exchange(s.port(), c.request + "Connection: close\r\n\r\n");
     EXPECT_EQ(status_of(response), c.status) << c.what << ": " << response.substr(0, 200);
     // Every answer, refusals included, lets the page's own origin only.
     EXPECT_NE(response.find("Content-Security-Policy: default-src 'none'; script-src 'nonce-"),
-              std::string::npos) << c.what;
+              std::string::npos)
+        << c.what;
     EXPECT_EQ(response.find("unsafe"), std::string::npos) << c.what;
   }
 }
 
 TEST_F(TuneServerTest, BadValuesAreRefusedWithAOneLineReason) {
-  const char* queries[] = {"t=-1",     "t=abc",     "t=nan",         "t=inf",    "t=1e3",
-                           "f1=101",   "f1=-1",     "f1=1.5",        "f1=",      "f2=x",
-                           "sharp=7",  "interlace=2", "show_noise=yes", "view=both", "f3=1",
-                           "f1=1&f1=2", "f1=99999999999999999999"};
+  const char* queries[] = {"t=-1",
+                           "t=abc",
+                           "t=nan",
+                           "t=inf",
+                           "t=1e3",
+                           "f1=101",
+                           "f1=-1",
+                           "f1=1.5",
+                           "f1=",
+                           "f2=x",
+                           "sharp=7",
+                           "interlace=2",
+                           "show_noise=yes",
+                           "view=both",
+                           "f3=1",
+                           "f1=1&f1=2",
+                           "f1=99999999999999999999"};
   for (const char* query : queries) {
     const httplib::Result res = server().get(std::string("/api/frame?") + query);
     ASSERT_TRUE(res) << query;
@@ -237,10 +260,17 @@ TEST_F(TuneServerTest, BadValuesAreRefusedWithAOneLineReason) {
 }
 
 TEST_F(TuneServerTest, NoPathButThePageAndTheApiIsServedAndNoneReachesAFile) {
-  const char* paths[] = {"/x",           "/index.html",       "/api",   "/api/info/",
-                         "/../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd", "/api%2finfo",
-                         "/api/frame/..%2f..%2fetc%2fpasswd", "/./api/../../etc/passwd",
-                         "//etc/passwd", "/api/frame%00"};
+  const char* paths[] = {"/x",
+                         "/index.html",
+                         "/api",
+                         "/api/info/",
+                         "/../etc/passwd",
+                         "/%2e%2e/%2e%2e/etc/passwd",
+                         "/api%2finfo",
+                         "/api/frame/..%2f..%2fetc%2fpasswd",
+                         "/./api/../../etc/passwd",
+                         "//etc/passwd",
+                         "/api/frame%00"};
   const std::string port = std::to_string(server().port());
   for (const char* path : paths) {
     const std::string response =
@@ -257,11 +287,13 @@ TEST_F(TuneServerTest, OversizedRequestsAreRefusedAndTheServerGoesOn) {
   const std::string head = "Host: 127.0.0.1:" + std::to_string(server().port()) +
                            "\r\nX-QNR-Token: " + server().token() + "\r\n";
   std::string many_headers;
-  for (int i = 0; i < 2000; ++i) many_headers += "X-Filler-" + std::to_string(i) + ": 0123456789\r\n";
+  for (int i = 0; i < 2000; ++i)
+    many_headers += "X-Filler-" + std::to_string(i) + ": 0123456789\r\n";
   const std::pair<const char*, std::string> requests[] = {
-      {"request line", "GET /api/info?" + std::string(100000, 'a') + " HTTP/1.1\r\n" + head + "\r\n"},
-      {"header line", "GET /api/info HTTP/1.1\r\n" + head + "X-Long: " + std::string(100000, 'a') +
-                          "\r\n\r\n"},
+      {"request line",
+       "GET /api/info?" + std::string(100000, 'a') + " HTTP/1.1\r\n" + head + "\r\n"},
+      {"header line",
+       "GET /api/info HTTP/1.1\r\n" + head + "X-Long: " + std::string(100000, 'a') + "\r\n\r\n"},
       {"header count", "GET /api/info HTTP/1.1\r\n" + head + many_headers + "\r\n"},
       {"body", "POST /api/done HTTP/1.1\r\n" + head + "Content-Length: 100000\r\n\r\n" +
                    std::string(100000, 'a')},
@@ -282,8 +314,8 @@ TEST_F(TuneServerTest, ThirtyParallelRequestsAreAllAnswered) {
   std::vector<int> statuses(30, 0);
   for (int i = 0; i < 30; ++i) {
     clients.emplace_back([&, i] {
-      const httplib::Result res = s.get("/api/frame?f1=" + std::to_string(i) +
-                                               "&t=" + std::to_string(i * 0.04));
+      const httplib::Result res =
+          s.get("/api/frame?f1=" + std::to_string(i) + "&t=" + std::to_string(i * 0.04));
       if (res && decode_png(res->body).width == 97) statuses[i] = res->status;
     });
   }

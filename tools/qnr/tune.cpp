@@ -104,8 +104,10 @@ int run_tune(const TuneOptions& options, const LoadedModule& loaded,
   server.stop();
   if (const std::optional<std::string> line = server.done_line()) {
     std::printf("%s\n", line->c_str());
-    std::fprintf(stderr, "qnr tune: chosen settings %s; to filter with them: qnr %s OUT --config "
-                 "\"%s\"\n", line->c_str(), options.common.input.c_str(), line->c_str());
+    std::fprintf(stderr,
+                 "qnr tune: chosen settings %s; to filter with them: qnr %s OUT --config "
+                 "\"%s\"\n",
+                 line->c_str(), options.common.input.c_str(), line->c_str());
   }
   return 0;
 }

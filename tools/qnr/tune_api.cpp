@@ -76,8 +76,10 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
       ok = read_flag(name, value, s.show_noise, reason);
     } else if (name == "view") {
       ok = value == "source" || value == "filtered";
-      if (ok) query.filtered = value == "filtered";
-      else reason = "view must be source or filtered, not \"" + value + "\"";
+      if (ok)
+        query.filtered = value == "filtered";
+      else
+        reason = "view must be source or filtered, not \"" + value + "\"";
     } else {
       reason = "unknown parameter \"" + shortened(name) +
                "\"; known: t, f1, f2, sharp, interlace, show_noise, view, token";

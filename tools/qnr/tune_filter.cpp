@@ -22,8 +22,9 @@ ScriptCall reported_line(vdhost::FilterInstance& instance) {
   ScriptCall call;
   if (!instance.script_string(line) || !parse_script_line(line, call, error) ||
       call.name != "Config" || call.arguments.size() != 5) {
-    throw Failure("the filter does not report its settings as Config(...) with five values; "
-                  "qnr tune needs the QNR_CUDA.vdf built with it");
+    throw Failure(
+        "the filter does not report its settings as Config(...) with five values; "
+        "qnr tune needs the QNR_CUDA.vdf built with it");
   }
   return call;
 }

@@ -95,9 +95,8 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
     AVStream* stream = input_->video_stream();
     const int index = av_index_search_timestamp(stream, target, AVSEEK_FLAG_BACKWARD);
     const AVIndexEntry* keyframe = index >= 0 ? avformat_index_get_entry(stream, index) : nullptr;
-    go_on = keyframe != nullptr
-                ? keyframe->timestamp <= *last_pts_
-                : (target - *last_pts_) * av_q2d(time_base_) <= kDecodeOnSeconds;
+    go_on = keyframe != nullptr ? keyframe->timestamp <= *last_pts_
+                                : (target - *last_pts_) * av_q2d(time_base_) <= kDecodeOnSeconds;
   }
   if (!go_on) seek(target);
   // Pictures before the target that no other picture refers to are never
@@ -140,7 +139,6 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
 }
 
 void FrameSource::seek(int64_t position) {
-
   const bool from_start = position <= start_;
   if (from_start) position = start_;
   const int code = av_seek_frame(input_->format, input_->video, position, AVSEEK_FLAG_BACKWARD);

@@ -21,9 +21,9 @@
 namespace qnr {
 
 struct SourceFrame {
-  HostFrame bitmap;    // bottom-up BGRX, as the module receives it
-  double seconds = 0;  // from the video's start
-  int64_t number = 0;  // counted from 0, from the time and the frame rate
+  HostFrame bitmap;       // bottom-up BGRX, as the module receives it
+  double seconds = 0;     // from the video's start
+  int64_t number = 0;     // counted from 0, from the time and the frame rate
   int64_t timestamp = 0;  // in the stream's time base
 };
 
@@ -73,7 +73,7 @@ class FrameSource {
   std::unique_ptr<MediaInput> input_;
   InputFacts facts_;
   AVRational time_base_{1, 1};
-  int64_t start_ = 0;   // the timestamp of time 0
+  int64_t start_ = 0;  // the timestamp of time 0
   Orientation stream_orientation_ = 1;
 
   std::mutex mutex_;

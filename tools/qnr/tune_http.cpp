@@ -144,6 +144,8 @@ int HttpService::start(int port) {
     throw Failure("cannot serve on 127.0.0.1:" + std::to_string(port) + ": " + why +
                   (port != 0 ? "; leave out --port to take a free one" : ""));
   }
+  // One option and its values per line.
+  // clang-format off
   daemon_ = MHD_start_daemon(
       MHD_USE_AUTO_INTERNAL_THREAD, 0, nullptr, nullptr, answer, this,
       MHD_OPTION_LISTEN_SOCKET, fd,
@@ -154,6 +156,7 @@ int HttpService::start(int port) {
       MHD_OPTION_URI_LOG_CALLBACK, remember_uri, nullptr,
       MHD_OPTION_NOTIFY_COMPLETED, forget_exchange, nullptr,
       MHD_OPTION_END);
+  // clang-format on
   if (daemon_ == nullptr) {
     ::close(fd);
     throw Failure("cannot start the page's server on 127.0.0.1");

@@ -20,10 +20,9 @@ struct Forwarded {
   const char* name;
   bool takes_value;
 };
-constexpr Forwarded kForwarded[] = {{"--f1", true},        {"--f2", true},
-                                    {"--sharp", true},     {"--config", true},
-                                    {"--module", true},    {"--interlace", false},
-                                    {"--show-noise", false}};
+constexpr Forwarded kForwarded[] = {
+    {"--f1", true},     {"--f2", true},         {"--sharp", true},      {"--config", true},
+    {"--module", true}, {"--interlace", false}, {"--show-noise", false}};
 
 // Seconds as "12.5", "90" or "1:02.5" (minutes) or "1:00:00" (hours).
 double parse_time(const std::string& text) {
@@ -97,8 +96,11 @@ TuneOptions parse_tune_options(int argc, char** argv) {
       }
       if (known == nullptr) bad("qnr tune does not take " + arg);
       settings.push_back(arg);
-      if (known->takes_value) settings.push_back(take_value());
-      else if (inline_value) bad(arg + " takes no value");
+      if (known->takes_value) {
+        settings.push_back(take_value());
+      } else if (inline_value) {
+        bad(arg + " takes no value");
+      }
     } else {
       positional.push_back(arg);
     }

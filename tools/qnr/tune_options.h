@@ -9,9 +9,9 @@
 namespace qnr {
 
 struct TuneOptions {
-  Options common;     // input, module and the starting settings
-  double at = 0;      // the starting time in seconds
-  int port = 0;       // 0: one the system picks
+  Options common;  // input, module and the starting settings
+  double at = 0;   // the starting time in seconds
+  int port = 0;    // 0: one the system picks
   bool open_browser = true;
 };
 

@@ -153,9 +153,9 @@ HttpReply TuneServer::answer(const HttpRequest& request) {
   // Only this server's own name in Host: a page elsewhere whose name is made
   // to point at 127.0.0.1 sends its own.
   const std::string port = ":" + std::to_string(port_);
-  const bool our_host = request.hosts.size() == 1 &&
-                        (request.hosts[0] == "127.0.0.1" + port ||
-                         same_ignoring_case(request.hosts[0], "localhost" + port));
+  const bool our_host =
+      request.hosts.size() == 1 && (request.hosts[0] == "127.0.0.1" + port ||
+                                    same_ignoring_case(request.hosts[0], "localhost" + port));
   if (!our_host) {
     return text(403, "refused: the Host header must be 127.0.0.1" + port + " or localhost" + port);
   }
