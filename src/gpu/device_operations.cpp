@@ -169,9 +169,9 @@ CudaError cuda_malloc_pitch(void** pointer, size_t* pitch, size_t width_bytes, s
   CuDevicePtr address = 0;
   size_t row_pitch = 0;
   // Rows of 32-bit pixels.
-  const CuResult error = scope.check(
-      CudaCall::mem_alloc_pitch,
-      scope.driver().mem_alloc_pitch(&address, &row_pitch, width_bytes, height, 4));
+  const CuResult error =
+      scope.check(CudaCall::mem_alloc_pitch,
+                  scope.driver().mem_alloc_pitch(&address, &row_pitch, width_bytes, height, 4));
   if (error != 0) return error;
   *pointer = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
   *pitch = row_pitch;
@@ -233,9 +233,8 @@ CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, Cud
     // The module is loaded into the primary context, current here.
     std::call_once(b->kernel_once, [b] {
       if (b->image.data == nullptr || b->image.size == 0) {
-        b->kernel_failure =
-            CudaFailure{CudaFailureKind::kNoKernelImage, CudaCall::module_load_data,
-                        kCudaErrorNoKernelImage};
+        b->kernel_failure = CudaFailure{CudaFailureKind::kNoKernelImage, CudaCall::module_load_data,
+                                        kCudaErrorNoKernelImage};
         return;
       }
       CuModule module = nullptr;
@@ -245,7 +244,8 @@ CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, Cud
         return;
       }
       result = b->driver.module_get_function(&b->kernel, module, kKernelSymbol);
-      if (result != 0) b->kernel_failure = driver_call_failure(CudaCall::module_get_function, result);
+      if (result != 0)
+        b->kernel_failure = driver_call_failure(CudaCall::module_get_function, result);
     });
     if (b->kernel_failure.kind != CudaFailureKind::kNone) {
       error = b->kernel_failure.result;
@@ -253,8 +253,8 @@ CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, Cud
     } else {
       error = scope.check(
           CudaCall::launch_kernel,
-          scope.driver().launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y,
-                                       block.z, static_cast<unsigned>(shared_bytes),
+          scope.driver().launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y, block.z,
+                                       static_cast<unsigned>(shared_bytes),
                                        static_cast<CuStream>(stream), arguments, nullptr));
     }
   }

@@ -28,8 +28,7 @@ using gpu_test::Settings;
 
 // Mean ms per call over up to `calls` calls, stopping early (after two) once
 // a second has passed, so a slow device or the fake driver ends soon too.
-template <class F>
-double ms_per_call(int calls, F&& f) {
+template <class F> double ms_per_call(int calls, F&& f) {
   const auto start = Clock::now();
   int done = 0;
   while (done < calls) {
@@ -51,8 +50,8 @@ struct DriverQueries {
 
 constexpr int kComputeCapabilityMajor = 75;  // CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MAJOR
 constexpr int kComputeCapabilityMinor = 76;
-constexpr int kFuncPtxVersion = 5;           // CU_FUNC_ATTRIBUTE_PTX_VERSION
-constexpr int kFuncBinaryVersion = 6;        // CU_FUNC_ATTRIBUTE_BINARY_VERSION
+constexpr int kFuncPtxVersion = 5;     // CU_FUNC_ATTRIBUTE_PTX_VERSION
+constexpr int kFuncBinaryVersion = 6;  // CU_FUNC_ATTRIBUTE_BINARY_VERSION
 
 bool load_queries(DriverQueries& q) {
   void* library = open_cuda_driver_library();
@@ -138,7 +137,8 @@ struct Case {
 
 bool report_exactness(GpuContext* context) {
   std::vector<Case> cases;
-  const std::vector<std::pair<int, int>> sizes = {{1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
+  const std::vector<std::pair<int, int>> sizes = {
+      {1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
   const std::vector<Settings> settings = {
       {70, 70, 2, 0, 0}, {100, 100, 6, 1, 1}, {0, 100, 0, 0, 0}, {100, 0, 6, 2, 0}};
   uint32_t seed = 1;
@@ -150,7 +150,8 @@ bool report_exactness(GpuContext* context) {
   }
   // The emulation is slow; every case's runs on its own thread.
   for (Case& c : cases) {
-    c.expected = std::async(std::launch::async, [&c] { return gpu_test::emulated(c.in, c.settings); });
+    c.expected =
+        std::async(std::launch::async, [&c] { return gpu_test::emulated(c.in, c.settings); });
   }
   std::printf("\nkernel against its emulation, bit for bit:\n");
   bool all_exact = true;
@@ -194,7 +195,9 @@ bool report_times(GpuContext* context) {
     auto* dst = reinterpret_cast<uint8_t*>(out.data());
     const int64_t pitch = 4 * int64_t{w};
     bool ok = true;
-    const auto round_trip = [&] { ok &= gpu_process(context, src, pitch, dst, pitch, w, h, 70, 70, 2, 0, 0); };
+    const auto round_trip = [&] {
+      ok &= gpu_process(context, src, pitch, dst, pitch, w, h, 70, 70, 2, 0, 0);
+    };
     round_trip();  // sizes the images
     const double trip = ms_per_call(50, round_trip);
 
@@ -202,17 +205,20 @@ bool report_times(GpuContext* context) {
     void* kernel_dst = context->dst_image;
     unsigned long long p = context->pitch;
     int width = w, height = h, f1 = 70, f2 = 70, sharp = 2, interlace = 0, noise = 0;
-    void* arguments[] = {&kernel_src, &p, &kernel_dst, &p, &width, &height,
-                         &f1, &f2, &sharp, &interlace, &noise};
+    void* arguments[] = {&kernel_src, &p,  &kernel_dst, &p,         &width, &height,
+                         &f1,         &f2, &sharp,      &interlace, &noise};
     const Dim3 grid{static_cast<unsigned>((w + 15) / 16), static_cast<unsigned>((h + 15) / 16), 1};
     // Launches queue back to back; the wait after the last ends the measurement.
     constexpr int kLaunches = 20;
-    const double kernel = ms_per_call(10, [&] {
-      for (int i = 0; i < kLaunches; ++i) {
-        cuda_launch_qnr_kernel(grid, {16, 16, 1}, 0, context->stream, arguments);
-      }
-      ok &= cuda_stream_synchronize(context->stream) == kCudaSuccess;
-    }) / kLaunches;
+    const double kernel =
+        ms_per_call(10,
+                    [&] {
+                      for (int i = 0; i < kLaunches; ++i) {
+                        cuda_launch_qnr_kernel(grid, {16, 16, 1}, 0, context->stream, arguments);
+                      }
+                      ok &= cuda_stream_synchronize(context->stream) == kCudaSuccess;
+                    }) /
+        kLaunches;
     ok &= cuda_get_last_error() == kCudaSuccess;
 
     const size_t row = 4 * static_cast<size_t>(w);

@@ -12,7 +12,7 @@
 namespace qnr_test {
 
 struct Ran {
-  int status = -1;     // exit status, or 128 + signal
+  int status = -1;  // exit status, or 128 + signal
   std::string out;
   std::string err;
   long peak_kib = 0;  // peak resident memory

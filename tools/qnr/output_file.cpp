@@ -213,7 +213,8 @@ void OutputFile::commit() {
       std::string hidden;
       for (int attempt = 0; attempt < 100; ++attempt) {
         hidden = hidden_name(directory_);
-        if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+        if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0)
+          break;
         if (errno != EEXIST) fail(std::strerror(errno));
         hidden.clear();
       }
@@ -223,16 +224,19 @@ void OutputFile::commit() {
         ::unlink(hidden.c_str());
         fail(std::strerror(error));
       }
-    } else if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, final_path_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    } else if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, final_path_.c_str(),
+                        AT_SYMLINK_FOLLOW) != 0) {
       // A file that appeared under the name meanwhile is not ours to replace.
-      fail(errno == EEXIST ? std::string("a file of that name appeared meanwhile; add -y to replace it")
-                           : std::strerror(errno));
+      fail(errno == EEXIST
+               ? std::string("a file of that name appeared meanwhile; add -y to replace it")
+               : std::strerror(errno));
     }
   } else {
     if (!replacing_) {
       if (::link(temp_path_.c_str(), final_path_.c_str()) != 0) {
-        fail(errno == EEXIST ? std::string("a file of that name appeared meanwhile; add -y to replace it")
-                             : std::strerror(errno));
+        fail(errno == EEXIST
+                 ? std::string("a file of that name appeared meanwhile; add -y to replace it")
+                 : std::strerror(errno));
       }
       ::unlink(temp_path_.c_str());
     } else if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {

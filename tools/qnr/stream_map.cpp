@@ -13,14 +13,21 @@ namespace {
 bool known_to_fit(const AVOutputFormat* format, const AVCodecParameters& par) {
   if (one_of(format->name, {"mpegts"})) {
     switch (par.codec_id) {
-      case AV_CODEC_ID_MP2: case AV_CODEC_ID_MP3: case AV_CODEC_ID_AAC: case AV_CODEC_ID_AC3:
-      case AV_CODEC_ID_EAC3: case AV_CODEC_ID_DTS: case AV_CODEC_ID_OPUS: case AV_CODEC_ID_TRUEHD:
-      case AV_CODEC_ID_DVB_SUBTITLE: case AV_CODEC_ID_DVB_TELETEXT:
-      case AV_CODEC_ID_HDMV_PGS_SUBTITLE: case AV_CODEC_ID_PCM_BLURAY: case AV_CODEC_ID_SMPTE_KLV:
-      case AV_CODEC_ID_TIMED_ID3:
-        return true;
-      default:
-        return false;
+      case AV_CODEC_ID_MP2:
+      case AV_CODEC_ID_MP3:
+      case AV_CODEC_ID_AAC:
+      case AV_CODEC_ID_AC3:
+      case AV_CODEC_ID_EAC3:
+      case AV_CODEC_ID_DTS:
+      case AV_CODEC_ID_OPUS:
+      case AV_CODEC_ID_TRUEHD:
+      case AV_CODEC_ID_DVB_SUBTITLE:
+      case AV_CODEC_ID_DVB_TELETEXT:
+      case AV_CODEC_ID_HDMV_PGS_SUBTITLE:
+      case AV_CODEC_ID_PCM_BLURAY:
+      case AV_CODEC_ID_SMPTE_KLV:
+      case AV_CODEC_ID_TIMED_ID3: return true;
+      default: return false;
     }
   }
   return false;
@@ -145,8 +152,8 @@ struct StreamMapper {
     if (!conversion) return false;
     map.output_of[stream.index] = conversion->output_stream();
     map.subtitles[stream.index] = std::move(conversion);
-    note(choice.quiet, described + " converted to " + target + " for the " +
-                           output->oformat->name + " container");
+    note(choice.quiet, described + " converted to " + target + " for the " + output->oformat->name +
+                           " container");
     return true;
   }
 

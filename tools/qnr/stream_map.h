@@ -21,7 +21,7 @@ struct StreamChoice {
   bool drop_audio = false;
   bool drop_subtitles = false;
   bool drop_data = false;
-  bool quiet = false;       // no notes
+  bool quiet = false;  // no notes
 };
 
 // What becomes of each input stream, by input stream index.
@@ -33,8 +33,7 @@ struct StreamMap {
 };
 
 // Adds the output streams, in the input's order.
-StreamMap map_streams(const MediaInput& input, AVFormatContext* output,
-                      const StreamChoice& choice);
+StreamMap map_streams(const MediaInput& input, AVFormatContext* output, const StreamChoice& choice);
 
 // The input container's metadata (less the name of the encoder that wrote
 // it) and its chapters.
