@@ -11,6 +11,8 @@ const require = createRequire(resolve(process.env.QNR_NODE_MODULES, "package.jso
 const puppeteer = require("puppeteer-core");
 const [qnr, clip] = process.argv.slice(2);
 const child = spawn(qnr, ["tune", clip, "--no-browser"], { stdio: ["ignore", "pipe", "ignore"] });
+// qnr tune ends with this script, however it ends.
+process.on("exit", () => child.kill("SIGINT"));
 const url = await new Promise((r) => createInterface({ input: child.stdout }).once("line", r));
 const browser = await puppeteer.launch({ executablePath: "/usr/bin/chromium", headless: true, args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                                                  "--disable-background-networking", "--disable-sync"], defaultViewport: { width: 1400, height: 820 } });

@@ -122,6 +122,8 @@ function sameBytes(shown, expected, what) {
 
 // ---- the test ----
 const tune = startTune();
+// qnr tune ends with this test, however it ends.
+process.on("exit", () => tune.child.kill("SIGINT"));
 const url = await tune.first;
 const profile = mkdtempSync(join(tmpdir(), "qnr-tune-chromium-"));
 const browser = await puppeteer.launch({
