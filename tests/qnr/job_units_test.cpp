@@ -145,7 +145,9 @@ TEST(JobJoin, DecodingTimesRiseAndNeverPassTheFrames) {
   EXPECT_THAT(std::vector<int64_t>(dts.begin(), dts.begin() + 4), ElementsAre(-20, -10, 0, 10));
   for (size_t i = 0; i < joined.size(); ++i) {
     EXPECT_LE(dts[i], joined[i]) << i;
-    if (i > 0) EXPECT_LT(dts[i - 1], dts[i]) << i;
+    if (i > 0) {
+      EXPECT_LT(dts[i - 1], dts[i]) << i;
+    }
   }
   // Without reordering the decoding times are the frames' own.
   DecodeTimeline intra(0, {5});

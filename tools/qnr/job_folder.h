@@ -56,9 +56,9 @@ class JobFolder {
   // A name no other writer uses, for a file on its way to `base`.
   std::string temp_name(const std::string& base) const;
 
-  // Done only when the record is for this plan and segment, its frames are
-  // the plan's and its file is there with its size (and, with `verify`, its
-  // digest).
+  // Done only when the record is for this plan and segment, its frames lie
+  // in the segment and its file is there with its size (and, with `verify`,
+  // its digest).
   SegmentStatus status(const JobPlan& plan, const std::string& plan_id, int64_t k,
                        bool verify) const;
   // Records the segment as done: the record renamed into place over any other.

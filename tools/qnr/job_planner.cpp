@@ -15,6 +15,9 @@ namespace {
 // discontinuity, not a pause.
 constexpr double kJumpSeconds = 10;
 
+// Reads the video's packets without decoding them: their presentation
+// timestamps are the frames' in all but rare cases (a packet that does not
+// decode), which the workers find and settle by decoding.
 class Scanner {
  public:
   Scanner(MediaInput& input, bool quiet)
@@ -38,7 +41,6 @@ class Scanner {
       if (static_cast<int>(i) != input_.video) input_.format->streams[i]->discard = AVDISCARD_ALL;
     }
     PacketPtr packet = new_packet();
-    FramePtr frame = new_frame();
     for (;;) {
       throw_if_interrupted();
       const int code = av_read_frame(input_.format, packet.get());
@@ -46,14 +48,11 @@ class Scanner {
       if (code < 0) {
         throw Failure("reading " + input_.name + " failed: " + av_error_text(code));
       }
-      if (packet->stream_index == input_.video) {
-        note_key(*packet);
-        decode(packet.get(), frame.get());
-      }
+      if (packet->stream_index == input_.video) take(*packet);
       av_packet_unref(packet.get());
     }
-    decode(nullptr, frame.get());
     progress_.finish();
+    check_times();
     return std::move(scan_);
   }
 
@@ -62,47 +61,38 @@ class Scanner {
     if (scan_.unsplittable.empty()) scan_.unsplittable = why;
   }
 
-  void note_key(const AVPacket& packet) {
-    if (!(packet.flags & AV_PKT_FLAG_KEY)) return;
-    const int64_t at = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-    if (at == AV_NOPTS_VALUE) return;
-    if (last_key_ != AV_NOPTS_VALUE && at > last_key_) {
-      scan_.key_interval = std::max(scan_.key_interval, at - last_key_);
-    }
-    last_key_ = at;
-  }
-
-  void decode(const AVPacket* packet, AVFrame* frame) {
-    AVCodecContext* decoder = input_.decoder.get();
-    int code = avcodec_send_packet(decoder, packet);
-    if (code < 0 && code != AVERROR_INVALIDDATA && code != AVERROR_EOF) {
-      throw Failure("decoding " + input_.name + " failed: " + av_error_text(code));
-    }
-    for (;;) {
-      code = avcodec_receive_frame(decoder, frame);
-      if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return;
-      if (code == AVERROR_INVALIDDATA) continue;
-      if (code < 0) throw Failure("decoding " + input_.name + " failed: " + av_error_text(code));
-      take(*frame);
-      av_frame_unref(frame);
-    }
-  }
-
-  void take(const AVFrame& frame) {
-    const int64_t pts = frame.best_effort_timestamp;
-    if (frame.pts == AV_NOPTS_VALUE || pts != frame.pts) {
+  void take(const AVPacket& packet) {
+    if (packet.pts == AV_NOPTS_VALUE) {
       unsplittable("some frames have no timestamp of their own");
-    } else if (!scan_.pts.empty() && pts == scan_.pts.back()) {
-      unsplittable("two frames share a timestamp");
-    } else if (!scan_.pts.empty() && pts < scan_.pts.back()) {
-      unsplittable("the timestamps run backwards (a discontinuity or a wrap)");
-    } else if (jump_ > 0 && !scan_.pts.empty() && pts - scan_.pts.back() > jump_) {
-      unsplittable("the timestamps jump (a discontinuity)");
-    } else if (wrap_ > 0 && (pts < 0 || pts >= wrap_)) {
-      unsplittable("the timestamps wrap around");
+      return;
     }
-    scan_.pts.push_back(pts);
+    if (packet.dts != AV_NOPTS_VALUE) {
+      if (last_dts_ != AV_NOPTS_VALUE && packet.dts <= last_dts_) {
+        unsplittable("the timestamps run backwards (a discontinuity or a wrap)");
+      }
+      last_dts_ = packet.dts;
+    }
+    if (packet.flags & AV_PKT_FLAG_KEY) {
+      if (last_key_ != AV_NOPTS_VALUE && packet.pts > last_key_) {
+        scan_.key_interval = std::max(scan_.key_interval, packet.pts - last_key_);
+      }
+      last_key_ = packet.pts;
+    }
+    scan_.pts.push_back(packet.pts);
     progress_.frame_done();
+  }
+
+  // The frames in presentation order, checked for what no seek can place.
+  void check_times() {
+    std::vector<int64_t>& pts = scan_.pts;
+    std::sort(pts.begin(), pts.end());
+    for (size_t i = 0; i < pts.size(); ++i) {
+      if (i > 0 && pts[i] == pts[i - 1]) unsplittable("two frames share a timestamp");
+      if (i > 0 && jump_ > 0 && pts[i] - pts[i - 1] > jump_) {
+        unsplittable("the timestamps jump (a discontinuity)");
+      }
+      if (wrap_ > 0 && (pts[i] < 0 || pts[i] >= wrap_)) unsplittable("the timestamps wrap around");
+    }
   }
 
   MediaInput& input_;
@@ -111,6 +101,7 @@ class Scanner {
   VideoScan scan_;
   int64_t jump_ = 0;
   int64_t wrap_ = 0;
+  int64_t last_dts_ = AV_NOPTS_VALUE;
   int64_t last_key_ = AV_NOPTS_VALUE;
 };
 

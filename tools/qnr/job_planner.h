@@ -1,9 +1,9 @@
-// Making a long job's plan: every frame of the input's video decoded once,
-// as a single run decodes it, for its presentation timestamp; the video cut
-// into segments of about S seconds at the first frame on or after each
-// multiple of S; and the video kept whole, with the reason, where timestamps
-// cannot place every frame exactly (missing, repeated or running backwards,
-// a transport stream's jump or wrap).
+// Making a long job's plan: the presentation timestamp of every packet of
+// the input's video, read without decoding; the video cut into segments of
+// about S seconds at the first frame on or after each multiple of S; and
+// the video kept whole, with the reason, where timestamps cannot place every
+// frame exactly (missing, repeated or running backwards, a transport
+// stream's jump or wrap).
 #pragma once
 
 #include <cstdint>
@@ -17,13 +17,13 @@
 namespace qnr {
 
 struct VideoScan {
-  std::vector<int64_t> pts;  // of the decoded frames, in presentation order
+  std::vector<int64_t> pts;  // of the video's packets, in presentation order
   std::string unsplittable;  // why the video cannot be split exactly; "" when it can
   int64_t key_interval = 0;  // the longest distance between keyframes; 0 with fewer than two
   AVRational time_base{1, 1};
 };
 
-// Decodes the whole video. Throws Failure when it cannot be read.
+// Reads the whole video. Throws Failure when it cannot be read.
 VideoScan scan_video(MediaInput& input, bool quiet);
 
 struct Split {

@@ -55,10 +55,62 @@ FirstFrame first_frame_of(const std::string& input_name) {
 // them all.
 struct Taken {
   bool too_late = false;
+  bool from_start = false;  // decoded from the video's start: a straight decode
   int64_t frames = 0;
   int64_t first_pts = 0;
   int64_t last_pts = 0;
   std::string digest;
+};
+
+// Picks a segment's frames from a decode that started at `seek_to` (a
+// keyframe at or before it), or at the start when `seeking` is false.
+class FramePicker {
+ public:
+  FramePicker(const JobPlan& plan, int64_t k, int64_t seek_to, bool seeking)
+      : seek_to_(seek_to),
+        seeking_(seeking),
+        has_start_(k > 0),
+        start_(plan.segments[static_cast<size_t>(k)].first_pts),
+        has_end_(static_cast<size_t>(k) + 1 < plan.segments.size()),
+        end_(has_end_ ? plan.segments[static_cast<size_t>(k) + 1].first_pts : 0) {
+    taken_.from_start = !seeking;
+  }
+
+  FrameChoice choose(const AVFrame& frame) {
+    const int64_t pts = frame.best_effort_timestamp;
+    if (!first_seen_) {
+      first_seen_ = true;
+      // The seek must land a whole pre-roll ahead, or the first frames may
+      // decode wrongly.
+      if (seeking_ && pts > seek_to_) {
+        taken_.too_late = true;
+        return FrameChoice::stop;
+      }
+    }
+    if (has_start_ && pts < start_) return FrameChoice::skip;
+    if (has_end_ && pts >= end_) return FrameChoice::stop;
+    if (taken_.frames == 0) taken_.first_pts = pts;
+    taken_.last_pts = pts;
+    ++taken_.frames;
+    digest_.add(pts);
+    return FrameChoice::take;
+  }
+
+  Taken finish() {
+    taken_.digest = digest_.finish();
+    return taken_;
+  }
+
+ private:
+  int64_t seek_to_;
+  bool seeking_;
+  bool has_start_;
+  int64_t start_;
+  bool has_end_;
+  int64_t end_;
+  bool first_seen_ = false;
+  Taken taken_;
+  PtsDigest digest_;
 };
 
 class SegmentRun {
@@ -80,25 +132,23 @@ class SegmentRun {
     make_instances(loaded);
     first_ = first_frame_of(plan_.input);
 
-    const bool bounded = k_ > 0;
+    // The plan's timestamps are its packets'. A decode that gives them, or
+    // that started at the video's start, or that a longer pre-roll gives
+    // again, is a straight decode's; failing those, the segment is decoded
+    // from the start.
     int64_t preroll = plan_.preroll;
     for (int attempt = 0;; ++attempt) {
-      const bool from_start = !bounded || attempt > kSeekTries;
+      const bool from_start = k_ == 0 || attempt > kSeekTries;
       std::unique_ptr<SegmentWriter> writer;
       const Taken taken = take_frames(from_start ? -1 : span_.first_pts - preroll, writer);
       if (taken.too_late) {
         preroll *= 2;
         continue;
       }
-      if (matches_plan(taken)) {
+      if (taken.from_start || matches_plan(taken) ||
+          same_frames(taken, list_frames(span_.first_pts - 4 * preroll))) {
         commit(*writer, taken);
         return;
-      }
-      if (from_start) {
-        throw Failure(segment_label(k_) + ": decoding gave " + std::to_string(taken.frames) +
-                          " frames where the plan has " + std::to_string(span_.frames) +
-                          " (or other timestamps); the input does not decode the same way twice",
-                      kExitCannotRetry);
       }
       attempt = kSeekTries;  // once more, from the start
     }
@@ -158,50 +208,21 @@ class SegmentRun {
         input->video_stream()->time_base.den != plan_.time_base_den) {
       throw Failure("the input's video is not the stream the plan describes", kExitCannotRetry);
     }
-    const bool seeking = seek_to > plan_.segments.front().first_pts;
-    if (seeking && av_seek_frame(input->format, input->video, seek_to, AVSEEK_FLAG_BACKWARD) < 0) {
-      return take_frames(-1, writer);
-    }
-    for (unsigned i = 0; i < input->format->nb_streams; ++i) {
-      if (static_cast<int>(i) != input->video) input->format->streams[i]->discard = AVDISCARD_ALL;
-    }
-
+    const bool seeking = seek(*input, seek_to);
     writer = std::make_unique<SegmentWriter>(
         folder_.in_folder(folder_.temp_name(folder_.segment_base(k_))));
     MediaOutput output(plan_output_request(plan_, true));
     output.send_video_to([&](AVPacket* packet, AVRational) { writer->write(*packet); });
     output.map_streams(*input);
 
-    Taken taken;
-    PtsDigest digest;
-    const bool has_end = static_cast<size_t>(k_) + 1 < plan_.segments.size();
-    const int64_t end = has_end ? plan_.segments[static_cast<size_t>(k_) + 1].first_pts : 0;
-    bool first_seen = false;
+    FramePicker picker(plan_, k_, seek_to, seeking);
     PipelineRequest request;
     request.input = input.get();
     request.output = &output;
     for (auto& instance : instances_) request.instances.push_back(instance.get());
     request.first = first_;
     request.quiet = true;
-    request.select = [&](const AVFrame& frame) {
-      const int64_t pts = frame.best_effort_timestamp;
-      if (!first_seen) {
-        first_seen = true;
-        // The seek must land a whole pre-roll ahead, or the first frames may
-        // decode wrongly.
-        if (seeking && pts > seek_to) {
-          taken.too_late = true;
-          return FrameChoice::stop;
-        }
-      }
-      if (k_ > 0 && pts < span_.first_pts) return FrameChoice::skip;
-      if (has_end && pts >= end) return FrameChoice::stop;
-      if (taken.frames == 0) taken.first_pts = pts;
-      taken.last_pts = pts;
-      ++taken.frames;
-      digest.add(pts);
-      return FrameChoice::take;
-    };
+    request.select = [&](const AVFrame& frame) { return picker.choose(frame); };
     Progress progress(options_.quiet, span_.frames, std::nullopt);
     request.progress = &progress;
 
@@ -211,10 +232,57 @@ class SegmentRun {
     progress.finish();
     if (watch) check_one_road(watch->finish());
     throw_if_interrupted();
-    if (taken.too_late) return taken;
-    coded_ = output.coded_video().parameters ? output.coded_video().copy() : CodedVideo{};
-    taken.digest = digest.finish();
+    const Taken taken = picker.finish();
+    if (!taken.too_late && output.coded_video().parameters) coded_ = output.coded_video().copy();
     return taken;
+  }
+
+  // Seeks to a keyframe at or before `seek_to`; false when the decode is to
+  // start at the beginning instead (a target before the video's first frame,
+  // or a seek that failed, which leaves the input where it was).
+  bool seek(MediaInput& input, int64_t seek_to) const {
+    for (unsigned i = 0; i < input.format->nb_streams; ++i) {
+      if (static_cast<int>(i) != input.video) input.format->streams[i]->discard = AVDISCARD_ALL;
+    }
+    if (seek_to <= plan_.segments.front().first_pts) return false;
+    return av_seek_frame(input.format, input.video, seek_to, AVSEEK_FLAG_BACKWARD) >= 0;
+  }
+
+  // The segment's frames as a decode from `seek_to` gives them, decoded only.
+  Taken list_frames(int64_t seek_to) const {
+    const std::unique_ptr<MediaInput> input = open_media_input(plan_.input);
+    FramePicker picker(plan_, k_, seek_to, seek(*input, seek_to));
+    AVCodecContext* decoder = input->decoder.get();
+    PacketPtr packet = new_packet();
+    FramePtr frame = new_frame();
+    bool draining = false;
+    for (;;) {
+      throw_if_interrupted();
+      const int received = avcodec_receive_frame(decoder, frame.get());
+      if (received >= 0) {
+        const FrameChoice choice = picker.choose(*frame);
+        av_frame_unref(frame.get());
+        if (choice == FrameChoice::stop) break;
+        continue;
+      }
+      if (received == AVERROR_EOF) break;
+      if (received != AVERROR(EAGAIN) && received != AVERROR_INVALIDDATA) {
+        throw Failure("decoding " + plan_.input + " failed: " + av_error_text(received));
+      }
+      if (draining) continue;
+      if (av_read_frame(input->format, packet.get()) < 0) {
+        draining = true;
+        avcodec_send_packet(decoder, nullptr);
+        continue;
+      }
+      if (packet->stream_index == input->video) avcodec_send_packet(decoder, packet.get());
+      av_packet_unref(packet.get());
+    }
+    return picker.finish();
+  }
+
+  static bool same_frames(const Taken& a, const Taken& b) {
+    return !a.too_late && !b.too_late && a.frames == b.frames && a.digest == b.digest;
   }
 
   void check_one_road(const std::vector<std::string>& causes) {
