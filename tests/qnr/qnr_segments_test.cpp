@@ -306,6 +306,18 @@ TEST(QnrSegments, TheJoinNamesEachMissingOrDamagedSegment) {
   const Ran redone = segment(folder, 2);
   EXPECT_EQ(redone.status, 0) << redone.err;
   EXPECT_THAT(redone.err, HasSubstr("segment 2 is made again: its file"));
+
+  // A segment coded otherwise (another encoder build, say) is refused.
+  const std::string record = folder + "/segment-00002.done";
+  const std::string done = read_text(record);
+  std::string other = done;
+  other.replace(other.find("video.width 96"), 14, "video.width 98");
+  std::ofstream(record) << other;
+  const Ran differs = qnr({"join", "--job", folder});
+  EXPECT_EQ(differs.status, 3);
+  EXPECT_THAT(differs.err, HasSubstr("segment 2's video is coded differently from segment 0's "
+                                     "(width)"));
+  std::ofstream(record) << done;
   const Ran joined = qnr({"join", "--job", folder});
   ASSERT_EQ(joined.status, 0) << joined.err;
   ASSERT_EQ(qnr({dir / "in.mp4", dir / "single.mkv", "--codec", "ffv1"}).status, 0);
