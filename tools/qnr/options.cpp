@@ -5,6 +5,11 @@
 #include <optional>
 
 #include "failure.h"
+#include "libav.h"
+
+extern "C" {
+#include <libavutil/parseutils.h>
+}
 
 namespace qnr {
 
@@ -84,6 +89,26 @@ bool take_setting(OptionArg& arg, FilterSettings& settings) {
     settings.disable = true;
   } else if (name == "--config") {
     settings.config = config_line(arg.value());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// How the input is read: its frame rate, and whether damage stops the job.
+bool take_input_option(OptionArg& arg, Options& options) {
+  if (arg.name == "--rate") {
+    const std::string text = arg.value();
+    AVRational rate{0, 1};
+    if (av_parse_video_rate(&rate, text.c_str()) < 0 || rate.num <= 0 || rate.den <= 0 ||
+        av_q2d(rate) > 1000) {
+      bad("--rate needs frames per second such as 25, 29.97 or 30000/1001, not \"" + text + "\"");
+    }
+    options.rate_num = rate.num;
+    options.rate_den = rate.den;
+  } else if (arg.name == "--strict") {
+    arg.no_value();
+    options.strict = true;
   } else {
     return false;
   }
@@ -178,6 +203,14 @@ filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
   --config LINE     the filter's settings line as hosts store it, e.g.
                     "Config(70,70,2,0,1)"; single options above override it
 
+input:
+  --rate FPS        the input video's frame rate (25, 29.97, 30000/1001): its
+                    frames are shown 1/FPS apart, whatever their timestamps
+                    say; for raw camera streams without timestamps or a rate
+  --strict          stop at damage in the input (a packet that cannot be
+                    kept, a frame that does not decode, an early end) instead
+                    of going on and saying what was lost
+
 other options:
   --jobs N          filter instances working in parallel (default: one per
                     core; one where a CUDA driver loads)
@@ -217,7 +250,7 @@ Options parse_options(int argc, char** argv) {
       return options;
     }
     if (!take_setting(arg, options.settings) && !take_run_option(arg, options) &&
-        !take_demo_option(arg, options)) {
+        !take_input_option(arg, options) && !take_demo_option(arg, options)) {
       bad("unknown option " + arg.name);
     }
   }

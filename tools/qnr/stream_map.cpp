@@ -69,15 +69,6 @@ bool is_cover_art(const AVStream& stream) {
   return (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
 }
 
-// "audio stream 1 (aac)", "cover art 2 (png)", for notes.
-std::string describe(const AVStream& stream) {
-  const AVCodecParameters& par = *stream.codecpar;
-  const char* kind = av_get_media_type_string(par.codec_type);
-  const std::string what =
-      is_cover_art(stream) ? "cover art" : std::string(kind != nullptr ? kind : "data") + " stream";
-  return what + " " + std::to_string(stream.index) + " (" + avcodec_get_name(par.codec_id) + ")";
-}
-
 int add_video_stream(const AVStream& stream, AVFormatContext* output) {
   AVStream* out = avformat_new_stream(output, nullptr);
   if (out == nullptr) throw std::bad_alloc();
@@ -118,7 +109,7 @@ struct StreamMapper {
   void keep(const AVStream& stream) {
     const AVMediaType type = stream.codecpar->codec_type;
     const char* container = output->oformat->name;
-    const std::string described = describe(stream);
+    const std::string described = describe_stream(stream);
     if (dropped(type)) return;
     if (type == AVMEDIA_TYPE_AUDIO && one_of(container, {"flv"}) && audio_kept) {
       note(choice.quiet, described + " left out: the flv container holds one audio stream");
@@ -153,7 +144,8 @@ struct StreamMapper {
   bool reencode_audio(const AVStream& stream, const std::string& described) {
     const char* target = audio_codec_for(output->oformat);
     if (target == nullptr) return false;
-    auto conversion = AudioConversion::create(stream, target, output);
+    auto conversion =
+        AudioConversion::create(stream, target, output, audio_sample_rate_for(output->oformat));
     if (!conversion) return false;
     map.output_of[stream.index] = conversion->output_stream();
     map.audio[stream.index] = std::move(conversion);
@@ -165,6 +157,14 @@ struct StreamMapper {
 };
 
 }  // namespace
+
+std::string describe_stream(const AVStream& stream) {
+  const AVCodecParameters& par = *stream.codecpar;
+  const char* kind = av_get_media_type_string(par.codec_type);
+  const std::string what =
+      is_cover_art(stream) ? "cover art" : std::string(kind != nullptr ? kind : "data") + " stream";
+  return what + " " + std::to_string(stream.index) + " (" + avcodec_get_name(par.codec_id) + ")";
+}
 
 StreamMap map_streams(const MediaInput& input, AVFormatContext* output,
                       const StreamChoice& choice) {
