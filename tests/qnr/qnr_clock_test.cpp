@@ -26,16 +26,25 @@ struct PlacementCase {
 TEST(OutputClock, FramesGoToSlotsAsFfmpegsRateHandlingPutsThem) {
   const std::vector<PlacementCase> cases = {
       {"steady", ClockMode::constant, {0, 40, 80}, {{0, 0}, {1, 1}, {2, 2}}, ""},
-      {"a gap at a constant rate is filled with the frame before it", ClockMode::constant,
-       {0, 40, 200, 240}, {{0, 0}, {1, 1}, {1, 2}, {1, 3}, {2, 4}, {2, 5}, {3, 6}},
+      {"a gap at a constant rate is filled with the frame before it",
+       ClockMode::constant,
+       {0, 40, 200, 240},
+       {{0, 0}, {1, 1}, {1, 2}, {1, 3}, {2, 4}, {2, 5}, {3, 6}},
        "3 frames repeated to fit the 25 fps that test needs"},
-      {"a gap in slots stays a gap", ClockMode::slots, {0, 40, 200, 240},
-       {{0, 0}, {1, 1}, {2, 5}, {3, 6}}, ""},
-      {"frames crowding into a slot push on, then one is dropped", ClockMode::slots,
-       {0, 40, 41, 42, 80}, {{0, 0}, {1, 1}, {2, 2}, {4, 3}},
+      {"a gap in slots stays a gap",
+       ClockMode::slots,
+       {0, 40, 200, 240},
+       {{0, 0}, {1, 1}, {2, 5}, {3, 6}},
+       ""},
+      {"frames crowding into a slot push on, then one is dropped",
+       ClockMode::slots,
+       {0, 40, 41, 42, 80},
+       {{0, 0}, {1, 1}, {2, 2}, {4, 3}},
        "1 frame dropped to fit the 25 fps that test needs"},
-      {"frames more than two slots early at a constant rate", ClockMode::constant,
-       {0, 40, 41, 42, 43, 80}, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {5, 4}},
+      {"frames more than two slots early at a constant rate",
+       ClockMode::constant,
+       {0, 40, 41, 42, 43, 80},
+       {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {5, 4}},
        "1 frame dropped to fit the 25 fps that test needs"},
   };
   for (const PlacementCase& c : cases) {
@@ -82,7 +91,11 @@ TEST(OutputClock, CodecsAndContainersThatCountFramesGetTheFrameRate) {
   }
   // MPEG-2 takes the nearest rate it codes; without any rate there is no clock.
   ClockChoice choice{av_guess_format("mpeg", nullptr, nullptr),
-                     avcodec_find_encoder_by_name("mpeg2video"), {1, 1000}, {24, 1}, {0, 1}, "in"};
+                     avcodec_find_encoder_by_name("mpeg2video"),
+                     {1, 1000},
+                     {24, 1},
+                     {0, 1},
+                     "in"};
   choice.input_rate = {26, 1};
   EXPECT_EQ(av_cmp_q(choose_output_clock(choice).frame_rate, {25, 1}), 0);
   choice.input_rate = {0, 1};
@@ -112,13 +125,25 @@ TEST(FrameClock, FramesWithoutTimestampsFollowOnAndRateRetimesThem) {
   };
   const int64_t none = AV_NOPTS_VALUE;
   const std::vector<Case> cases = {
-      {"a raw stream: by each frame's duration", {25, 1}, {0, 1},
-       {{none, 40}, {none, 40}, {none, 20}, {none, 0}}, {{0, 40}, {40, 40}, {80, 20}, {100, 20}}},
-      {"a raw stream: by the stream's rate", {25, 1}, {0, 1}, {{none, 0}, {none, 0}},
+      {"a raw stream: by each frame's duration",
+       {25, 1},
+       {0, 1},
+       {{none, 40}, {none, 40}, {none, 20}, {none, 0}},
+       {{0, 40}, {40, 40}, {80, 20}, {100, 20}}},
+      {"a raw stream: by the stream's rate",
+       {25, 1},
+       {0, 1},
+       {{none, 0}, {none, 0}},
        {{0, 40}, {40, 40}}},
-      {"the last frame lasts as long as it says", {5, 1}, {0, 1}, {{0, 0}, {200, 0}, {400, 20}},
+      {"the last frame lasts as long as it says",
+       {5, 1},
+       {0, 1},
+       {{0, 0}, {200, 0}, {400, 20}},
        {{0, 200}, {200, 200}, {400, 20}}},
-      {"--rate from the first frame on", {25, 1}, {3, 1}, {{500, 40}, {540, 40}, {none, 0}},
+      {"--rate from the first frame on",
+       {25, 1},
+       {3, 1},
+       {{500, 40}, {540, 40}, {none, 0}},
        {{500, 333}, {833, 334}, {1167, 333}}},
   };
   for (const Case& c : cases) {

@@ -20,7 +20,7 @@ int ts_pid(const std::string& ts, size_t packet) {
 // An ADTS header in the middle of the AAC stream (PID 0x101, as ffmpeg
 // writes it) given a sample-rate index that does not exist.
 void break_an_aac_header(const std::string& path) {
-  std::string ts = read_bytes(path);
+  std::string ts = contents(path);
   std::vector<size_t> headers;
   for (size_t at = 0; at + 2 < ts.size(); ++at) {
     if (static_cast<uint8_t>(ts[at]) == 0xFF && (static_cast<uint8_t>(ts[at + 1]) & 0xF6) == 0xF0 &&
@@ -37,7 +37,7 @@ void break_an_aac_header(const std::string& path) {
 // Scrambles the payload of one transport packet in the middle of the video
 // (PID 0x100), one that starts no frame.
 void scramble_a_video_packet(const std::string& path) {
-  std::string ts = read_bytes(path);
+  std::string ts = contents(path);
   std::vector<size_t> packets;
   for (size_t p = 0; p + kTsPacket <= ts.size(); p += kTsPacket) {
     if (ts_pid(ts, p) == 0x100 && (ts[p + 1] & 0x40) == 0) packets.push_back(p);
@@ -49,7 +49,7 @@ void scramble_a_video_packet(const std::string& path) {
 }
 
 void cut_in_half(const std::string& from, const std::string& to) {
-  const std::string bytes = read_bytes(from);
+  const std::string bytes = contents(from);
   write_bytes(to, bytes.substr(0, bytes.size() / 2));
 }
 
@@ -95,7 +95,8 @@ TEST(QnrDamage, WhatIsLostIsNotedOrWithStrictStopsTheJob) {
     std::filesystem::remove(dir.path() / "out.mkv");
     const Ran strict = qnr({dir / c.input, dir / "out.mkv", "--strict", "-q"});
     EXPECT_EQ(strict.status, 1) << c.input;
-    EXPECT_THAT(strict.err, MatchesRegex("qnr: [^\n]*\\(--strict stops at damage in the input\\)\n"))
+    EXPECT_THAT(strict.err,
+                MatchesRegex("qnr: [^\n]*\\(--strict stops at damage in the input\\)\n"))
         << c.input;
     EXPECT_THAT(strict.err, HasSubstr(c.strict)) << c.input;
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.mkv")) << c.input;
@@ -112,13 +113,15 @@ TEST(QnrDamage, AnMp4WithItsIndexAtItsEndFromAPipeSaysWhy) {
   ffmpeg({"-i", dir / "late-index.mp4", "-c", "copy", "-movflags", "+faststart",
           dir / "early-index.mp4"});
   auto through_pipe = [&](const std::string& input) {
-    return run({"sh", "-c",
-                "cat '" + (dir / input) + "' | '" + QNR_EXE + "' - '" + (dir / "out.mkv") + "' -q -y"});
+    return run(
+        {"sh", "-c",
+         "cat '" + (dir / input) + "' | '" + QNR_EXE + "' - '" + (dir / "out.mkv") + "' -q -y"});
   };
   const Ran late = through_pipe("late-index.mp4");
   EXPECT_EQ(late.status, 1);
-  EXPECT_THAT(late.err, MatchesRegex("qnr: cannot read - from a pipe: its index \\(the moov box\\) "
-                                     "comes after its pictures[^\n]*-movflags \\+faststart[^\n]*\n"));
+  EXPECT_THAT(late.err,
+              MatchesRegex("qnr: cannot read - from a pipe: its index \\(the moov box\\) "
+                           "comes after its pictures[^\n]*-movflags \\+faststart[^\n]*\n"));
   const Ran early = through_pipe("early-index.mp4");
   EXPECT_EQ(early.status, 0) << early.err;
 }

@@ -44,7 +44,8 @@ TEST(QnrFormats, ThePixelFormatFollowsTheInput) {
     std::vector<std::string> args = {dir / c.input, dir / c.output, "-y"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     const Ran ran = qnr(args);
-    const std::string what = c.input + " -> " + c.output + " " + ::testing::PrintToString(c.options);
+    const std::string what =
+        c.input + " -> " + c.output + " " + ::testing::PrintToString(c.options);
     ASSERT_EQ(ran.status, 0) << what << ": " << ran.err;
     EXPECT_EQ(probe(dir.path() / c.output, "stream=codec_name,pix_fmt,color_transfer", "v"),
               "stream," + c.stream + "\n")
@@ -70,8 +71,8 @@ double psnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
 // came with. Unfiltered, the JPEG's colours are the input's.
 TEST(QnrFormats, JpegFromHdVideoShowsTheInputsColours) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240", "-frames:v", "1", "-c:v", "libx264",
-          "-qp", "0", "-pix_fmt", "yuv444p", "-colorspace", "bt709", "-color_primaries", "bt709",
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240", "-frames:v", "1", "-c:v", "libx264", "-qp",
+          "0", "-pix_fmt", "yuv444p", "-colorspace", "bt709", "-color_primaries", "bt709",
           "-color_trc", "bt709", dir / "hd.mkv"});
   const Ran ran = qnr({dir / "hd.mkv", dir / "still.jpg", "--disable", "-q"});
   ASSERT_EQ(ran.status, 0) << ran.err;

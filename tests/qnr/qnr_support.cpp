@@ -1,19 +1,22 @@
 #include "qnr_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
-#include "host/filter_config.h"
 #include "child_process.h"
+#include "support/instance_settings.h"
 #include "vdhost.h"
 
 namespace qnr_test {
@@ -50,25 +53,63 @@ Ran qnr(const std::vector<std::string>& args) {
 }
 
 void ffmpeg(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
-                                   "-y"};
+  std::vector<std::string> argv = {"ffmpeg",    "-nostdin", "-hide_banner",
+                                   "-loglevel", "error",    "-y"};
   argv.insert(argv.end(), args.begin(), args.end());
   const Ran ran = run(argv);
   ASSERT_EQ(ran.status, 0) << ran.err;
 }
 
+void make_clip(const std::string& path, int frames, bool audio) {
+  std::vector<std::string> args = {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25"};
+  if (audio) args.insert(args.end(), {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac"});
+  args.insert(args.end(), {"-frames:v", std::to_string(frames), "-c:v", "ffv1", path});
+  ffmpeg(args);
+}
+
+std::string contents(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::unique_ptr<qnr::Child> qnr_reading_pipe(const std::vector<std::string>& args,
+                                             const std::string& bytes) {
+  qnr::SpawnRequest request;
+  request.argv = {QNR_EXE};
+  request.argv.insert(request.argv.end(), args.begin(), args.end());
+  request.in = qnr::Stream::pipe;
+  std::string error;
+  bool not_found = false;
+  auto child = qnr::Child::spawn(request, error, not_found);
+  EXPECT_TRUE(child) << error;
+  if (!child) return child;
+  EXPECT_TRUE(
+      qnr::write_fully(child->stdin_fd(), {{const_cast<char*>(bytes.data()), bytes.size() / 2}}));
+  // Once qnr has drained the pipe it is past start-up and waiting for the rest;
+  // a fixed pause alone can end before a loaded machine has even started it.
+  int pending = 1;
+  for (int waited = 0; waited < 10000 && pending > 0; waited += 20) {
+    if (::ioctl(child->stdin_fd(), FIONREAD, &pending) != 0) pending = 0;
+    if (pending > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return child;
+}
+
 std::string probe(const std::filesystem::path& file, const std::string& entries,
                   const std::string& streams) {
-  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-show_entries", entries, "-of", "csv"};
+  std::vector<std::string> argv = {"ffprobe", "-v",  "error", "-show_entries",
+                                   entries,   "-of", "csv"};
   if (!streams.empty()) argv.insert(argv.end(), {"-select_streams", streams});
   argv.push_back(file.string());
   return run(argv).out;
 }
 
 std::string streams(const std::filesystem::path& file) {
-  const std::string text = run({"ffprobe", "-v", "error", "-show_entries",
-                                "stream=index,codec_type,codec_name", "-of", "csv=p=0",
-                                file.string()}).out;
+  const std::string text =
+      run({"ffprobe", "-v", "error", "-show_entries", "stream=index,codec_type,codec_name", "-of",
+           "csv=p=0", file.string()})
+          .out;
   std::map<int, std::string> by_index;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -87,9 +128,10 @@ std::string streams(const std::filesystem::path& file) {
 std::vector<double> frame_times(const std::filesystem::path& file, const std::string& stream) {
   // The time a player shows each frame at: its own, or the decoder's best
   // guess where the container stores decoding times only (AVI, B-frames in MPEG).
-  const std::string text = run({"ffprobe", "-v", "error", "-select_streams", stream,
-                                "-show_entries", "frame=best_effort_timestamp_time", "-of",
-                                "default=nw=1", file.string()}).out;
+  const std::string text =
+      run({"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",
+           "frame=best_effort_timestamp_time", "-of", "default=nw=1", file.string()})
+          .out;
   const std::string key = "best_effort_timestamp_time=";
   std::vector<double> times;
   std::istringstream lines(text);
@@ -111,8 +153,8 @@ double video_tick(const std::filesystem::path& file) {
 
 double probe_number(const std::filesystem::path& file, const std::string& entry,
                     const std::string& streams) {
-  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-show_entries", entry, "-of",
-                                   "csv=p=0"};
+  std::vector<std::string> argv = {"ffprobe", "-v",  "error",  "-show_entries",
+                                   entry,     "-of", "csv=p=0"};
   if (!streams.empty()) argv.insert(argv.end(), {"-select_streams", streams});
   argv.push_back(file.string());
   const std::string text = run(argv).out;
@@ -123,13 +165,8 @@ double probe_number(const std::filesystem::path& file, const std::string& entry,
 
 void concatenate(const std::vector<std::string>& parts, const std::string& whole) {
   std::string bytes;
-  for (const std::string& part : parts) bytes += read_bytes(part);
+  for (const std::string& part : parts) bytes += contents(part);
   write_bytes(whole, bytes);
-}
-
-std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 void write_bytes(const std::string& path, const std::string& bytes) {
@@ -158,9 +195,9 @@ std::vector<uint32_t> turn_clockwise(const std::vector<uint32_t>& pixels, int32_
 }
 
 std::vector<uint32_t> decode(const std::filesystem::path& file) {
-  const Ran ran = run({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file.string(), "-map",
-                       "0:v:0", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr0",
-                       "pipe:1"});
+  const Ran ran =
+      run({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file.string(), "-map", "0:v:0",
+           "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr0", "pipe:1"});
   EXPECT_EQ(ran.status, 0) << ran.err;
   std::vector<uint32_t> words(ran.out.size() / 4);
   std::memcpy(words.data(), ran.out.data(), words.size() * 4);
@@ -169,7 +206,7 @@ std::vector<uint32_t> decode(const std::filesystem::path& file) {
 }
 
 std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, int32_t width,
-                                         int32_t height, const ModuleSettings& settings) {
+                                         int32_t height, const FilterSettings& settings) {
   std::string error;
   auto module = vdhost::FilterModule::load(QNR_MODULE_PATH, error);
   EXPECT_TRUE(module) << error;
@@ -177,9 +214,7 @@ std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, in
   module->initialise();
   vdhost::FilterInstance instance(*module, *module->filter());
   EXPECT_EQ(instance.init(), 0);
-  EXPECT_TRUE(instance.call_script("Config", settings.config, error)) << error;
-  instance.data_as<FilterConfig>()->show_noise = settings.show_noise;
-  instance.data_as<FilterConfig>()->disable = settings.disable;
+  EXPECT_TRUE(testing_frames::configure(instance, settings, error)) << error;
 
   const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
   vdhost::Bitmap src(width, height), dst(width, height);
@@ -211,9 +246,9 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::vector<std::string> TempDir::files() const {
+std::vector<std::string> TempDir::files(const std::string& folder) const {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(path_ / folder)) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());

@@ -4,13 +4,20 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/settings.h"
+
+namespace qnr {
+class Child;
+}
 
 namespace qnr_test {
 
 struct Ran {
-  int status = -1;     // exit status, or 128 + signal
+  int status = -1;  // exit status, or 128 + signal
   std::string out;
   std::string err;
   long peak_kib = 0;  // peak resident memory
@@ -23,6 +30,17 @@ Ran qnr(const std::vector<std::string>& args);
 
 // Runs ffmpeg quietly with these arguments and fails the test if it fails.
 void ffmpeg(const std::vector<std::string>& args);
+// A 64x48 FFV1 clip of `frames` frames at 25 fps, with a second of sine
+// sound in AAC when `audio`.
+void make_clip(const std::string& path, int frames, bool audio = false);
+// A file's bytes.
+std::string contents(const std::filesystem::path& file);
+
+// qnr started with its standard input on a pipe that stays open, after the
+// first half of `bytes` has been written and taken up: it is surely past its
+// start-up and busy. The test writes the rest, or signals it.
+std::unique_ptr<qnr::Child> qnr_reading_pipe(const std::vector<std::string>& args,
+                                             const std::string& bytes);
 // "stream,h264,64,48,..." lines from ffprobe -of csv for these entries.
 std::string probe(const std::filesystem::path& file, const std::string& entries,
                   const std::string& streams = "");
@@ -43,8 +61,7 @@ double probe_number(const std::filesystem::path& file, const std::string& entry,
 
 // `parts` one after the other into `whole`, as `cat` joins recordings.
 void concatenate(const std::vector<std::string>& parts, const std::string& whole);
-// A file's bytes, and bytes into a file.
-std::string read_bytes(const std::string& path);
+// Bytes into a file (contents() reads them back).
 void write_bytes(const std::string& path, const std::string& bytes);
 
 // All frames of a file as top-down bgr0 words, alpha bytes cleared.
@@ -55,15 +72,11 @@ std::vector<uint32_t> decode_with_alpha(const std::filesystem::path& file);
 std::vector<uint32_t> turn_clockwise(const std::vector<uint32_t>& pixels, int32_t width,
                                      int32_t height);
 
-struct ModuleSettings {
-  std::vector<int32_t> config = {70, 70, 2, 0, 1};
-  bool show_noise = false;
-  bool disable = false;
-};
+using testing_frames::FilterSettings;
 // What the module gives for these top-down frames when a host hands it each
 // frame in turn, bottom-up, through one instance; alpha bytes cleared.
 std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, int32_t width,
-                                         int32_t height, const ModuleSettings& settings);
+                                         int32_t height, const FilterSettings& settings);
 
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {
@@ -72,8 +85,8 @@ class TempDir {
   ~TempDir();
   const std::filesystem::path& path() const { return path_; }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  // Names of the files in it, sorted.
-  std::vector<std::string> files() const;
+  // Names of the files in it (or in its `folder`), sorted.
+  std::vector<std::string> files(const std::string& folder = "") const;
 
  private:
   std::filesystem::path path_;

@@ -28,10 +28,10 @@ void expect_steady(const std::filesystem::path& file, size_t frames, double step
 
 TEST(QnrTiming, RawStreamsAreTimedByTheirFrameRateOrByRate) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30", "-frames:v", "30", "-c:v",
-          "libx264", dir / "cam.h264"});
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30", "-frames:v", "30", "-c:v",
-          "libx265", "-x265-params", "log-level=none", dir / "cam.hevc"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30", "-frames:v", "30", "-c:v", "libx264",
+          dir / "cam.h264"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30", "-frames:v", "30", "-c:v", "libx265",
+          "-x265-params", "log-level=none", dir / "cam.hevc"});
   struct Case {
     std::string input, output;
     std::vector<std::string> options;
@@ -55,8 +55,8 @@ TEST(QnrTiming, RawStreamsAreTimedByTheirFrameRateOrByRate) {
 // and through a pipe.
 TEST(QnrTiming, JoinedRecordingsFollowOnInSyncWithANote) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=d=2",
-          "-t", "2", "-c:v", "libx264", "-c:a", "aac", dir / "part.ts"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=d=2", "-t",
+          "2", "-c:v", "libx264", "-c:a", "aac", dir / "part.ts"});
   concatenate({dir / "part.ts", dir / "part.ts"}, dir / "joined.ts");
   const double offset = probe_number(dir.path() / "part.ts", "stream=start_time", "a") -
                         probe_number(dir.path() / "part.ts", "stream=start_time", "v");
@@ -72,9 +72,9 @@ TEST(QnrTiming, JoinedRecordingsFollowOnInSyncWithANote) {
     EXPECT_THAT(ran.err, HasSubstr(" jumps once, first at ")) << output;
     const std::filesystem::path file = dir.path() / output;
     expect_steady(file, 100, 0.04, output);
-    EXPECT_NEAR(probe_number(file, "stream=start_time", "a") -
-                    probe_number(file, "stream=start_time", "v"),
-                offset, 0.03)
+    EXPECT_NEAR(
+        probe_number(file, "stream=start_time", "a") - probe_number(file, "stream=start_time", "v"),
+        offset, 0.03)
         << output;
     const std::vector<double> sound = frame_times(file, "a:0");
     ASSERT_FALSE(sound.empty()) << output;
@@ -85,7 +85,7 @@ TEST(QnrTiming, JoinedRecordingsFollowOnInSyncWithANote) {
 // Number of frames in an animated WebP: its ANMF chunks (ffmpeg 5.1 does
 // not decode animations).
 int webp_frames(const std::string& path) {
-  const std::string bytes = read_bytes(path);
+  const std::string bytes = contents(path);
   int frames = 0;
   for (size_t at = bytes.find("ANMF"); at != std::string::npos; at = bytes.find("ANMF", at + 4)) {
     ++frames;
@@ -121,7 +121,8 @@ TEST(QnrTiming, EncodersAndContainersThatCountFramesGetEveryFrameAtTheRate) {
     std::vector<std::string> args = {dir / c.input, dir / c.output, "-q", "-y"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     const Ran ran = qnr(args);
-    const std::string what = c.input + " -> " + c.output + " " + ::testing::PrintToString(c.options);
+    const std::string what =
+        c.input + " -> " + c.output + " " + ::testing::PrintToString(c.options);
     ASSERT_EQ(ran.status, 0) << what << ": " << ran.err;
     const std::filesystem::path file = dir.path() / c.output;
     EXPECT_EQ(streams(file), c.streams) << what;
@@ -142,8 +143,9 @@ TEST(QnrTiming, AConstantRateRepeatsFramesWithANote) {
           "ffv1", dir / "vfr.mkv"});
   const Ran ran = qnr({dir / "vfr.mkv", dir / "out.mpg"});
   ASSERT_EQ(ran.status, 0) << ran.err;
-  EXPECT_THAT(ran.err,
-              HasSubstr("qnr: note: 45 frames repeated to fit the 50 fps that the mpeg container needs"));
+  EXPECT_THAT(
+      ran.err,
+      HasSubstr("qnr: note: 45 frames repeated to fit the 50 fps that the mpeg container needs"));
   expect_steady(dir.path() / "out.mpg", 100, 0.02, "vfr.mkv -> out.mpg");
 }
 
@@ -151,8 +153,8 @@ TEST(QnrTiming, AConstantRateRepeatsFramesWithANote) {
 // each pass keeps both starts exactly.
 TEST(QnrTiming, OpusInMatroskaKeepsItsOffsetPassAfterPass) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=d=1",
-          "-t", "1", "-c:v", "ffv1", "-c:a", "libopus", dir / "pass0.mkv"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=d=1", "-t",
+          "1", "-c:v", "ffv1", "-c:a", "libopus", dir / "pass0.mkv"});
   const std::string starts = probe(dir.path() / "pass0.mkv", "stream=codec_type,start_time");
   for (int pass = 1; pass <= 2; ++pass) {
     const std::string from = dir / ("pass" + std::to_string(pass - 1) + ".mkv");
@@ -168,8 +170,8 @@ TEST(QnrTiming, OpusInMatroskaKeepsItsOffsetPassAfterPass) {
 TEST(QnrTiming, TheLastFrameOfVariableRateVideoKeepsItsDuration) {
   TempDir dir;
   ffmpeg({"-f", "lavfi", "-i",
-          "testsrc2=size=64x48:rate=5,settb=1/1000,setpts='(N*0.2+0.001*mod(N\\,3))/TB'", "-t",
-          "2", "-fps_mode", "passthrough", "-r", "50", "-enc_time_base", "1/1000",
+          "testsrc2=size=64x48:rate=5,settb=1/1000,setpts='(N*0.2+0.001*mod(N\\,3))/TB'", "-t", "2",
+          "-fps_mode", "passthrough", "-r", "50", "-enc_time_base", "1/1000",
           "-video_track_timescale", "1000", "-c:v", "ffv1", dir / "in.mov"});
   const double end = probe_number(dir.path() / "in.mov", "format=duration");
   ASSERT_NEAR(end - frame_times(dir.path() / "in.mov").back(), 0.02, 1e-6);

@@ -44,9 +44,9 @@ void DamageLog::packet_lost(const std::string& stream, double at, double length,
 }
 
 void DamageLog::ended_early(int64_t frames, double reached, double expected) {
-  const std::string what = "input ends early: " + count_text(frames, "frame", "frames") +
-                           ", to " + seconds_text(reached) + " of the " + seconds_text(expected) +
-                           " that " + input_ + " says it lasts";
+  const std::string what = "input ends early: " + count_text(frames, "frame", "frames") + ", to " +
+                           seconds_text(reached) + " of the " + seconds_text(expected) + " that " +
+                           input_ + " says it lasts";
   if (strict_) stop(what);
   early_end_ = what;
 }
@@ -61,8 +61,8 @@ void DamageLog::reading_stopped(int64_t frames, const std::string& why) {
 std::vector<std::string> DamageLog::notes() const {
   std::vector<std::string> notes;
   if (damaged_frames_ > 0) {
-    notes.push_back("the video of " + input_ + " is damaged: " +
-                    count_text(damaged_frames_, "frame", "frames") +
+    notes.push_back("the video of " + input_ +
+                    " is damaged: " + count_text(damaged_frames_, "frame", "frames") +
                     " did not decode cleanly (the decoder hid or skipped the damage); the "
                     "others went on");
   }

@@ -40,7 +40,7 @@ class FrameClock {
   AVRational user_rate_;
   std::string input_;
   int64_t count_ = 0;
-  int64_t first_pts_ = 0;               // with --rate: where the first frame is
+  int64_t first_pts_ = 0;  // with --rate: where the first frame is
   int64_t last_pts_ = AV_NOPTS_VALUE;
   int64_t last_duration_ = 0;
 };

@@ -9,7 +9,7 @@ namespace qnr {
 namespace {
 
 constexpr int64_t kLargestStep = 10 * int64_t{AV_TIME_BASE};  // a gap longer is a jump
-constexpr int64_t kLargestStepBack = AV_TIME_BASE / 10;        // so is going back further
+constexpr int64_t kLargestStepBack = AV_TIME_BASE / 10;       // so is going back further
 
 void shift(AVPacket& packet, int64_t by) {
   if (packet.dts != AV_NOPTS_VALUE) packet.dts += by;
@@ -72,8 +72,8 @@ std::string InputTimeline::note(const std::string& input) const {
   char at[32];
   std::snprintf(at, sizeof at, "%.2f s", first_jump_ / double(AV_TIME_BASE));
   return "the clock of " + input + " jumps " +
-         (jumps_ == 1 ? std::string("once") : std::to_string(jumps_) + " times") +
-         ", first at " + at +
+         (jumps_ == 1 ? std::string("once") : std::to_string(jumps_) + " times") + ", first at " +
+         at +
          " (recordings joined, or a clock reset): video and sound after each jump follow on "
          "without a break";
 }

@@ -44,8 +44,8 @@ class InputTimeline {
   int video_;
   AVRational video_rate_;
   std::vector<StreamClock> streams_;
-  int64_t offset_ = 0;                     // added to every packet, AV_TIME_BASE
-  int64_t last_dts_ = AV_NOPTS_VALUE;      // of any stream
+  int64_t offset_ = 0;                 // added to every packet, AV_TIME_BASE
+  int64_t last_dts_ = AV_NOPTS_VALUE;  // of any stream
   int jumps_ = 0;
   int64_t first_jump_ = 0;
 };

@@ -12,8 +12,8 @@ namespace {
 
 // Containers that count frames at a constant rate.
 bool constant_rate_container(const AVOutputFormat* format) {
-  return one_of(format->name, {"mpeg", "vob", "svcd", "dvd", "vcd", "mxf", "mxf_d10",
-                               "mxf_opatom", "ogg", "ogv", "yuv4mpegpipe"});
+  return one_of(format->name, {"mpeg", "vob", "svcd", "dvd", "vcd", "mxf", "mxf_d10", "mxf_opatom",
+                               "ogg", "ogv", "yuv4mpegpipe"});
 }
 
 // MPEG-4 Part 2 codes time in at most 16 bits per second.
@@ -111,14 +111,14 @@ FramePlacer::Placement FramePlacer::place(int64_t pts, int64_t duration) {
 std::string FramePlacer::note() const {
   if (repeated_ == 0 && dropped_ == 0) return "";
   std::string what;
-  if (repeated_ > 0) what = std::to_string(repeated_) + (repeated_ == 1 ? " frame" : " frames") + " repeated";
+  if (repeated_ > 0)
+    what = std::to_string(repeated_) + (repeated_ == 1 ? " frame" : " frames") + " repeated";
   if (dropped_ > 0) {
     what += (what.empty() ? std::to_string(dropped_) + (dropped_ == 1 ? " frame" : " frames")
                           : " and " + std::to_string(dropped_)) +
             " dropped";
   }
-  return what + " to fit the " + rate_text(clock_.frame_rate) + " that " + clock_.reason +
-         " needs";
+  return what + " to fit the " + rate_text(clock_.frame_rate) + " that " + clock_.reason + " needs";
 }
 
 }  // namespace qnr

@@ -63,9 +63,9 @@ bool default_codec(const AVOutputFormat* format, const std::string& name, CodecD
 // Containers that can be written front to back without going back to fill in
 // an index or sizes.
 bool streamable(const AVOutputFormat* format) {
-  return one_of(format->name, {"matroska", "webm", "mpegts", "nut", "flv", "null", "image2pipe",
-                               "yuv4mpegpipe", "ogg", "ogv", "mpeg", "vob", "svcd", "dvd", "h264",
-                               "hevc", "rawvideo", "gif"});
+  return one_of(format->name,
+                {"matroska", "webm", "mpegts", "nut", "flv", "null", "image2pipe", "yuv4mpegpipe",
+                 "ogg", "ogv", "mpeg", "vob", "svcd", "dvd", "h264", "hevc", "rawvideo", "gif"});
 }
 
 const AVOutputFormat* named_container(const OutputRequest& request) {
@@ -91,7 +91,8 @@ const AVOutputFormat* named_container(const OutputRequest& request) {
 void silence_banners(const AVCodec* codec, bool quiet, Dictionary& encoder_options) {
   if (std::strcmp(codec->name, "libx265") == 0) {
     const std::string level = quiet ? "log-level=none" : "log-level=error";
-    const AVDictionaryEntry* params = av_dict_get(encoder_options.entries, "x265-params", nullptr, 0);
+    const AVDictionaryEntry* params =
+        av_dict_get(encoder_options.entries, "x265-params", nullptr, 0);
     if (params == nullptr) {
       encoder_options.set("x265-params", level);
     } else if (std::strstr(params->value, "log-level") == nullptr) {

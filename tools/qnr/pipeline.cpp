@@ -86,8 +86,7 @@ class Pipeline {
   }
 
  private:
-  template <class F>
-  void guarded(F&& body) {
+  template <class F> void guarded(F&& body) {
     try {
       body();
     } catch (...) {
@@ -117,7 +116,8 @@ class Pipeline {
     int stopped_by = 0;  // the error that ended reading early
     while (more && !stopping() && !enough_frames()) {
       const int code = av_read_frame(input.format, packet.get());
-      if (code == AVERROR_EOF) break;
+      // A sequence's picture reader fails at a missing picture: its end here.
+      if (code == AVERROR_EOF || (code == AVERROR(EIO) && !input.sequence_gap.empty())) break;
       if (code < 0) {
         stopped_by = reading_failed(code);
         break;
@@ -172,9 +172,7 @@ class Pipeline {
     }
   }
 
-  bool enough_frames() const {
-    return request_.max_frames && frames_read_ >= *request_.max_frames;
-  }
+  bool enough_frames() const { return request_.max_frames && frames_read_ >= *request_.max_frames; }
 
   // A decoder's failure is damage in the input, counted or, with --strict,
   // the end of the job; only running out of memory is qnr's own.
@@ -208,12 +206,12 @@ class Pipeline {
   void note_size_change(int32_t width, int32_t height) {
     if (size_change_noted_ || (width == first_.width && height == first_.height)) return;
     size_change_noted_ = true;
-    const std::string first_size = std::to_string(first_.width) + "x" + std::to_string(first_.height);
-    note(request_.quiet, "frame " + std::to_string(frames_read_ + 1) + " is " +
-                             std::to_string(width) + "x" + std::to_string(height) +
-                             " where the video began at " + first_size +
-                             "; such frames are filtered at their own size and scaled to " +
-                             first_size);
+    const std::string first_size =
+        std::to_string(first_.width) + "x" + std::to_string(first_.height);
+    note(request_.quiet,
+         "frame " + std::to_string(frames_read_ + 1) + " is " + std::to_string(width) + "x" +
+             std::to_string(height) + " where the video began at " + first_size +
+             "; such frames are filtered at their own size and scaled to " + first_size);
   }
 
   void take_frame(AVFrame* frame) {
@@ -316,8 +314,8 @@ class Pipeline {
       set_frame_duration(out, slot->time.duration);
       out.sample_aspect_ratio = first_.sample_aspect;
       out.interlaced_frame = (decoded.interlaced_frame || request_.output->interlaced()) ? 1 : 0;
-      out.top_field_first = decoded.interlaced_frame ? decoded.top_field_first
-                                                     : (first_.top_field_first ? 1 : 0);
+      out.top_field_first =
+          decoded.interlaced_frame ? decoded.top_field_first : (first_.top_field_first ? 1 : 0);
       out.color_range = picture_.range;
       out.colorspace = picture_.colorspace;
       out.color_primaries = first_.primaries;

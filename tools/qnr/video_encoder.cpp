@@ -15,8 +15,8 @@ namespace {
 
 AVPixelFormat pixel_format_for(const VideoEncoderSetup& setup, const FirstFrame& first) {
   if (setup.pixel_format.empty()) {
-    return choose_pixel_format({setup.codec, first.source_format, first.alpha, first.width,
-                                first.height});
+    return choose_pixel_format(
+        {setup.codec, first.source_format, first.alpha, first.width, first.height});
   }
   const AVPixelFormat format = av_get_pix_fmt(setup.pixel_format.c_str());
   if (format == AV_PIX_FMT_NONE) {
@@ -127,8 +127,8 @@ void VideoEncoder::set_fixed_quantiser(Dictionary& options) {
 }
 
 void VideoEncoder::failed(int code) const {
-  throw Failure("the " + std::string(encoder_->codec->name) + " encoder failed: " +
-                av_error_text(code));
+  throw Failure("the " + std::string(encoder_->codec->name) +
+                " encoder failed: " + av_error_text(code));
 }
 
 void VideoEncoder::encode(AVFrame* frame, const std::function<void(AVPacket*)>& write) {
