@@ -187,11 +187,14 @@ usage:
 
 IN is any video or image FFmpeg reads ("-" for standard input); OUT's extension
 picks the container: .mp4 .mkv .mov .avi .ts .m2ts .flv (H.264, CRF 16), .webm
-(VP9), .gif, .png .tif (lossless), .jpg; seq%03d.png writes an image sequence;
-"-" writes to standard output (with -f matroska, mpegts or nut).
+(VP9), .mpg .vob .mxf (MPEG-2), .ogv (Theora), .webp, .gif, .png .tif
+(lossless), .jpg; seq%03d.png writes an image sequence; "-" writes to standard
+output (with -f matroska, mpegts or nut).
 Audio, subtitles, chapters and metadata are copied from IN where OUT's
 container takes them (else converted or left out, with a note); each frame
-keeps its timestamp. An existing OUT is replaced only with -y.
+keeps its timestamp, and the pixel format follows IN's depth and chroma
+layout where the codec can. Damage in IN is left out with a note. An existing
+OUT is replaced only with -y.
 
 filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
   --f1 N            level of the first frequency, 0 to 100
