@@ -28,10 +28,10 @@ void expect_steady(const std::filesystem::path& file, size_t frames, double step
 
 TEST(QnrTiming, RawStreamsAreTimedByTheirFrameRateOrByRate) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30", "-frames:v", "30", "-c:v", "libx264",
-          dir / "cam.h264"});
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30", "-frames:v", "30", "-c:v", "libx265",
-          "-x265-params", "log-level=none", dir / "cam.hevc"});
+  for (const std::string codec : {"h264", "hevc"}) {
+    ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30", "-frames:v", "30", "-c:v", codec,
+            "-x265-params", "log-level=none", dir / ("cam." + codec)});
+  }
   struct Case {
     std::string input, output;
     std::vector<std::string> options;
