@@ -54,6 +54,9 @@ void InputTimeline::fix(AVPacket& packet) {
   }
   const AVRational time_base = format_.streams[index]->time_base;
   shift(packet, av_rescale_q(offset_, AV_TIME_BASE_Q, time_base));
+  // Subtitles and data come seconds apart: only video and sound tell a jump.
+  const AVMediaType type = format_.streams[index]->codecpar->codec_type;
+  if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) return;
   int64_t dts = av_rescale_q(packet.dts, time_base, AV_TIME_BASE_Q);
   if (const int64_t jump = jump_of(index, dts); jump != 0) {
     offset_ -= jump;

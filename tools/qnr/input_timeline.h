@@ -1,10 +1,11 @@
 // The input's clock made continuous. A transport or program stream may
-// jump: two recordings joined with cat, a broadcaster's clock reset. Where a
-// stream's next packet is more than a tenth of a second before the last one,
-// or more than ten seconds away from where it should be, the jump is taken
-// out of every stream from there on alike, so video and sound stay in sync
-// and follow on without a break, as ffmpeg plays and converts such files.
-// Other containers keep their timestamps as they are.
+// jump: two recordings joined with cat, a broadcaster's clock reset. Where
+// the next packet of its video or sound is more than a tenth of a second
+// before the last one, or more than ten seconds away from where it should
+// be, the jump is taken out of every stream from there on alike, so video,
+// sound and subtitles stay in sync and follow on without a break, as ffmpeg
+// plays and converts such files. Other containers keep their timestamps as
+// they are.
 #pragma once
 
 #include <cstdint>
