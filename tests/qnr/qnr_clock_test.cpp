@@ -61,42 +61,15 @@ TEST(OutputClock, FramesGoToSlotsAsFfmpegsRateHandlingPutsThem) {
   }
 }
 
-TEST(OutputClock, CodecsAndContainersThatCountFramesGetTheFrameRate) {
-  struct Case {
-    const char* container;
-    const char* codec;
-    AVRational input_time_base;
-    ClockMode mode;
-    AVRational time_base;
-  };
-  const std::vector<Case> cases = {
-      {"matroska", "libx264", {1, 1000}, ClockMode::exact, {1, 1000}},
-      {"avi", "libx264", {1, 1000}, ClockMode::slots, {1, 25}},
-      {"matroska", "mpeg2video", {1, 1000}, ClockMode::slots, {1, 25}},
-      {"mpeg", "mpeg2video", {1, 90000}, ClockMode::constant, {1, 25}},
-      {"matroska", "libtheora", {1, 1000}, ClockMode::constant, {1, 25}},
-      {"matroska", "mpeg4", {1, 12800}, ClockMode::exact, {1, 12800}},
-      {"matroska", "mpeg4", {1, 90000}, ClockMode::slots, {1, 25}},
-  };
-  for (const Case& c : cases) {
-    ClockChoice choice;
-    choice.format = av_guess_format(c.container, nullptr, nullptr);
-    choice.codec = avcodec_find_encoder_by_name(c.codec);
-    ASSERT_NE(choice.codec, nullptr) << c.codec;
-    choice.input_time_base = c.input_time_base;
-    choice.input_rate = {25, 1};
-    const OutputClock clock = choose_output_clock(choice);
-    EXPECT_EQ(clock.mode, c.mode) << c.container << " " << c.codec;
-    EXPECT_EQ(av_cmp_q(clock.time_base, c.time_base), 0) << c.container << " " << c.codec;
-  }
-  // MPEG-2 takes the nearest rate it codes; without any rate there is no clock.
+// Which codecs and containers count frames is seen end to end; here what whole
+// runs cannot easily show: MPEG-2's own rates, and no rate at all.
+TEST(OutputClock, MpegTwoTakesTheNearestRateItCodesAndNoRateIsAnError) {
   ClockChoice choice{av_guess_format("mpeg", nullptr, nullptr),
                      avcodec_find_encoder_by_name("mpeg2video"),
                      {1, 1000},
-                     {24, 1},
+                     {26, 1},
                      {0, 1},
                      "in"};
-  choice.input_rate = {26, 1};
   EXPECT_EQ(av_cmp_q(choose_output_clock(choice).frame_rate, {25, 1}), 0);
   choice.input_rate = {0, 1};
   try {
