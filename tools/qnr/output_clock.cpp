@@ -16,7 +16,7 @@ bool constant_rate_container(const AVOutputFormat* format) {
                                "ogg", "ogv", "yuv4mpegpipe"});
 }
 
-// MPEG-4 Part 2 codes time in at most 16 bits per second.
+// The mpeg4 encoder codes time in at most 16 bits per second.
 bool clock_too_fine(const AVCodec* codec, AVRational input_time_base) {
   return codec->id == AV_CODEC_ID_MPEG4 && input_time_base.den > 65535;
 }

@@ -1,12 +1,13 @@
 // The video encoder's clock. Where the codec and the container take any
 // timestamps, frames keep the input's, in its time base. Where they count
 // frames instead, the clock is the frame rate and each frame goes to a slot
-// of it, as ffmpeg's own rate handling places them: in AVI, and for MPEG-4
-// Part 2 where the input's clock is finer than it can code, a frame takes the
-// next free slot and one more than half a slot early is dropped; in MPEG
-// program streams, MXF and Ogg, for MPEG-1/2 and Theora, the rate is
-// constant: a frame more than a slot early is dropped and a gap of more than
-// a slot is filled by repeating the frame before it.
+// of it, as ffmpeg's own rate handling places them. In slots (AVI; MPEG-1/2
+// in other containers; the mpeg4 encoder where the input's clock is finer
+// than it codes) a frame takes the next free slot, or its own when that is
+// later, and one that would land well before its time is dropped: gaps stay
+// gaps. At a constant rate (MPEG program streams, MXF, Ogg; Theora anywhere)
+// a frame well before its slot is dropped, and a gap of more than a slot is
+// filled by repeating the frame before it.
 #pragma once
 
 #include <cstdint>
