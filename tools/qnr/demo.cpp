@@ -49,13 +49,15 @@ struct Picture {
 // The module's bitmaps are bottom-up: image row r is the bitmap's row height - 1 - r.
 void to_bitmap(const std::vector<uint32_t>& pixels, vdhost::Bitmap& bitmap) {
   const int32_t w = bitmap.width(), h = bitmap.height();
-  for (int32_t r = 0; r < h; ++r) std::copy_n(&pixels[size_t(r) * size_t(w)], w, bitmap.row(h - 1 - r));
+  for (int32_t r = 0; r < h; ++r)
+    std::copy_n(&pixels[size_t(r) * size_t(w)], w, bitmap.row(h - 1 - r));
 }
 
 void from_bitmap(const vdhost::Bitmap& bitmap, std::vector<uint32_t>& pixels) {
   const int32_t w = bitmap.width(), h = bitmap.height();
   pixels.resize(size_t(w) * size_t(h));
-  for (int32_t r = 0; r < h; ++r) std::copy_n(bitmap.row(h - 1 - r), w, &pixels[size_t(r) * size_t(w)]);
+  for (int32_t r = 0; r < h; ++r)
+    std::copy_n(bitmap.row(h - 1 - r), w, &pixels[size_t(r) * size_t(w)]);
 }
 
 // One filter instance and the frames it works on; lanes run side by side,
@@ -80,7 +82,8 @@ struct Lane {
       throw Failure("the filter refused to start on the demo clip");
     }
     if (instance->run(src, dst) != 0) {
-      throw Failure("the filter failed on frame " + std::to_string(frame + 1) + " of the demo clip");
+      throw Failure("the filter failed on frame " + std::to_string(frame + 1) +
+                    " of the demo clip");
     }
     from_bitmap(dst, filtered);
     noisy_error.add(clean.data(), noisy.data(), clean.size());
@@ -213,8 +216,8 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
 
   if (!options.quiet) {
-    std::fprintf(stderr, "making a %s clip of %d frames with grain and filtering it...\n", size.c_str(),
-                 frames);
+    std::fprintf(stderr, "making a %s clip of %d frames with grain and filtering it...\n",
+                 size.c_str(), frames);
   }
   const Clock::time_point began = Clock::now();
   const DemoScene scene(width, height, frames);
@@ -279,19 +282,24 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
       std::max(1e-9, time_filter(loaded, options.settings, before, std::clamp(frames, 3, 12)));
 
   const double megapixels = double(width) * height / 1e6;
-  std::printf("wrote %s: the clip with grain, %s, %d frames\n", noisy_path.c_str(), size.c_str(), frames);
+  std::printf("wrote %s: the clip with grain, %s, %d frames\n", noisy_path.c_str(), size.c_str(),
+              frames);
   std::printf("wrote %s: the same through the filter, %s\n", filtered_path.c_str(),
               settings_line.c_str());
   std::printf("wrote %s: frame %d at 200 %%, with grain on the left, filtered on the right\n",
               pair_path.c_str(), wanted + 1);
-  std::printf("wrote %s: what the filter removed from that frame (Show noise)\n", noise_path.c_str());
+  std::printf("wrote %s: what the filter removed from that frame (Show noise)\n",
+              noise_path.c_str());
   std::printf("luma PSNR against the clean clip: with grain %.2f dB, filtered %.2f dB (%+.2f dB)\n",
-              noisy_error.psnr(), filtered_error.psnr(), filtered_error.psnr() - noisy_error.psnr());
-  std::printf("the filter alone: %.1f ms a frame, %.0f fps, %.0f Mpixel/s (one instance, timed on "
-              "its own)\n",
-              1000 * frame_seconds, 1 / frame_seconds, megapixels / frame_seconds);
-  std::printf("making both clips took %.1f s (%.1f fps), %.1f s of it waiting for the H.264 encoder\n",
-              clip_seconds, frames / clip_seconds, encoder_wait);
+              noisy_error.psnr(), filtered_error.psnr(),
+              filtered_error.psnr() - noisy_error.psnr());
+  std::printf(
+      "the filter alone: %.1f ms a frame, %.0f fps, %.0f Mpixel/s (one instance, timed on "
+      "its own)\n",
+      1000 * frame_seconds, 1 / frame_seconds, megapixels / frame_seconds);
+  std::printf(
+      "making both clips took %.1f s (%.1f fps), %.1f s of it waiting for the H.264 encoder\n",
+      clip_seconds, frames / clip_seconds, encoder_wait);
   std::printf("to choose settings by eye on your own video: qnr tune yourvideo.mp4\n");
   return 0;
 }

@@ -39,7 +39,8 @@ int32_t fixed_scale(double sigma, int n) {
 
 }  // namespace
 
-void add_grain(const Grain& grain, int frame, const uint32_t* clean, uint32_t* noisy, size_t count) {
+void add_grain(const Grain& grain, int frame, const uint32_t* clean, uint32_t* noisy,
+               size_t count) {
   const int32_t luma_scale = fixed_scale(grain.luma_sigma, 4);
   const int32_t chroma_scale = fixed_scale(grain.chroma_sigma, 2);
   const uint64_t stream = mix64(grain.seed ^ (static_cast<uint64_t>(frame) << 32));
@@ -79,7 +80,7 @@ void LumaError::add(const LumaError& other) {
 double LumaError::psnr() const {
   if (samples_ == 0 || squared_ == 0) return std::numeric_limits<double>::infinity();
   return 10 * std::log10(255000.0 * 255000.0 * static_cast<double>(samples_) /
-                        static_cast<double>(squared_));
+                         static_cast<double>(squared_));
 }
 
 }  // namespace qnr

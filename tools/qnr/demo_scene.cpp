@@ -102,7 +102,9 @@ double far_ridge(double x) {
          0.006 * std::sin(x * 13.0 + 2.0);
 }
 
-double near_ridge(double x) { return 0.58 + 0.03 * std::sin(x * 1.3 + 2.0) + 0.012 * std::sin(x * 3.7); }
+double near_ridge(double x) {
+  return 0.58 + 0.03 * std::sin(x * 1.3 + 2.0) + 0.012 * std::sin(x * 3.7);
+}
 
 Rgb landscape(const Layout& at, double x, double y) {
   Rgb c = sky(at, x, y);
@@ -125,7 +127,9 @@ Rgb with_poles_and_wires(const Layout& at, double x, double y, Rgb c) {
   for (const double pole : {at.pole_a, at.pole_b}) {
     if (y >= top - 0.01 && y < kGround) {
       const double cover = line_cover(std::abs(x - pole), 0.004, at.aa);
-      if (cover > 0) c = mix(c, mix(Rgb{0.30, 0.22, 0.15}, Rgb{0.18, 0.13, 0.09}, (x - pole) / 0.008 + 0.5), cover);
+      if (cover > 0)
+        c = mix(c, mix(Rgb{0.30, 0.22, 0.15}, Rgb{0.18, 0.13, 0.09}, (x - pole) / 0.008 + 0.5),
+                cover);
     }
     if (std::abs(y - (top + 0.004)) < 0.004 && std::abs(x - pole) < 0.05) c = Rgb{0.22, 0.16, 0.11};
   }
@@ -151,7 +155,8 @@ Rgb house(const Layout& at, double x, double y, Rgb c) {
   if (y >= ridge && y < eaves) {
     const double t = (y - ridge) / (eaves - ridge);
     const double roof_left = left + 0.10 - 0.13 * t, roof_right = right - 0.10 + 0.13 * t;
-    const double cover = std::min(line_cover(roof_left - x, 0, at.aa), line_cover(x - roof_right, 0, at.aa));
+    const double cover =
+        std::min(line_cover(roof_left - x, 0, at.aa), line_cover(x - roof_right, 0, at.aa));
     if (cover > 0) {
       const double row = (y - ridge) / 0.02;
       const double in_row = row - std::floor(row);
@@ -194,7 +199,8 @@ Rgb house(const Layout& at, double x, double y, Rgb c) {
     c = mix(Rgb{0.45, 0.26, 0.14}, Rgb{0.36, 0.20, 0.11}, plank / 0.025);
     c = mix(c, Rgb{0.20, 0.11, 0.06}, line_cover(std::min(plank, 0.025 - plank), 0.0012, at.aa));
     const double kx = x - (left + 0.37), ky = y - 0.655;
-    if (kx * kx + ky * ky < 0.006 * 0.006) c = mix(Rgb{0.95, 0.82, 0.45}, Rgb{0.60, 0.45, 0.15}, (kx + ky) / 0.012 + 0.5);
+    if (kx * kx + ky * ky < 0.006 * 0.006)
+      c = mix(Rgb{0.95, 0.82, 0.45}, Rgb{0.60, 0.45, 0.15}, (kx + ky) / 0.012 + 0.5);
   }
   return c;
 }
@@ -230,11 +236,13 @@ Rgb tree(const Layout& at, double x, double y, Rgb c) {
     c = mix(Rgb{0.42, 0.30, 0.20}, Rgb{0.22, 0.15, 0.10}, (x - trunk_x) / (2 * half) + 0.5);
   }
   const double dx = x - trunk_x, dy = y - crown_y;
-  const double ragged = std::sqrt(dx * dx + dy * dy) / radius + 0.5 * (fbm(x * 14, y * 14, 3) - 0.5);
+  const double ragged =
+      std::sqrt(dx * dx + dy * dy) / radius + 0.5 * (fbm(x * 14, y * 14, 3) - 0.5);
   if (ragged < 1.0) {
     const double leaves = fbm(x * 25, y * 25, 3);
     const double light = clamp01(0.55 - 1.8 * (dx + dy));  // lit from the top left
-    Rgb crown = mix(Rgb{0.10, 0.26, 0.10}, Rgb{0.36, 0.55, 0.22}, clamp01(light * 0.8 + (leaves - 0.5) * 1.2));
+    Rgb crown = mix(Rgb{0.10, 0.26, 0.10}, Rgb{0.36, 0.55, 0.22},
+                    clamp01(light * 0.8 + (leaves - 0.5) * 1.2));
     c = mix(c, crown, line_cover(ragged - 1.0, 0, at.aa * 4 / radius));
   }
   return c;
@@ -333,8 +341,8 @@ DemoScene::DemoScene(int32_t width, int32_t height, int frames)
   // The camera pans about 50 pixels a second at 720p, and back again when
   // a long clip would carry it further than half a frame.
   pan_per_frame_ = std::max<int32_t>(1, static_cast<int32_t>(std::lround(height / 360.0)));
-  pan_range_ = static_cast<int32_t>(
-      std::min<int64_t>(int64_t{pan_per_frame_} * (frames_ - 1), width / 2));
+  pan_range_ =
+      static_cast<int32_t>(std::min<int64_t>(int64_t{pan_per_frame_} * (frames_ - 1), width / 2));
   backdrop_width_ = width + pan_range_;
 
   Layout at;
@@ -360,7 +368,8 @@ DemoScene::DemoScene(int32_t width, int32_t height, int frames)
         for (int32_t x = 0; x < backdrop_width_; ++x) {
           Rgb sum{0, 0, 0};
           for (int s = 0; s < 4; ++s) {
-            const Rgb c = backdrop_colour(at, (x + 0.25 + 0.5 * (s & 1)) / h, (y + 0.25 + 0.5 * (s >> 1)) / h);
+            const Rgb c = backdrop_colour(at, (x + 0.25 + 0.5 * (s & 1)) / h,
+                                          (y + 0.25 + 0.5 * (s >> 1)) / h);
             sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b};
           }
           backdrop_[size_t(y) * size_t(backdrop_width_) + size_t(x)] = pack(scale(sum, 0.25));
@@ -401,7 +410,8 @@ Region DemoScene::detail_region(int index) const {
   const double centre = sign_left_ + sign_width_ / 2 - camera_x(index);
   region.x = std::clamp(static_cast<int32_t>(std::lround(centre - region.width / 2.0)), 0,
                         width_ - region.width);
-  region.y = std::clamp(static_cast<int32_t>(std::lround(0.30 * height_)), 0, height_ - region.height);
+  region.y =
+      std::clamp(static_cast<int32_t>(std::lround(0.30 * height_)), 0, height_ - region.height);
   return region;
 }
 

@@ -42,7 +42,7 @@ class DemoScene {
   int32_t pan_range_;
   int32_t backdrop_width_;
   std::vector<uint32_t> backdrop_;  // everything but the ball, wider than a frame
-  double sign_left_;                 // in backdrop pixels
+  double sign_left_;                // in backdrop pixels
   double sign_width_;
 };
 

@@ -34,7 +34,10 @@ struct PictureWriter::Encoder {
   PacketPtr packet = new_packet();
 
   explicit Encoder(const PictureStream& stream)
-      : path(stream.path), width(stream.width), height(stream.height), file({stream.path, true, ""}) {}
+      : path(stream.path),
+        width(stream.width),
+        height(stream.height),
+        file({stream.path, true, ""}) {}
 
   // Sends a frame (null: the end) and writes every packet the encoder has ready.
   void send(const AVFrame* frame) {
@@ -46,7 +49,8 @@ struct PictureWriter::Encoder {
       if (packet->duration <= 0) packet->duration = 1;
       av_packet_rescale_ts(packet.get(), codec->time_base, video->time_base);
       packet->stream_index = video->index;
-      check_av(av_interleaved_write_frame(muxer.get(), packet.get()), "writing " + path + " failed");
+      check_av(av_interleaved_write_frame(muxer.get(), packet.get()),
+               "writing " + path + " failed");
     }
   }
 };
@@ -56,11 +60,12 @@ PictureWriter::PictureWriter(const PictureStream& stream)
   Encoder& e = *encoder_;
   const AVOutputFormat* format = av_guess_format(nullptr, stream.path.c_str(), nullptr);
   if (format == nullptr) throw Failure("cannot tell the format of " + stream.path);
-  if (std::strcmp(format->name, "image2") == 0) format = av_guess_format("image2pipe", nullptr, nullptr);
-  const AVCodec* codec = stream.codec.empty()
-                             ? avcodec_find_encoder(av_guess_codec(format, nullptr, stream.path.c_str(),
-                                                                   nullptr, AVMEDIA_TYPE_VIDEO))
-                             : avcodec_find_encoder_by_name(stream.codec.c_str());
+  if (std::strcmp(format->name, "image2") == 0)
+    format = av_guess_format("image2pipe", nullptr, nullptr);
+  const AVCodec* codec =
+      stream.codec.empty() ? avcodec_find_encoder(av_guess_codec(
+                                 format, nullptr, stream.path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO))
+                           : avcodec_find_encoder_by_name(stream.codec.c_str());
   if (codec == nullptr) throw Failure("no encoder for " + stream.path);
 
   AVFormatContext* raw = nullptr;
@@ -79,7 +84,8 @@ PictureWriter::PictureWriter(const PictureStream& stream)
   if (std::strcmp(codec->name, "libx264") == 0) e.codec->pix_fmt = AV_PIX_FMT_YUV420P;
   if (format->flags & AVFMT_GLOBALHEADER) e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   AVDictionary* options = nullptr;
-  for (const auto& [key, value] : stream.options) av_dict_set(&options, key.c_str(), value.c_str(), 0);
+  for (const auto& [key, value] : stream.options)
+    av_dict_set(&options, key.c_str(), value.c_str(), 0);
   const int opened = avcodec_open2(e.codec.get(), codec, &options);
   av_dict_free(&options);
   check_av(opened, "cannot open the encoder for " + stream.path);
@@ -89,7 +95,8 @@ PictureWriter::PictureWriter(const PictureStream& stream)
   check_av(avcodec_parameters_from_context(e.video->codecpar, e.codec.get()),
            "cannot set up " + stream.path);
   e.video->time_base = e.codec->time_base;
-  check_av(avio_open(&e.muxer->pb, e.file.url().c_str(), AVIO_FLAG_WRITE), "cannot write " + stream.path);
+  check_av(avio_open(&e.muxer->pb, e.file.url().c_str(), AVIO_FLAG_WRITE),
+           "cannot write " + stream.path);
   check_av(avformat_write_header(e.muxer.get(), nullptr), "cannot write " + stream.path);
 
   e.scaler.reset(sws_getContext(stream.width, stream.height, kSource, stream.width, stream.height,
@@ -123,7 +130,8 @@ void PictureWriter::finish() {
 
 void write_pictures(const PictureStream& stream) {
   PictureWriter writer(stream);
-  std::vector<uint32_t> pixels(static_cast<size_t>(stream.width) * static_cast<size_t>(stream.height));
+  std::vector<uint32_t> pixels(static_cast<size_t>(stream.width) *
+                               static_cast<size_t>(stream.height));
   for (int index = 0; index < stream.frames; ++index) {
     stream.draw(index, pixels);
     writer.write(pixels.data());
