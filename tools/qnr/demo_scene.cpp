@@ -133,7 +133,7 @@ Rgb with_poles_and_wires(const Layout& at, double x, double y, Rgb c) {
     }
     if (std::abs(y - (top + 0.004)) < 0.004 && std::abs(x - pole) < 0.05) c = Rgb{0.22, 0.16, 0.11};
   }
-  // Three wires that sag between the poles, about a pixel thick.
+  // Two wires that sag between the poles, about a pixel thick.
   if (x > at.pole_a && x < at.pole_b) {
     const double t = (x - at.pole_a) / (at.pole_b - at.pole_a);
     for (const double offset : {-0.03, 0.03}) {
@@ -151,7 +151,7 @@ Rgb with_poles_and_wires(const Layout& at, double x, double y, Rgb c) {
 Rgb house(const Layout& at, double x, double y, Rgb c) {
   const double left = at.house, right = at.house + 0.54;
   const double eaves = 0.40, ridge = 0.25;
-  // Roof: a trapezoid of terracotta tiles in rows, each row's joints offset.
+  // Roof: a trapezoid of terracotta tiles in rows.
   if (y >= ridge && y < eaves) {
     const double t = (y - ridge) / (eaves - ridge);
     const double roof_left = left + 0.10 - 0.13 * t, roof_right = right - 0.10 + 0.13 * t;

@@ -1,6 +1,6 @@
 // The demo's clean clip: an outdoor scene drawn in process (sky with clouds,
 // hills, a house with a tiled roof, a sign with lettering, power lines, a
-// fence, a tree) that the camera pans across while a ball rolls along the
+// tree, a road) that the camera pans across while a ball rolls along the
 // road. Smooth gradients, hard edges, fine lines and text are where a
 // denoiser shows what it keeps and what it removes. The same size and frame
 // count always give the same pixels.
