@@ -7,9 +7,10 @@
 
 #include "bench_frames.h"
 #include "core/cpu_luma_plane.h"
+#include "core/cpu_routines.h"
 #include "core/cpu_version.h"
 #include "core/frame_filter.h"
-#include "host/filter_config.h"
+#include "support/filter_call.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ void frame_copy(benchmark::State& state, FrameSize size) {
 }
 
 void frame_filter(benchmark::State& state, FrameSize size, CpuVersion version) {
-  const CpuFilterFunction filter = cpu_filter_function(version);
-  if (filter == nullptr) {
+  const CpuRoutines* routines = cpu_routines_of(version);
+  if (routines == nullptr) {
     state.SkipWithError("this CPU cannot run this version");
     return;
   }
@@ -34,19 +35,11 @@ void frame_filter(benchmark::State& state, FrameSize size, CpuVersion version) {
   std::vector<uint32_t> dst(src.size());
   std::vector<uint8_t> luma(src.size());
   cpu_luma_plane_plain(src.data(), luma.data(), src.size());
-  FilterConfig config{};
-  config.luma_plane = luma.data();
-  CpuFilterArgs args{};
-  args.src = src.data();
-  args.dst = dst.data();
-  args.level_f1 = 70;
-  args.level_f2 = 70;
-  args.sharp = 2;
-  args.rows = size.height;
-  args.width = size.width;
-  args.config = &config;
+  const testing_frames::FilterCall call(src.data(), dst.data(), luma.data(), size.width,
+                                        size.height);
+  const CpuFilterArgs& args = call.args;
   for (auto _ : state) {
-    filter(args);
+    routines->filter_frame(args);
     benchmark::DoNotOptimize(dst.data());
     benchmark::ClobberMemory();
   }
@@ -54,15 +47,15 @@ void frame_filter(benchmark::State& state, FrameSize size, CpuVersion version) {
 }
 
 void luma_fill(benchmark::State& state, FrameSize size, CpuVersion version) {
-  const CpuLumaPlaneFunction fill = cpu_luma_plane_function(version);
-  if (fill == nullptr) {
+  const CpuRoutines* routines = cpu_routines_of(version);
+  if (routines == nullptr) {
     state.SkipWithError("this CPU cannot run this version");
     return;
   }
   const std::vector<uint32_t> src = picture_frame(size.width, size.height);
   std::vector<uint8_t> luma(src.size());
   for (auto _ : state) {
-    fill(src.data(), luma.data(), src.size());
+    routines->luma_plane(src.data(), luma.data(), src.size());
     benchmark::DoNotOptimize(luma.data());
     benchmark::ClobberMemory();
   }

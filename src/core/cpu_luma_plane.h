@@ -4,8 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/cpu_version.h"
-
 // plane[i] = cpu_luma(src[i]) for i < count, with the active version.
 void cpu_luma_plane(const uint32_t* src, uint8_t* plane, size_t count);
 
@@ -13,6 +11,3 @@ void cpu_luma_plane(const uint32_t* src, uint8_t* plane, size_t count);
 void cpu_luma_plane_plain(const uint32_t* src, uint8_t* plane, size_t count);
 
 using CpuLumaPlaneFunction = void (*)(const uint32_t* src, uint8_t* plane, size_t count);
-
-// The given version, or null when it is not available here.
-CpuLumaPlaneFunction cpu_luma_plane_function(CpuVersion version);

@@ -6,10 +6,8 @@
 
 namespace {
 
-constexpr size_t kVersionCount = 4;
-
 // Each version's own entries; null where this build has none.
-constexpr std::array<CpuRoutines, kVersionCount> kOwnRoutines = {{
+constexpr std::array<CpuRoutines, kCpuVersionCount> kOwnRoutines = {{
     {cpu_filter_frame_plain, cpu_luma_plane_plain},
 #if QNR_X86_SIMD
     {cpu_filter_frame_sse41, cpu_luma_plane_sse41},
@@ -23,7 +21,7 @@ constexpr std::array<CpuRoutines, kVersionCount> kOwnRoutines = {{
 }};
 
 // Entry v: the routines in use under cap v.
-using CappedTables = std::array<CpuRoutines, kVersionCount>;
+using CappedTables = std::array<CpuRoutines, kCpuVersionCount>;
 
 CappedTables fill_tables() {
   CappedTables tables{};

@@ -16,5 +16,6 @@ struct CpuRoutines {
 // The routines the dispatchers use now: the best this CPU runs, not above the cap.
 const CpuRoutines& active_cpu_routines();
 
-// The given version's own routines, or null when it is not available here.
+// The given version's own routines, or null when it is not available here: the
+// way tests and benchmarks reach one version directly.
 const CpuRoutines* cpu_routines_of(CpuVersion version);

@@ -7,6 +7,7 @@
 // dispatcher at a lower one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -16,6 +17,9 @@ enum class CpuVersion : int32_t {
   avx2 = 2,    // AVX2: 16 pixels per step
   avx512 = 3,  // AVX-512 F + BW: 32 pixels per step
 };
+
+// One per enumerator: they are numbered from zero, lowest first.
+inline constexpr size_t kCpuVersionCount = static_cast<size_t>(CpuVersion::avx512) + 1;
 
 // Every version this source knows, lowest first.
 std::span<const CpuVersion> all_cpu_versions();

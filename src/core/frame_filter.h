@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-#include "core/cpu_version.h"
-
 struct FilterConfig;
 
 // Arguments of one call, filled by the run callback.
@@ -31,9 +29,3 @@ void cpu_filter_frame(const CpuFilterArgs& args);
 void cpu_filter_frame_plain(const CpuFilterArgs& args);
 
 using CpuFilterFunction = void (*)(const CpuFilterArgs& args);
-
-// The given version of the frame filter, or null when it is not available here.
-CpuFilterFunction cpu_filter_function(CpuVersion version);
-
-// Filters with the given version; false, touching nothing, when it is not available.
-bool cpu_filter_frame_version(CpuVersion version, const CpuFilterArgs& args);

@@ -10,10 +10,10 @@
 #include <cstdint>
 
 struct Sse41 {
-  using V = __m128i;         // 8 x int16 (one block's samples) or 4 x int32
-  using Half = __m128i;      // 2 x int32 (low half): the words of V that one D holds
-  using D = __m128d;         // 2 doubles
-  using LaneMask = __m128i;  // per 16-bit lane, all ones where set
+  using V = __m128i;                    // 8 x int16 (one block's samples) or 4 x int32
+  using Half = __m128i;                 // 2 x int32 (low half): the words of V that one D holds
+  using D = __m128d;                    // 2 doubles
+  using LaneMask = __m128i;             // per 16-bit lane, all ones where set
   static constexpr int32_t kBlock = 8;  // pixels per block: 16-bit lanes of V
 
   QNR_TARGET_SSE41 static V zero() { return _mm_setzero_si128(); }
@@ -42,10 +42,6 @@ struct Sse41 {
   template <int n> QNR_TARGET_SSE41 static V shl32(V a) { return _mm_slli_epi32(a, n); }
   template <int n> QNR_TARGET_SSE41 static V shr32(V a) { return _mm_srli_epi32(a, n); }
   template <int n> QNR_TARGET_SSE41 static V sar32(V a) { return _mm_srai_epi32(a, n); }
-  // Lanes where a > b take if_greater, the others keep `otherwise`.
-  QNR_TARGET_SSE41 static V select_gt32(V a, V b, V otherwise, V if_greater) {
-    return _mm_blendv_epi8(otherwise, if_greater, _mm_cmpgt_epi32(a, b));
-  }
   // Lanes where a > b take product >> 5 (arithmetic), the others keep `otherwise`.
   QNR_TARGET_SSE41 static V select_gt32_sar5(V a, V b, V otherwise, V product) {
     return _mm_blendv_epi8(otherwise, _mm_srai_epi32(product, 5), _mm_cmpgt_epi32(a, b));
@@ -54,7 +50,7 @@ struct Sse41 {
   QNR_TARGET_SSE41 static LaneMask lanes16(int32_t first, int32_t end) {
     const V lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
     return _mm_and_si128(_mm_cmpgt_epi16(lane, _mm_set1_epi16(static_cast<int16_t>(first - 1))),
-                            _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(end)), lane));
+                         _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(end)), lane));
   }
   QNR_TARGET_SSE41 static V select16(LaneMask inside, V outside, V in) {
     return _mm_blendv_epi8(outside, in, inside);
@@ -87,7 +83,9 @@ struct Sse41 {
   }
   // Toward zero, staying in double: the same value as a round trip through int32
   // for every |v| < 2^31, the only values the colour rules meet.
-  QNR_TARGET_SSE41 static D truncate_pd(D v) { return _mm_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
+  QNR_TARGET_SSE41 static D truncate_pd(D v) {
+    return _mm_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  }
   QNR_TARGET_SSE41 static Half truncate(D v) { return _mm_cvttpd_epi32(v); }
   QNR_TARGET_SSE41 static V join(Half low, Half high) { return _mm_unpacklo_epi64(low, high); }
   QNR_TARGET_SSE41 static D set_pd(double v) { return _mm_set1_pd(v); }

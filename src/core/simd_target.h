@@ -14,6 +14,9 @@
 #define QNR_TARGET_AVX2_ENTRY __attribute__((target("avx2")))
 #define QNR_TARGET_AVX512 __attribute__((target("avx2,avx512f,avx512bw"), always_inline)) inline
 #define QNR_TARGET_AVX512_ENTRY __attribute__((target("avx2,avx512f,avx512bw")))
+// Short loops of the vector bodies unrolled completely, so that what they
+// produce stays in registers instead of a stack array.
+#define QNR_UNROLL_ALL _Pragma("GCC unroll 16")
 #else
 #define QNR_X86_SIMD 0
 #endif

@@ -4,20 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "gpu/cuda_driver.h"
+#include "gpu/cuda_driver_library.h"
 #include "gpu/device_operations_testing.h"
 #include "gpu/kernel_image.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace {
 
@@ -44,34 +38,18 @@ struct Binding {
   CudaFailure kernel_failure;
 };
 
-// Opens the installed driver and fills the table; on failure says why. The
-// library stays loaded for the process's life.
+// Opens the installed driver and fills the table; on failure says why.
 bool load_driver_library(CudaDriver& driver, CudaFailure& failure) {
-#if defined(_WIN32)
-  // Only the system directory: a driver DLL planted beside the host is never taken.
-  HMODULE library = LoadLibraryExA("nvcuda.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  const auto find = [library](const char* name) -> void* {
-    return reinterpret_cast<void*>(GetProcAddress(library, name));
-  };
-#else
-  void* library = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
-  const auto find = [library](const char* name) { return dlsym(library, name); };
-#endif
+  void* library = open_cuda_driver_library();
   if (library == nullptr) {
     failure = CudaFailure{CudaFailureKind::kNoDriverLibrary, CudaCall::init, 0};
     return false;
   }
-  void* entries[kCudaCallCount];
-  for (int i = 0; i < kCudaCallCount; ++i) {
-    entries[i] = find(kCudaDriverSymbols[i]);
-    if (entries[i] == nullptr) {
-      failure = CudaFailure{CudaFailureKind::kMissingSymbol, static_cast<CudaCall>(i), 0};
-      return false;
-    }
+  CudaCall missing = CudaCall::init;
+  if (!bind_cuda_driver(library, driver, missing)) {
+    failure = CudaFailure{CudaFailureKind::kMissingSymbol, missing, 0};
+    return false;
   }
-  // The table is a row of function pointers in symbol order.
-  static_assert(sizeof(entries) == sizeof(CudaDriver));
-  std::memcpy(&driver, entries, sizeof driver);
   return true;
 }
 
@@ -191,9 +169,9 @@ CudaError cuda_malloc_pitch(void** pointer, size_t* pitch, size_t width_bytes, s
   CuDevicePtr address = 0;
   size_t row_pitch = 0;
   // Rows of 32-bit pixels.
-  const CuResult error = scope.check(
-      CudaCall::mem_alloc_pitch,
-      scope.driver().mem_alloc_pitch(&address, &row_pitch, width_bytes, height, 4));
+  const CuResult error =
+      scope.check(CudaCall::mem_alloc_pitch,
+                  scope.driver().mem_alloc_pitch(&address, &row_pitch, width_bytes, height, 4));
   if (error != 0) return error;
   *pointer = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
   *pitch = row_pitch;
@@ -255,9 +233,8 @@ CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, Cud
     // The module is loaded into the primary context, current here.
     std::call_once(b->kernel_once, [b] {
       if (b->image.data == nullptr || b->image.size == 0) {
-        b->kernel_failure =
-            CudaFailure{CudaFailureKind::kNoKernelImage, CudaCall::module_load_data,
-                        kCudaErrorNoKernelImage};
+        b->kernel_failure = CudaFailure{CudaFailureKind::kNoKernelImage, CudaCall::module_load_data,
+                                        kCudaErrorNoKernelImage};
         return;
       }
       CuModule module = nullptr;
@@ -267,7 +244,8 @@ CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, Cud
         return;
       }
       result = b->driver.module_get_function(&b->kernel, module, kKernelSymbol);
-      if (result != 0) b->kernel_failure = driver_call_failure(CudaCall::module_get_function, result);
+      if (result != 0)
+        b->kernel_failure = driver_call_failure(CudaCall::module_get_function, result);
     });
     if (b->kernel_failure.kind != CudaFailureKind::kNone) {
       error = b->kernel_failure.result;
@@ -275,8 +253,8 @@ CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, Cud
     } else {
       error = scope.check(
           CudaCall::launch_kernel,
-          scope.driver().launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y,
-                                       block.z, static_cast<unsigned>(shared_bytes),
+          scope.driver().launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y, block.z,
+                                       static_cast<unsigned>(shared_bytes),
                                        static_cast<CuStream>(stream), arguments, nullptr));
     }
   }

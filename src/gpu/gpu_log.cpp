@@ -86,9 +86,7 @@ std::string gpu_log_line(GpuStep step, const CudaFailure& f) {
   line += step_name(step);
   line += ": ";
   switch (f.kind) {
-    case CudaFailureKind::kNone:
-      line += "failed";
-      break;
+    case CudaFailureKind::kNone: line += "failed"; break;
     case CudaFailureKind::kNoDriverLibrary:
       line += "no CUDA driver (";
       line += kDriverLibrary;
@@ -99,9 +97,7 @@ std::string gpu_log_line(GpuStep step, const CudaFailure& f) {
       line += cuda_call_name(f.call);
       line += " (driver too old)";
       break;
-    case CudaFailureKind::kNoKernelImage:
-      line += "the module was built without GPU code";
-      break;
+    case CudaFailureKind::kNoKernelImage: line += "the module was built without GPU code"; break;
     case CudaFailureKind::kPitchMismatch:
       line += "the two device images got different pitches";
       break;

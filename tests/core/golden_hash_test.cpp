@@ -7,38 +7,16 @@
 
 #include <climits>
 #include <cstdint>
-#include <vector>
 
-#include "support/frames.h"
+#include "support/golden.h"
 #include "support/hash.h"
 
 namespace {
 
 using testing_frames::cpu_path;
 using testing_frames::fnv1a64;
-using testing_frames::FilterSettings;
-using testing_frames::random_frame;
-
-// Grey around 100 with small random steps: many components sit near their
-// thresholds, so both decisions occur on every frame.
-std::vector<uint32_t> grainy_grey(int32_t width, int32_t height, uint32_t seed) {
-  auto f = random_frame(width, height, seed);
-  for (auto& px : f) {
-    const int32_t v = 100 + static_cast<int32_t>(px % 41) - 20;
-    px = testing_frames::rgb(v + static_cast<int32_t>((px >> 8) % 5), v,
-                             v - static_cast<int32_t>((px >> 16) % 5));
-  }
-  return f;
-}
-
-struct GoldenCase {
-  const char* what;
-  int32_t width, height;
-  bool grainy;  // grainy grey, else fully random words
-  uint32_t seed;
-  FilterSettings settings;
-  uint64_t hash;
-};
+using testing_frames::golden_input;
+using testing_frames::GoldenCase;
 
 const GoldenCase kCases[] = {
     {"defaults", 67, 41, true, 1, {70, 70, 2, 0, 0}, 0x828428ffa2e51790u},
@@ -57,9 +35,7 @@ const GoldenCase kCases[] = {
 
 TEST(GoldenHashes, PlainFilterOutputIsPinned) {
   for (const GoldenCase& c : kCases) {
-    const auto input = c.grainy ? grainy_grey(c.width, c.height, c.seed)
-                                : random_frame(c.width, c.height, c.seed);
-    const uint64_t hash = fnv1a64(cpu_path(input, c.width, c.height, c.settings));
+    const uint64_t hash = fnv1a64(cpu_path(golden_input(c), c.width, c.height, c.settings));
     EXPECT_EQ(hash, c.hash) << c.what << ": 0x" << std::hex << hash;
   }
 }

@@ -60,8 +60,7 @@ class ModuleThreads : public testing::Test {
     auto instance = std::make_unique<vdhost::FilterInstance>(*module, *module->filter());
     EXPECT_EQ(instance->init(), 0);
     std::string error;
-    const std::vector<int32_t> arguments = {s.f1, s.f2, s.sharp, s.interlace, 0};
-    EXPECT_TRUE(instance->call_script("Config", arguments, error)) << error;
+    EXPECT_TRUE(testing_frames::configure(*instance, s, error)) << error;
     return instance;
   }
 
@@ -85,7 +84,7 @@ class ModuleThreads : public testing::Test {
 #else
 // Without a kernel image every launch fails and frames take the CPU path, which
 // other suites cover; these tests are about the GPU road itself.
-#define SKIP_WITHOUT_GPU_ROAD(instance)                                            \
+#define SKIP_WITHOUT_GPU_ROAD(instance)                                                       \
   if (!kKernelImageBuilt) GTEST_SKIP() << "built without nvcc: the module carries no kernel"; \
   ASSERT_TRUE(has_gpu_road(instance))
 #endif

@@ -14,8 +14,7 @@ CuResult error_name(CuResult error, const char** name) {
   return *name != nullptr ? 0 : kInvalidValue;
 }
 
-template <CudaCall call, class... Arguments>
-CuResult answer(Arguments... arguments) {
+template <CudaCall call, class... Arguments> CuResult answer(Arguments... arguments) {
   if constexpr (call == CudaCall::get_error_name) {
     return error_name(arguments...);
   } else {
@@ -26,9 +25,9 @@ CuResult answer(Arguments... arguments) {
 
 }  // namespace
 
-#define NO_DEVICE_FUNCTION(symbol, member, parameters, arguments)                      \
-  extern "C" __attribute__((visibility("default"))) CuResult symbol parameters {      \
-    return answer<CudaCall::member> arguments;                                         \
+#define NO_DEVICE_FUNCTION(symbol, member, parameters, arguments)                \
+  extern "C" __attribute__((visibility("default"))) CuResult symbol parameters { \
+    return answer<CudaCall::member> arguments;                                   \
   }
 QNR_CUDA_DRIVER_FUNCTIONS(NO_DEVICE_FUNCTION)
 #undef NO_DEVICE_FUNCTION

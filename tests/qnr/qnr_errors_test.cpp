@@ -65,10 +65,13 @@ TEST(QnrErrors, BadConfigLinesSayWhatIsWrong) {
   };
   expect_error(config("Config(70,70)"), 2,
                "Config(int, int, int, int, int) takes 5 arguments, not 2");
-  expect_error(config("Confg(70,70,2,0,1)"), 2,
-               "unknown settings command \"Confg\"; the filter knows Config(int, int, int, int, int)");
-  expect_error(config("Config(70,7.5,2,0,1)"), 2, "argument 2 of Config is not an integer: \"7.5\"");
-  expect_error(config("Config(70,70,2,0,1) extra"), 2, "unexpected text after Config(...): \"extra\"");
+  expect_error(
+      config("Confg(70,70,2,0,1)"), 2,
+      "unknown settings command \"Confg\"; the filter knows Config(int, int, int, int, int)");
+  expect_error(config("Config(70,7.5,2,0,1)"), 2,
+               "argument 2 of Config is not an integer: \"7.5\"");
+  expect_error(config("Config(70,70,2,0,1) extra"), 2,
+               "unexpected text after Config(...): \"extra\"");
   expect_error(config("Config(70,70,2,0,1"), 2, "missing ')'");
   expect_error(config("Config(99999999999,70,2,0,1)"), 2, "does not fit a 32-bit integer");
   expect_error(config(""), 2, "the settings line is empty");
@@ -94,7 +97,8 @@ TEST(QnrErrors, MissingOrForeignModuleIsNamed) {
 TEST(QnrErrors, RunsWithoutAnyExternalProgram) {
   TempDir dir;
   make_small_clip(dir);
-  const Ran ran = run({"env", "PATH=" + (dir / "no-bin"), QNR_EXE, dir / "in.mkv", dir / "out.mkv", "-q"});
+  const Ran ran =
+      run({"env", "PATH=" + (dir / "no-bin"), QNR_EXE, dir / "in.mkv", dir / "out.mkv", "-q"});
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "out.mkv"));
 }
@@ -104,7 +108,8 @@ TEST(QnrErrors, UnwritableOutputAndFullDiskLeaveNoFile) {
   make_small_clip(dir);
   expect_error(qnr({dir / "in.mkv", dir / "no-such-dir/out.mkv"}), 1,
                "cannot write " + (dir / "no-such-dir/out.mkv") + ": No such file or directory");
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to stand for a full disk";
+  if (!std::filesystem::exists("/dev/full"))
+    GTEST_SKIP() << "no /dev/full to stand for a full disk";
   expect_error(qnr({dir / "in.mkv", "/dev/full", "-q", "--", "-f", "matroska"}), 1,
                "No space left on device");
 }
@@ -149,7 +154,8 @@ TEST(QnrErrors, SignalsLeaveNoOutputAndNoProcess) {
     bool not_found = false;
     auto child = qnr::Child::spawn(request, error, not_found);
     ASSERT_TRUE(child) << error;
-    ASSERT_TRUE(qnr::write_fully(child->stdin_fd(), {{const_cast<char*>(bytes.data()), bytes.size() / 2}}));
+    ASSERT_TRUE(
+        qnr::write_fully(child->stdin_fd(), {{const_cast<char*>(bytes.data()), bytes.size() / 2}}));
     // Once qnr has drained the pipe it is past start-up and waiting for the rest;
     // a fixed pause alone can end before a loaded machine has even started it.
     for (int waited = 0; waited < 10000 && bytes_in_pipe(child->stdin_fd()) > 0; waited += 20) {
@@ -159,7 +165,8 @@ TEST(QnrErrors, SignalsLeaveNoOutputAndNoProcess) {
     ASSERT_EQ(::kill(child->pid(), signal), 0);
     const int status = child->wait();
     if (signal == SIGKILL) {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << qnr::describe_status(status);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+          << qnr::describe_status(status);
     } else {
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal)
           << qnr::describe_status(status);

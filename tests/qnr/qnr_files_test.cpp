@@ -21,7 +21,8 @@ std::string contents(const std::string& path) {
 }
 
 void make_small_clip(const std::string& path) {
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "3", "-c:v", "ffv1", path});
+  ffmpeg(
+      {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "3", "-c:v", "ffv1", path});
 }
 
 TEST(QnrFiles, TheOutputIsNeverTheInput) {
@@ -31,13 +32,19 @@ TEST(QnrFiles, TheOutputIsNeverTheInput) {
   std::filesystem::create_symlink(dir / "in.mkv", dir.path() / "link.mkv");
   std::filesystem::create_hard_link(dir / "in.mkv", dir.path() / "hard.mkv");
   const std::string video = contents(dir / "in.mkv"), picture = contents(dir / "in.png");
-  for (const auto& [input, output] : std::vector<std::pair<std::string, std::string>>{
-           {"in.mkv", "in.mkv"}, {"in.mkv", "./in.mkv"}, {"in.mkv", "link.mkv"},
-           {"link.mkv", "in.mkv"}, {"in.mkv", "hard.mkv"}, {"in.png", "in.png"}}) {
+  for (const auto& [input, output] :
+       std::vector<std::pair<std::string, std::string>>{{"in.mkv", "in.mkv"},
+                                                        {"in.mkv", "./in.mkv"},
+                                                        {"in.mkv", "link.mkv"},
+                                                        {"link.mkv", "in.mkv"},
+                                                        {"in.mkv", "hard.mkv"},
+                                                        {"in.png", "in.png"}}) {
     for (const char* overwrite : {"-q", "-y"}) {
       const Ran ran = qnr({dir / input, dir / output, overwrite});
       EXPECT_EQ(ran.status, 2) << input << " -> " << output;
-      EXPECT_THAT(ran.err, MatchesRegex("qnr: the output [^\n]* is the input file; name a different output\n"));
+      EXPECT_THAT(
+          ran.err,
+          MatchesRegex("qnr: the output [^\n]* is the input file; name a different output\n"));
     }
   }
   EXPECT_EQ(contents(dir / "in.mkv"), video);
@@ -73,7 +80,8 @@ TEST(QnrFiles, AnExistingOutputIsReplacedOnlyWithOverwriteKeepingModeAndLink) {
 TEST(QnrFiles, StandardInputAndOutputAreStreamed) {
   TempDir dir;
   make_small_clip(dir / "in.mkv");
-  const Ran piped = run({"sh", "-c", std::string(QNR_EXE) + " - - -q -f matroska < " + (dir / "in.mkv")});
+  const Ran piped =
+      run({"sh", "-c", std::string(QNR_EXE) + " - - -q -f matroska < " + (dir / "in.mkv")});
   ASSERT_EQ(piped.status, 0) << piped.err;
   std::ofstream(dir / "piped.mkv", std::ios::binary) << piped.out;
   EXPECT_EQ(decode(dir.path() / "piped.mkv").size(), size_t{64} * 48 * 3);
@@ -106,7 +114,8 @@ TEST(QnrFiles, LongNamesAndImageSequences) {
   const Ran same = qnr({dir / "seq%03d.png", dir / "seq%03d.png", "-q", "-y"});
   EXPECT_EQ(same.status, 2);
   EXPECT_THAT(same.err, HasSubstr("is the input sequence"));
-  const Ran back = qnr({dir / "seq%03d.png", dir / "back.mkv", "-q", "--disable", "--codec", "ffv1"});
+  const Ran back =
+      qnr({dir / "seq%03d.png", dir / "back.mkv", "-q", "--disable", "--codec", "ffv1"});
   ASSERT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(decode(dir.path() / "back.mkv"), decode(dir.path() / "in.mkv"));
 }
@@ -118,7 +127,8 @@ TEST(QnrFiles, DemoReplacesItsOwnFiles) {
   for (int run_number = 0; run_number < 2; ++run_number) {
     const Ran demo = qnr({"demo", dir / "demo", "--size", "64x48", "--frames", "3", "-q"});
     ASSERT_EQ(demo.status, 0) << demo.err;
-    pictures[run_number] = contents(dir / "demo/before-after.png") + contents(dir / "demo/noise.png");
+    pictures[run_number] =
+        contents(dir / "demo/before-after.png") + contents(dir / "demo/noise.png");
   }
   EXPECT_EQ(probe(dir.path() / "demo" / "filtered.mp4", "stream=nb_frames", "v"), "stream,3\n");
   EXPECT_FALSE(pictures[0].empty());

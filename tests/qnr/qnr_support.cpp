@@ -9,8 +9,8 @@
 #include <map>
 #include <sstream>
 
-#include "host/filter_config.h"
 #include "child_process.h"
+#include "support/instance_settings.h"
 #include "vdhost.h"
 
 namespace qnr_test {
@@ -47,8 +47,8 @@ Ran qnr(const std::vector<std::string>& args) {
 }
 
 void ffmpeg(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
-                                   "-y"};
+  std::vector<std::string> argv = {"ffmpeg",    "-nostdin", "-hide_banner",
+                                   "-loglevel", "error",    "-y"};
   argv.insert(argv.end(), args.begin(), args.end());
   const Ran ran = run(argv);
   ASSERT_EQ(ran.status, 0) << ran.err;
@@ -56,16 +56,18 @@ void ffmpeg(const std::vector<std::string>& args) {
 
 std::string probe(const std::filesystem::path& file, const std::string& entries,
                   const std::string& streams) {
-  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-show_entries", entries, "-of", "csv"};
+  std::vector<std::string> argv = {"ffprobe", "-v",  "error", "-show_entries",
+                                   entries,   "-of", "csv"};
   if (!streams.empty()) argv.insert(argv.end(), {"-select_streams", streams});
   argv.push_back(file.string());
   return run(argv).out;
 }
 
 std::string streams(const std::filesystem::path& file) {
-  const std::string text = run({"ffprobe", "-v", "error", "-show_entries",
-                                "stream=index,codec_type,codec_name", "-of", "csv=p=0",
-                                file.string()}).out;
+  const std::string text =
+      run({"ffprobe", "-v", "error", "-show_entries", "stream=index,codec_type,codec_name", "-of",
+           "csv=p=0", file.string()})
+          .out;
   std::map<int, std::string> by_index;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -83,7 +85,8 @@ std::string streams(const std::filesystem::path& file) {
 
 std::vector<double> frame_times(const std::filesystem::path& file) {
   const std::string text = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                "frame=pts_time", "-of", "default=nw=1", file.string()}).out;
+                                "frame=pts_time", "-of", "default=nw=1", file.string()})
+                               .out;
   std::vector<double> times;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -122,9 +125,9 @@ std::vector<uint32_t> turn_clockwise(const std::vector<uint32_t>& pixels, int32_
 }
 
 std::vector<uint32_t> decode(const std::filesystem::path& file) {
-  const Ran ran = run({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file.string(), "-map",
-                       "0:v:0", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr0",
-                       "pipe:1"});
+  const Ran ran =
+      run({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file.string(), "-map", "0:v:0",
+           "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr0", "pipe:1"});
   EXPECT_EQ(ran.status, 0) << ran.err;
   std::vector<uint32_t> words(ran.out.size() / 4);
   std::memcpy(words.data(), ran.out.data(), words.size() * 4);
@@ -133,7 +136,7 @@ std::vector<uint32_t> decode(const std::filesystem::path& file) {
 }
 
 std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, int32_t width,
-                                         int32_t height, const ModuleSettings& settings) {
+                                         int32_t height, const FilterSettings& settings) {
   std::string error;
   auto module = vdhost::FilterModule::load(QNR_MODULE_PATH, error);
   EXPECT_TRUE(module) << error;
@@ -141,9 +144,7 @@ std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, in
   module->initialise();
   vdhost::FilterInstance instance(*module, *module->filter());
   EXPECT_EQ(instance.init(), 0);
-  EXPECT_TRUE(instance.call_script("Config", settings.config, error)) << error;
-  instance.data_as<FilterConfig>()->show_noise = settings.show_noise;
-  instance.data_as<FilterConfig>()->disable = settings.disable;
+  EXPECT_TRUE(testing_frames::configure(instance, settings, error)) << error;
 
   const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
   vdhost::Bitmap src(width, height), dst(width, height);

@@ -13,6 +13,8 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using vdhost::parse_script_line;
+using vdhost::ScriptCall;
 
 TEST(ScriptLine, ReadsTheLinesHostsStore) {
   ScriptCall call;
@@ -21,7 +23,8 @@ TEST(ScriptLine, ReadsTheLinesHostsStore) {
   EXPECT_EQ(call.name, "Config");
   EXPECT_THAT(call.arguments, ElementsAre(70, -3, 2, 0, 2147483647));
   ASSERT_TRUE(parse_script_line("VirtualDub.video.filters.instance[12].Config(1,2,3,4,-2147483648)",
-                                call, error)) << error;
+                                call, error))
+      << error;
   EXPECT_THAT(call.arguments, ElementsAre(1, 2, 3, 4, -2147483648));
   ASSERT_TRUE(parse_script_line("Reset();", call, error)) << error;
   EXPECT_EQ(call.name, "Reset");

@@ -11,7 +11,7 @@
 #include "core/cpu_version.h"
 #include "core/frame_filter.h"
 #include "core/simd_target.h"
-#include "host/filter_config.h"
+#include "support/filter_call.h"
 
 namespace {
 
@@ -35,8 +35,10 @@ TEST(CpuDispatch, FeaturesAgreeWithTheCompilersOwnDetection) {
 
 TEST(CpuDispatch, PlainIsAlwaysAvailableAndBestIsTheHighestAvailable) {
   EXPECT_TRUE(cpu_version_available(CpuVersion::plain));
-  EXPECT_EQ(cpu_filter_function(CpuVersion::plain), &cpu_filter_frame_plain);
-  EXPECT_EQ(cpu_luma_plane_function(CpuVersion::plain), &cpu_luma_plane_plain);
+  const CpuRoutines* plain = cpu_routines_of(CpuVersion::plain);
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain->filter_frame, &cpu_filter_frame_plain);
+  EXPECT_EQ(plain->luma_plane, &cpu_luma_plane_plain);
   const CpuVersion best = best_cpu_version();
   EXPECT_TRUE(cpu_version_available(best));
   for (CpuVersion v : all_cpu_versions()) {
@@ -44,8 +46,7 @@ TEST(CpuDispatch, PlainIsAlwaysAvailableAndBestIsTheHighestAvailable) {
       EXPECT_FALSE(cpu_version_available(v));
     }
     // A version this CPU cannot run is never handed out.
-    EXPECT_EQ(cpu_filter_function(v) != nullptr, cpu_version_available(v)) << cpu_version_name(v);
-    EXPECT_EQ(cpu_luma_plane_function(v) != nullptr, cpu_version_available(v));
+    EXPECT_EQ(cpu_routines_of(v) != nullptr, cpu_version_available(v)) << cpu_version_name(v);
   }
   std::printf("best CPU version: %s\n", cpu_version_name(best));
 }
@@ -66,8 +67,10 @@ TEST(CpuDispatch, CapSelectsTheHighestAvailableVersionNotAboveIt) {
     EXPECT_LE(static_cast<int32_t>(active), static_cast<int32_t>(cap));
     EXPECT_TRUE(cpu_version_available(active));
     // The dispatch table holds the active version's own routines.
-    EXPECT_EQ(active_cpu_routines().filter_frame, cpu_filter_function(active));
-    EXPECT_EQ(active_cpu_routines().luma_plane, cpu_luma_plane_function(active));
+    const CpuRoutines* own = cpu_routines_of(active);
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(active_cpu_routines().filter_frame, own->filter_frame);
+    EXPECT_EQ(active_cpu_routines().luma_plane, own->luma_plane);
     if (cpu_version_available(cap)) {
       EXPECT_EQ(active, cap);
     }
@@ -82,18 +85,9 @@ TEST(CpuDispatch, DispatchersGiveThePlainResultUnderEveryCap) {
   std::vector<uint8_t> luma(src.size()), plain_luma(src.size());
   cpu_luma_plane_plain(src.data(), plain_luma.data(), src.size());
 
-  FilterConfig config{};
-  config.luma_plane = plain_luma.data();
-  CpuFilterArgs args{};
-  args.src = src.data();
-  args.level_f1 = 70;
-  args.level_f2 = 70;
-  args.sharp = 2;
-  args.rows = kRows;
-  args.width = kWidth;
-  args.config = &config;
   std::vector<uint32_t> expected(src.size());
-  args.dst = expected.data();
+  testing_frames::FilterCall call(src.data(), expected.data(), plain_luma.data(), kWidth, kRows);
+  CpuFilterArgs& args = call.args;
   cpu_filter_frame_plain(args);
 
   for (CpuVersion cap : all_cpu_versions()) {
@@ -104,7 +98,6 @@ TEST(CpuDispatch, DispatchersGiveThePlainResultUnderEveryCap) {
     args.dst = actual.data();
     cpu_filter_frame(args);
     EXPECT_EQ(actual, expected) << cpu_version_name(cap);
-    EXPECT_EQ(cpu_filter_frame_version(cap, args), cpu_version_available(cap));
   }
 }
 

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "core/cpu_luma_plane.h"
+#include "core/cpu_routines.h"
+#include "core/cpu_version.h"
 
 namespace {
 
@@ -15,8 +17,9 @@ class LumaPlaneEquivalence : public ::testing::TestWithParam<CpuVersion> {
     if (!cpu_version_available(GetParam())) {
       GTEST_SKIP() << "this CPU (or build) cannot run " << cpu_version_name(GetParam());
     }
-    optimised_ = cpu_luma_plane_function(GetParam());
-    ASSERT_NE(optimised_, nullptr);
+    const CpuRoutines* own = cpu_routines_of(GetParam());
+    ASSERT_NE(own, nullptr);
+    optimised_ = own->luma_plane;
     ASSERT_NE(optimised_, &cpu_luma_plane_plain);
   }
   CpuLumaPlaneFunction optimised_ = nullptr;
@@ -65,6 +68,8 @@ TEST_P(LumaPlaneEquivalence, EveryLengthUpTo70WritesExactlyCountBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, LumaPlaneEquivalence,
                          ::testing::Values(CpuVersion::sse41, CpuVersion::avx2, CpuVersion::avx512),
-                         [](const auto& info) { return std::string(cpu_version_name(info.param)); });
+                         [](const auto& info) {
+                           return std::string(cpu_version_name(info.param));
+                         });
 
 }  // namespace

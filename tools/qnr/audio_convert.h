@@ -27,6 +27,8 @@ class AudioConversion {
 
  private:
   AudioConversion() = default;
+  bool open_encoder(const AVCodec* encoder, bool global_header);
+  bool build_graph();
   void drain_graph(const std::function<void(AVPacket*)>& write, bool end);
   void drain_encoder(const std::function<void(AVPacket*)>& write);
 

@@ -93,8 +93,7 @@ struct Lane {
 
 // Runs `work` for every lane at once, each on its own thread, and rethrows
 // the first failure.
-template <class Work>
-void in_parallel(std::vector<std::unique_ptr<Lane>>& lanes, Work work) {
+template <class Work> void in_parallel(std::vector<std::unique_ptr<Lane>>& lanes, Work work) {
   std::vector<std::exception_ptr> failures(lanes.size());
   std::vector<std::thread> threads;
   for (size_t j = 1; j < lanes.size(); ++j) {

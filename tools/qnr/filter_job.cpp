@@ -26,8 +26,26 @@ int default_jobs() {
   return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
 }
 
+namespace {
+
+OutputRequest output_request(const Options& options, const OutputFile& file) {
+  OutputRequest request;
+  request.name = options.output;
+  request.url = file.url();
+  request.format = options.format;
+  request.codec = options.codec;
+  request.encoder_args = options.encoder_args;
+  request.streamed = file.streamed();
+  request.sequence = file.sequence();
+  request.interlace = options.settings.interlace;
+  request.quiet = options.quiet;
+  return request;
+}
+
+}  // namespace
+
 JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
-                         decltype(PipelineRequest::observe) observe, void* observe_context) {
+                         const FrameObserver& observe) {
   const int jobs = options.jobs > 0 ? options.jobs : default_jobs();
   std::vector<std::unique_ptr<vdhost::FilterInstance>> instances;
   for (int j = 0; j < jobs; ++j) instances.push_back(make_instance(loaded, options.settings));
@@ -38,17 +56,7 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   target.input = options.input;
   // Mistakes in the command line first: the output's name and container.
   OutputFile output_file(target);
-  OutputRequest request;
-  request.name = options.output;
-  request.url = output_file.url();
-  request.format = options.format;
-  request.codec = options.codec;
-  request.encoder_args = options.encoder_args;
-  request.streamed = output_file.streamed();
-  request.sequence = output_file.sequence();
-  request.interlace = options.settings.interlace;
-  request.quiet = options.quiet;
-  MediaOutput output(request);
+  MediaOutput output(output_request(options, output_file));
   const std::unique_ptr<MediaInput> input = open_media_input(options.input);
   output.map_streams(*input);
 
@@ -70,7 +78,6 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   pipeline.progress = &progress;
   pipeline.quiet = options.quiet;
   pipeline.observe = observe;
-  pipeline.observe_context = observe_context;
   const int64_t frames = run_pipeline(pipeline);
   progress.finish();
   throw_if_interrupted();

@@ -18,8 +18,7 @@ struct JobReport {
 
 // Throws Failure with a one-line message. `observe` as in PipelineRequest.
 JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
-                         decltype(PipelineRequest::observe) observe = nullptr,
-                         void* observe_context = nullptr);
+                         const FrameObserver& observe = {});
 
 // Whether a CUDA driver is there for the module to bind; qnr itself never uses it.
 bool cuda_driver_loads();

@@ -33,19 +33,10 @@ FramePtr to_own_palette(const AVFrame& frame) {
   check_av(avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "out", nullptr,
                                         nullptr, graph.get()),
            "cannot set up the GIF palette");
-  AVFilterInOut* outputs = avfilter_inout_alloc();
-  AVFilterInOut* inputs = avfilter_inout_alloc();
-  outputs->name = av_strdup("in");
-  outputs->filter_ctx = source;
-  inputs->name = av_strdup("out");
-  inputs->filter_ctx = sink;
-  const int parsed = avfilter_graph_parse_ptr(
-      graph.get(),
-      "split[a][b];[a]palettegen=stats_mode=single:reserve_transparent=0[p];[b][p]paletteuse=new=1",
-      &inputs, &outputs, nullptr);
-  avfilter_inout_free(&inputs);
-  avfilter_inout_free(&outputs);
-  check_av(parsed, "cannot set up the GIF palette");
+  check_av(link_filter_chain(graph.get(), source, sink,
+                             "split[a][b];[a]palettegen=stats_mode=single:reserve_transparent=0[p];"
+                             "[b][p]paletteuse=new=1"),
+           "cannot set up the GIF palette");
   check_av(avfilter_graph_config(graph.get(), nullptr), "cannot set up the GIF palette");
 
   FramePtr copy = new_frame();

@@ -47,73 +47,80 @@ void check_input_file(const std::string& name) {
 
 int stop_when_interrupted(void*) { return interrupted_signal() != 0 ? 1 : 0; }
 
+void open_container(MediaInput& input) {
+  input.format = avformat_alloc_context();
+  if (input.format == nullptr) throw std::bad_alloc();
+  input.format->interrupt_callback = {stop_when_interrupted, nullptr};
+  const std::string url = input_url(input.name);
+  if (int code = avformat_open_input(&input.format, url.c_str(), nullptr, nullptr); code < 0) {
+    throw_if_interrupted();
+    throw Failure("cannot read " + input.name + " as video or image: " + av_error_text(code) +
+                  " (is it damaged or not a media file?)");
+  }
+  if (int code = avformat_find_stream_info(input.format, nullptr); code < 0) {
+    throw_if_interrupted();
+    throw Failure("cannot read " + input.name + " as video or image: " + av_error_text(code) +
+                  " (is it damaged?)");
+  }
+}
+
+// The first video stream that is not cover art.
+int find_video_stream(const MediaInput& input) {
+  bool cover_art = false;
+  for (unsigned i = 0; i < input.format->nb_streams; ++i) {
+    const AVStream* stream = input.format->streams[i];
+    if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+    if (is_cover_art(stream)) {
+      cover_art = true;
+      continue;
+    }
+    return static_cast<int>(i);
+  }
+  throw Failure("cannot filter " + input.name + ": it has no video stream" +
+                (cover_art ? " (its only picture is cover art)" : ""));
+}
+
+void open_video_decoder(MediaInput& input) {
+  const AVStream& stream = *input.video_stream();
+  int code = 0;
+  input.decoder = open_decoder(stream, 0, &code);  // one thread per processor
+  if (input.decoder) return;
+  if (code == AVERROR_DECODER_NOT_FOUND) {
+    throw Failure("cannot filter " + input.name + ": no decoder for its video codec " +
+                  avcodec_get_name(stream.codecpar->codec_id));
+  }
+  throw Failure("cannot decode the video of " + input.name + ": " + av_error_text(code));
+}
+
+// The container's frame count, or an estimate from the duration and rate.
+void count_frames(MediaInput& input) {
+  AVStream* stream = input.video_stream();
+  if (stream->nb_frames > 0) {
+    input.frame_count = stream->nb_frames;
+    return;
+  }
+  const AVRational rate = av_guess_frame_rate(input.format, stream, nullptr);
+  double seconds = 0;
+  if (stream->duration > 0) {
+    seconds = stream->duration * av_q2d(stream->time_base);
+  } else if (input.format->duration > 0) {
+    seconds = input.format->duration / double(AV_TIME_BASE);
+  }
+  if (seconds > 0 && rate.num > 0 && rate.den > 0) {
+    input.estimated_frames = std::llround(seconds * av_q2d(rate));
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<MediaInput> open_media_input(const std::string& name) {
   check_input_file(name);
   auto input = std::make_unique<MediaInput>();
   input->name = name;
-  input->format = avformat_alloc_context();
-  if (input->format == nullptr) throw std::bad_alloc();
-  input->format->interrupt_callback = {stop_when_interrupted, nullptr};
-  const std::string url = input_url(name);
-  if (int code = avformat_open_input(&input->format, url.c_str(), nullptr, nullptr); code < 0) {
-    throw_if_interrupted();
-    throw Failure("cannot read " + name + " as video or image: " + av_error_text(code) +
-                  " (is it damaged or not a media file?)");
-  }
-  if (int code = avformat_find_stream_info(input->format, nullptr); code < 0) {
-    throw_if_interrupted();
-    throw Failure("cannot read " + name + " as video or image: " + av_error_text(code) +
-                  " (is it damaged?)");
-  }
-
-  bool cover_art = false;
-  for (unsigned i = 0; i < input->format->nb_streams; ++i) {
-    const AVStream* stream = input->format->streams[i];
-    if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-    if (is_cover_art(stream)) {
-      cover_art = true;
-      continue;
-    }
-    input->video = static_cast<int>(i);
-    break;
-  }
-  if (input->video < 0) {
-    throw Failure("cannot filter " + name + ": it has no video stream" +
-                  (cover_art ? " (its only picture is cover art)" : ""));
-  }
-
-  AVStream* stream = input->video_stream();
-  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (codec == nullptr) {
-    throw Failure("cannot filter " + name + ": no decoder for its video codec " +
-                  avcodec_get_name(stream->codecpar->codec_id));
-  }
-  input->decoder.reset(avcodec_alloc_context3(codec));
-  if (!input->decoder) throw std::bad_alloc();
-  check_av(avcodec_parameters_to_context(input->decoder.get(), stream->codecpar),
-           "cannot set up the decoder of " + name);
-  input->decoder->pkt_timebase = stream->time_base;
-  input->decoder->thread_count = 0;  // one per processor
-  input->decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  if (int code = avcodec_open2(input->decoder.get(), codec, nullptr); code < 0) {
-    throw Failure("cannot decode the video of " + name + ": " + av_error_text(code));
-  }
-  if (stream->nb_frames > 0) {
-    input->frame_count = stream->nb_frames;
-  } else {
-    const AVRational rate = av_guess_frame_rate(input->format, stream, nullptr);
-    double seconds = 0;
-    if (stream->duration > 0) {
-      seconds = stream->duration * av_q2d(stream->time_base);
-    } else if (input->format->duration > 0) {
-      seconds = input->format->duration / double(AV_TIME_BASE);
-    }
-    if (seconds > 0 && rate.num > 0 && rate.den > 0) {
-      input->estimated_frames = std::llround(seconds * av_q2d(rate));
-    }
-  }
+  open_container(*input);
+  input->video = find_video_stream(*input);
+  open_video_decoder(*input);
+  count_frames(*input);
   return input;
 }
 

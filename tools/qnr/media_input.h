@@ -10,9 +10,9 @@
 namespace qnr {
 
 struct MediaInput {
-  std::string name;                  // as the user gave it, for messages
+  std::string name;  // as the user gave it, for messages
   AVFormatContext* format = nullptr;
-  int video = -1;                    // index of the filtered stream
+  int video = -1;  // index of the filtered stream
   CodecPtr decoder;
   std::optional<int64_t> frame_count;       // from the container, when it says
   std::optional<int64_t> estimated_frames;  // from duration x rate otherwise

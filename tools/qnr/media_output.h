@@ -1,47 +1,22 @@
-// The output side: the container picked from the name (or -f), the codec and
-// quality that container gets by default, which of the input's other streams
-// it keeps (copied packet by packet), the video encoder, and the muxer.
+// The output side of a run: the container and codec the output gets, the
+// input's streams it keeps, the video encoder opened on the first frame,
+// and the muxer that all of them write to.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
-#include "audio_convert.h"
+#include "encoder_args.h"
 #include "frame_convert.h"
 #include "libav.h"
 #include "media_input.h"
+#include "muxer.h"
+#include "output_request.h"
+#include "stream_map.h"
+#include "video_encoder.h"
 
 namespace qnr {
-
-struct OutputRequest {
-  std::string name;         // as the user gave it, for messages
-  std::string url;          // what libavformat writes to
-  std::string format;       // -f NAME, "" to pick from the name
-  std::string codec;        // --codec NAME, "" for the container's default
-  std::vector<std::string> encoder_args;  // after "--": -key value pairs, -an, -sn, -dn
-  bool streamed = false;    // a pipe or device: written once, front to back
-  bool sequence = false;    // an image-sequence pattern (%d, %03d)
-  bool interlace = false;   // --interlace: code the video as interlaced
-  bool quiet = false;       // no notes
-};
-
-// What the first decoded frame says about the picture.
-struct FirstFrame {
-  int32_t width = 0;   // upright, as filtered
-  int32_t height = 0;
-  bool alpha = false;
-  bool interlaced = false;
-  bool top_field_first = true;
-  AVRational sample_aspect{0, 1};
-  AVColorSpace colorspace = AVCOL_SPC_UNSPECIFIED;
-  AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
-  AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
-  AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
-  bool yuv = true;  // decoded as YUV (the colour tags then describe it)
-};
-
-// Prints "qnr: note: ..." unless quiet.
-void note(bool quiet, const std::string& text);
 
 class MediaOutput {
  public:
@@ -64,7 +39,7 @@ class MediaOutput {
   PictureFormat open(const FirstFrame& first);
   bool opened() const { return opened_; }
   // Whether the video is coded as interlaced (set by open).
-  bool interlaced() const { return interlaced_; }
+  bool interlaced() const { return encoder_.interlaced(); }
 
   // A packet of a kept stream, in the input stream's time base.
   void write_copied(AVPacket* packet, AVRational input_time_base);
@@ -77,36 +52,20 @@ class MediaOutput {
   std::string encoder_name() const;
 
  private:
-  void write(AVPacket* packet);
-  [[noreturn]] void write_failed(int code);
+  // A packet of output stream `out` in `time_base`.
+  void write_to(int out, AVPacket* packet, AVRational time_base);
+  std::function<void(AVPacket*)> writer_to(int out, AVRational time_base);
 
   OutputRequest request_;
+  EncoderArgs args_;
   const MediaInput* input_ = nullptr;
-  bool drop_audio_ = false, drop_subtitles_ = false, drop_data_ = false;
-  AVFormatContext* format_ = nullptr;
   const AVCodec* codec_ = nullptr;
-  CodecPtr encoder_;
-  AVDictionary* encoder_options_ = nullptr;
-  AVDictionary* muxer_options_ = nullptr;
-  std::string pixel_format_;  // -pix_fmt
-  std::vector<int> stream_map_;  // input stream -> output stream, -1 dropped
-  // Text subtitles the container holds only in its own format, by input stream.
-  struct SubtitleConversion {
-    CodecPtr decoder;
-    CodecPtr encoder;
-  };
-  std::vector<std::unique_ptr<SubtitleConversion>> subtitles_;
-  std::vector<std::unique_ptr<AudioConversion>> audio_;  // by input stream
-  bool convert_subtitle(const AVStream& stream, const std::string& described);
-  void write_subtitle(SubtitleConversion& conversion, AVPacket* packet, AVRational input_time_base);
-  int video_out_ = -1;
+  std::unique_ptr<Muxer> muxer_;
+  StreamMap streams_;
+  VideoEncoder encoder_;
   bool single_image_ = false;
   bool opened_ = false;
-  bool interlaced_ = false;
-  bool header_written_ = false;
   bool finished_ = false;
-  int64_t last_pts_ = AV_NOPTS_VALUE;
-  PacketPtr packet_;
 };
 
 }  // namespace qnr

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <limits>
+#include <optional>
 
 #include "failure.h"
 
@@ -25,6 +26,128 @@ int to_int(const std::string& option, const std::string& text, int low, int high
         ", not " + text);
   }
   return value;
+}
+
+// One option as the command line gives it: "--f1 70", "--f1=70", "-y".
+struct OptionArg {
+  std::string name;
+  std::optional<std::string> inline_value;  // after "=" in a long option
+  int argc;
+  char** argv;
+  int& at;  // the option's place; moved past a value taken from the next word
+
+  OptionArg(const std::string& word, int count, char** words, int& index)
+      : name(word), argc(count), argv(words), at(index) {
+    if (word.rfind("--", 0) != 0) return;
+    if (const size_t eq = word.find('='); eq != std::string::npos) {
+      inline_value = word.substr(eq + 1);
+      name = word.substr(0, eq);
+    }
+  }
+  std::string value() {
+    if (inline_value) return *inline_value;
+    if (at + 1 >= argc) bad(name + " needs a value");
+    return argv[++at];
+  }
+  // Refuses "--quiet=1": a switch takes no value.
+  void no_value() const {
+    if (inline_value) bad(name + " takes no value");
+  }
+};
+
+ScriptCall config_line(const std::string& line) {
+  ScriptCall call;
+  std::string error;
+  if (!parse_script_line(line, call, error)) {
+    throw Failure("bad --config line \"" + line + "\": " + error, kExitUsage);
+  }
+  return call;
+}
+
+// The filter's settings. False when `arg` is not one of them.
+bool take_setting(OptionArg& arg, FilterSettings& settings) {
+  const std::string& name = arg.name;
+  if (name == "--f1") {
+    settings.level_f1 = to_int(name, arg.value(), 0, 100);
+  } else if (name == "--f2") {
+    settings.level_f2 = to_int(name, arg.value(), 0, 100);
+  } else if (name == "--sharp") {
+    settings.sharp = to_int(name, arg.value(), 0, 6);
+  } else if (name == "--interlace") {
+    arg.no_value();
+    settings.interlace = true;
+  } else if (name == "--show-noise") {
+    arg.no_value();
+    settings.show_noise = true;
+  } else if (name == "--disable") {
+    arg.no_value();
+    settings.disable = true;
+  } else if (name == "--config") {
+    settings.config = config_line(arg.value());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// How a run goes: instances, encoder, container, files, messages.
+bool take_run_option(OptionArg& arg, Options& options) {
+  const std::string& name = arg.name;
+  if (name == "--jobs" || name == "-j") {
+    options.jobs = to_int(name, arg.value(), 1, 256);
+  } else if (name == "--codec") {
+    options.codec = arg.value();
+    if (options.codec.empty()) bad("--codec needs an encoder name");
+  } else if (name == "--format" || name == "-f") {
+    options.format = arg.value();
+    if (options.format.empty()) bad("--format needs a container name");
+  } else if (name == "--overwrite" || name == "-y") {
+    arg.no_value();
+    options.overwrite = true;
+  } else if (name == "--module") {
+    options.module = arg.value();
+  } else if (name == "--quiet" || name == "-q") {
+    arg.no_value();
+    options.quiet = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool take_demo_option(OptionArg& arg, Options& options) {
+  if (arg.name == "--size") {
+    const std::string size = arg.value();
+    const size_t x = size.find('x');
+    if (x == std::string::npos) bad("--size needs WIDTHxHEIGHT, not \"" + size + "\"");
+    options.demo_width = to_int("--size width", size.substr(0, x), 16, 7680);
+    options.demo_height = to_int("--size height", size.substr(x + 1), 16, 4320);
+  } else if (arg.name == "--frames") {
+    options.demo_frames = to_int(arg.name, arg.value(), 1, 100000);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The words that are not options: the command, or IN and OUT.
+void take_positional(const std::vector<std::string>& positional, Options& options) {
+  if (!positional.empty() && positional[0] == "demo") {
+    options.mode = Options::Mode::demo;
+    if (positional.size() > 2) bad("qnr demo takes one directory, not " + positional[2]);
+    if (positional.size() == 2) options.demo_dir = positional[1];
+  } else if (!positional.empty() && positional[0] == "info") {
+    options.mode = Options::Mode::info;
+    if (positional.size() > 1) bad("qnr info takes no arguments");
+  } else {
+    if (positional.size() < 2) {
+      bad(positional.empty() ? "name the input and the output file: qnr IN OUT"
+                             : "name the output file too: qnr IN OUT");
+    }
+    if (positional.size() > 2) bad("unexpected argument " + positional[2]);
+    options.input = positional[0];
+    options.output = positional[1];
+  }
 }
 
 }  // namespace
@@ -74,113 +197,31 @@ other options:
 Options parse_options(int argc, char** argv) {
   Options options;
   std::vector<std::string> positional;
-  bool settings_given = false;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--") {
+    const std::string word = argv[i];
+    if (word == "--") {
       options.encoder_args.assign(argv + i + 1, argv + argc);
       break;
     }
-    if (arg.size() < 2 || arg[0] != '-') {
-      positional.push_back(arg);
+    if (word.size() < 2 || word[0] != '-') {
+      positional.push_back(word);
       continue;
     }
-    std::string value;
-    bool has_inline_value = false;
-    if (arg.rfind("--", 0) == 0) {
-      if (const size_t eq = arg.find('='); eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        arg = arg.substr(0, eq);
-        has_inline_value = true;
-      }
-    }
-    auto take_value = [&]() -> std::string {
-      if (has_inline_value) return value;
-      if (i + 1 >= argc) bad(arg + " needs a value");
-      return argv[++i];
-    };
-    auto flag = [&] {
-      if (has_inline_value) bad(arg + " takes no value");
-    };
-    if (arg == "--f1") {
-      options.settings.level_f1 = to_int(arg, take_value(), 0, 100);
-      settings_given = true;
-    } else if (arg == "--f2") {
-      options.settings.level_f2 = to_int(arg, take_value(), 0, 100);
-      settings_given = true;
-    } else if (arg == "--sharp") {
-      options.settings.sharp = to_int(arg, take_value(), 0, 6);
-      settings_given = true;
-    } else if (arg == "--interlace") {
-      flag();
-      options.settings.interlace = settings_given = true;
-    } else if (arg == "--show-noise") {
-      flag();
-      options.settings.show_noise = settings_given = true;
-    } else if (arg == "--disable") {
-      flag();
-      options.settings.disable = settings_given = true;
-    } else if (arg == "--config") {
-      ScriptCall call;
-      std::string error;
-      const std::string line = take_value();
-      if (!parse_script_line(line, call, error)) {
-        throw Failure("bad --config line \"" + line + "\": " + error, kExitUsage);
-      }
-      options.settings.config = call;
-      settings_given = true;
-    } else if (arg == "--jobs" || arg == "-j") {
-      options.jobs = to_int(arg, take_value(), 1, 256);
-    } else if (arg == "--codec") {
-      options.codec = take_value();
-      if (options.codec.empty()) bad("--codec needs an encoder name");
-    } else if (arg == "--format" || arg == "-f") {
-      options.format = take_value();
-      if (options.format.empty()) bad("--format needs a container name");
-    } else if (arg == "--overwrite" || arg == "-y") {
-      flag();
-      options.overwrite = true;
-    } else if (arg == "--module") {
-      options.module = take_value();
-    } else if (arg == "--size") {
-      const std::string size = take_value();
-      const size_t x = size.find('x');
-      if (x == std::string::npos) bad("--size needs WIDTHxHEIGHT, not \"" + size + "\"");
-      options.demo_width = to_int("--size width", size.substr(0, x), 16, 7680);
-      options.demo_height = to_int("--size height", size.substr(x + 1), 16, 4320);
-    } else if (arg == "--frames") {
-      options.demo_frames = to_int(arg, take_value(), 1, 100000);
-    } else if (arg == "--quiet" || arg == "-q") {
-      flag();
-      options.quiet = true;
-    } else if (arg == "--help" || arg == "-h") {
+    OptionArg arg(word, argc, argv, i);
+    if (arg.name == "--help" || arg.name == "-h") {
       options.mode = Options::Mode::help;
       return options;
-    } else if (arg == "--version") {
+    }
+    if (arg.name == "--version") {
       options.mode = Options::Mode::version;
       return options;
-    } else {
-      bad("unknown option " + arg);
+    }
+    if (!take_setting(arg, options.settings) && !take_run_option(arg, options) &&
+        !take_demo_option(arg, options)) {
+      bad("unknown option " + arg.name);
     }
   }
-
-  if (!positional.empty() && positional[0] == "demo") {
-    options.mode = Options::Mode::demo;
-    if (positional.size() > 2) bad("qnr demo takes one directory, not " + positional[2]);
-    if (positional.size() == 2) options.demo_dir = positional[1];
-  } else if (!positional.empty() && positional[0] == "info") {
-    options.mode = Options::Mode::info;
-    if (positional.size() > 1) bad("qnr info takes no arguments");
-  } else {
-    if (positional.size() < 2) {
-      bad(positional.empty() ? "name the input and the output file: qnr IN OUT"
-                             : "name the output file too: qnr IN OUT");
-    }
-    if (positional.size() > 2) bad("unexpected argument " + positional[2]);
-    options.input = positional[0];
-    options.output = positional[1];
-  }
-  (void)settings_given;
+  take_positional(positional, options);
   return options;
 }
 

@@ -42,6 +42,20 @@ std::string hidden_name(const std::string& directory) {
   return directory + "/" + name;
 }
 
+// Where a symbolic link points, so that the link stays a link; the name
+// itself otherwise.
+std::string link_target(const std::string& name) {
+  struct stat link_info {};
+  if (::lstat(name.c_str(), &link_info) != 0 || !S_ISLNK(link_info.st_mode)) return name;
+  char resolved[PATH_MAX];
+  if (::realpath(name.c_str(), resolved) != nullptr) return resolved;
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink(name.c_str(), target, sizeof target - 1);
+  if (n <= 0) return name;
+  target[n] = '\0';
+  return target[0] == '/' ? std::string(target) : directory_of(name) + "/" + target;
+}
+
 bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -62,50 +76,40 @@ OutputFile::OutputFile(const OutputTarget& target) : name_(target.name) {
     if (::fstat(STDOUT_FILENO, &out) == 0) refuse_input(name_, target.input, out);
     url_ = "pipe:1";
     streamed_ = true;
-    return;
+  } else if (av_filename_number_test(name_.c_str())) {
+    open_sequence(target);
+  } else {
+    open_file(target);
   }
-  if (av_filename_number_test(name_.c_str())) {
-    // Each picture its own file, numbered from 1.
-    char first[PATH_MAX];
-    struct stat info {};
-    if (name_ == target.input) {
-      throw Failure("the output " + name_ + " is the input sequence; name a different output",
+}
+
+// Each picture its own file, numbered from 1.
+void OutputFile::open_sequence(const OutputTarget& target) {
+  char first[PATH_MAX];
+  struct stat info {};
+  if (name_ == target.input) {
+    throw Failure("the output " + name_ + " is the input sequence; name a different output",
+                  kExitUsage);
+  }
+  if (av_get_frame_filename(first, sizeof first, name_.c_str(), 1) == 0 &&
+      ::stat(first, &info) == 0) {
+    refuse_input(first, target.input, info);
+    if (!target.overwrite) {
+      throw Failure(std::string(first) + " exists; add -y (--overwrite) to replace the sequence",
                     kExitUsage);
     }
-    if (av_get_frame_filename(first, sizeof first, name_.c_str(), 1) == 0 &&
-        ::stat(first, &info) == 0) {
-      refuse_input(first, target.input, info);
-      if (!target.overwrite) {
-        throw Failure(std::string(first) + " exists; add -y (--overwrite) to replace the sequence",
-                      kExitUsage);
-      }
-    }
-    url_ = name_;
-    sequence_ = true;
-    return;
   }
+  url_ = name_;
+  sequence_ = true;
+}
 
-  final_path_ = name_;
-  struct stat link_info {};
-  if (::lstat(name_.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
-    // Written through the link, so the link stays a link.
-    char resolved[PATH_MAX];
-    if (::realpath(name_.c_str(), resolved) != nullptr) {
-      final_path_ = resolved;
-    } else {
-      char target_name[PATH_MAX];
-      const ssize_t n = ::readlink(name_.c_str(), target_name, sizeof target_name - 1);
-      if (n > 0) {
-        target_name[n] = '\0';
-        final_path_ = target_name[0] == '/' ? std::string(target_name)
-                                            : directory_of(name_) + "/" + target_name;
-      }
-    }
-  }
-
+void OutputFile::open_file(const OutputTarget& target) {
+  final_path_ = link_target(name_);
   struct stat existing {};
   if (::stat(final_path_.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) throw Failure(name_ + " is a directory; name the output file", kExitUsage);
+    if (S_ISDIR(existing.st_mode)) {
+      throw Failure(name_ + " is a directory; name the output file", kExitUsage);
+    }
     refuse_input(name_, target.input, existing);
     if (!S_ISREG(existing.st_mode)) {
       // A device or a pipe: written directly, never replaced.
@@ -121,52 +125,68 @@ OutputFile::OutputFile(const OutputTarget& target) : name_(target.name) {
 
   directory_ = directory_of(final_path_);
   const mode_t mode = replacing_ ? (existing.st_mode & 07777) : 0666;
-  fd_ = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  if (fd_ >= 0 && ::access("/proc/self/fd", X_OK) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-  if (fd_ >= 0) {
-    url_ = "file:/proc/self/fd/" + std::to_string(fd_);
-  } else {
-    if (errno == ENOENT || errno == EACCES || errno == EROFS || errno == ENOTDIR) {
-      throw Failure("cannot write " + name_ + ": " + std::strerror(errno) + " (the output's directory " +
-                    directory_ + " must exist and be writable)");
-    }
-    // No unnamed files here: a short hidden name instead.
-    for (int attempt = 0; attempt < 100 && temp_path_.empty(); ++attempt) {
-      const std::string candidate = hidden_name(directory_);
-      const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-      if (fd >= 0) {
-        ::close(fd);
-        temp_path_ = candidate;
-      } else if (errno != EEXIST) {
-        throw Failure("cannot write " + name_ + ": " + std::strerror(errno) +
-                      " (the output's directory " + directory_ + " must exist and be writable)");
-      }
-    }
-    if (temp_path_.empty()) throw Failure("cannot find a free temporary name beside " + name_);
-    if (temp_path_.size() < sizeof unfinished_path) {
-      std::memcpy(unfinished_path, temp_path_.c_str(), temp_path_.size() + 1);
-      unfinished_set = true;
-    }
-    url_ = "file:" + temp_path_;
+  if (!open_unnamed(mode)) {
+    if (errno == ENOENT || errno == EACCES || errno == EROFS || errno == ENOTDIR) unwritable(errno);
+    open_hidden(mode);
   }
   if (replacing_) {
-    // The replacement keeps the owner and permissions of the file it replaces.
-    const char* path = temp_path_.empty() ? nullptr : temp_path_.c_str();
-    if (fd_ >= 0) {
-      (void)::fchown(fd_, existing.st_uid, existing.st_gid);
-      (void)::fchmod(fd_, existing.st_mode & 07777);
-    } else {
-      (void)::chown(path, existing.st_uid, existing.st_gid);
-      (void)::chmod(path, existing.st_mode & 07777);
-    }
+    keep_owner_and_mode(existing);
   } else if (!temp_path_.empty()) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     (void)::chmod(temp_path_.c_str(), 0666 & ~mask);
   }
+}
+
+// False, with errno set, where the file system has no unnamed files or
+// they cannot be linked in for want of /proc.
+bool OutputFile::open_unnamed(mode_t mode) {
+  fd_ = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+  if (fd_ >= 0 && ::access("/proc/self/fd", X_OK) != 0) {
+    ::close(fd_);
+    fd_ = -1;
+    // Not the directory's fault: a hidden name serves instead.
+    errno = EOPNOTSUPP;
+  }
+  if (fd_ < 0) return false;
+  url_ = "file:/proc/self/fd/" + std::to_string(fd_);
+  return true;
+}
+
+// A short hidden name instead, which a signal's last moments can remove.
+void OutputFile::open_hidden(mode_t mode) {
+  for (int attempt = 0; attempt < 100 && temp_path_.empty(); ++attempt) {
+    const std::string candidate = hidden_name(directory_);
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      ::close(fd);
+      temp_path_ = candidate;
+    } else if (errno != EEXIST) {
+      unwritable(errno);
+    }
+  }
+  if (temp_path_.empty()) throw Failure("cannot find a free temporary name beside " + name_);
+  if (temp_path_.size() < sizeof unfinished_path) {
+    std::memcpy(unfinished_path, temp_path_.c_str(), temp_path_.size() + 1);
+    unfinished_set = true;
+  }
+  url_ = "file:" + temp_path_;
+}
+
+// The replacement keeps the owner and permissions of the file it replaces.
+void OutputFile::keep_owner_and_mode(const struct stat& existing) {
+  if (fd_ >= 0) {
+    (void)::fchown(fd_, existing.st_uid, existing.st_gid);
+    (void)::fchmod(fd_, existing.st_mode & 07777);
+  } else {
+    (void)::chown(temp_path_.c_str(), existing.st_uid, existing.st_gid);
+    (void)::chmod(temp_path_.c_str(), existing.st_mode & 07777);
+  }
+}
+
+void OutputFile::unwritable(int error) const {
+  throw Failure("cannot write " + name_ + ": " + std::strerror(error) +
+                " (the output's directory " + directory_ + " must exist and be writable)");
 }
 
 OutputFile::~OutputFile() {
@@ -193,7 +213,8 @@ void OutputFile::commit() {
       std::string hidden;
       for (int attempt = 0; attempt < 100; ++attempt) {
         hidden = hidden_name(directory_);
-        if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
+        if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0)
+          break;
         if (errno != EEXIST) fail(std::strerror(errno));
         hidden.clear();
       }
@@ -203,16 +224,19 @@ void OutputFile::commit() {
         ::unlink(hidden.c_str());
         fail(std::strerror(error));
       }
-    } else if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, final_path_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    } else if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, final_path_.c_str(),
+                        AT_SYMLINK_FOLLOW) != 0) {
       // A file that appeared under the name meanwhile is not ours to replace.
-      fail(errno == EEXIST ? std::string("a file of that name appeared meanwhile; add -y to replace it")
-                           : std::strerror(errno));
+      fail(errno == EEXIST
+               ? std::string("a file of that name appeared meanwhile; add -y to replace it")
+               : std::strerror(errno));
     }
   } else {
     if (!replacing_) {
       if (::link(temp_path_.c_str(), final_path_.c_str()) != 0) {
-        fail(errno == EEXIST ? std::string("a file of that name appeared meanwhile; add -y to replace it")
-                             : std::strerror(errno));
+        fail(errno == EEXIST
+                 ? std::string("a file of that name appeared meanwhile; add -y to replace it")
+                 : std::strerror(errno));
       }
       ::unlink(temp_path_.c_str());
     } else if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {

@@ -9,14 +9,16 @@
 // image sequences file by file.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace qnr {
 
 struct OutputTarget {
-  std::string name;           // as the user gave it
-  bool overwrite = false;     // -y: an existing file may be replaced
-  std::string input;          // the input's name, to refuse writing over it
+  std::string name;        // as the user gave it
+  bool overwrite = false;  // -y: an existing file may be replaced
+  std::string input;       // the input's name, to refuse writing over it
 };
 
 class OutputFile {
@@ -39,12 +41,19 @@ class OutputFile {
   void commit();
 
  private:
+  void open_sequence(const OutputTarget& target);
+  void open_file(const OutputTarget& target);
+  bool open_unnamed(mode_t mode);
+  void open_hidden(mode_t mode);
+  void keep_owner_and_mode(const struct stat& existing);
+  [[noreturn]] void unwritable(int error) const;
+
   std::string name_;
-  std::string final_path_;   // the file that receives the result
+  std::string final_path_;  // the file that receives the result
   std::string directory_;
   std::string url_;
-  std::string temp_path_;    // the hidden name, when there are no unnamed files
-  int fd_ = -1;              // the unnamed file
+  std::string temp_path_;  // the hidden name, when there are no unnamed files
+  int fd_ = -1;            // the unnamed file
   bool replacing_ = false;
   bool streamed_ = false;
   bool sequence_ = false;

@@ -17,7 +17,46 @@ struct FormatFree {
   }
 };
 
+using MuxerPtr = std::unique_ptr<AVFormatContext, FormatFree>;
+
 constexpr AVPixelFormat kSource = AV_PIX_FMT_BGR0;
+
+const AVOutputFormat* find_format(const PictureStream& stream) {
+  const AVOutputFormat* format = av_guess_format(nullptr, stream.path.c_str(), nullptr);
+  if (format == nullptr) throw Failure("cannot tell the format of " + stream.path);
+  if (std::strcmp(format->name, "image2") == 0) {
+    format = av_guess_format("image2pipe", nullptr, nullptr);
+  }
+  return format;
+}
+
+const AVCodec* find_encoder(const PictureStream& stream, const AVOutputFormat* format) {
+  const AVCodec* codec =
+      stream.codec.empty() ? avcodec_find_encoder(av_guess_codec(
+                                 format, nullptr, stream.path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO))
+                           : avcodec_find_encoder_by_name(stream.codec.c_str());
+  if (codec == nullptr) throw Failure("no encoder for " + stream.path);
+  return codec;
+}
+
+CodecPtr open_encoder(const PictureStream& stream, const AVCodec* codec, bool global_header) {
+  CodecPtr encoder(avcodec_alloc_context3(codec));
+  if (!encoder) throw std::bad_alloc();
+  encoder->width = stream.width;
+  encoder->height = stream.height;
+  encoder->time_base = {1, stream.rate};
+  encoder->framerate = {stream.rate, 1};
+  encoder->pix_fmt = codec->pix_fmts == nullptr
+                         ? kSource
+                         : avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, kSource, 0, nullptr);
+  if (std::strcmp(codec->name, "libx264") == 0) encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+  if (global_header) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  Dictionary options;
+  for (const auto& [key, value] : stream.options) options.set(key, value);
+  check_av(avcodec_open2(encoder.get(), codec, &options.entries),
+           "cannot open the encoder for " + stream.path);
+  return encoder;
+}
 
 }  // namespace
 
@@ -27,7 +66,7 @@ struct PictureWriter::Encoder {
   int32_t height = 0;
   int64_t next_pts = 0;
   OutputFile file;
-  std::unique_ptr<AVFormatContext, FormatFree> muxer;
+  MuxerPtr muxer;
   CodecPtr codec;
   AVStream* video = nullptr;
   std::unique_ptr<SwsContext, SwsFree> scaler;
@@ -58,37 +97,13 @@ struct PictureWriter::Encoder {
 PictureWriter::PictureWriter(const PictureStream& stream)
     : encoder_(std::make_unique<Encoder>(stream)) {
   Encoder& e = *encoder_;
-  const AVOutputFormat* format = av_guess_format(nullptr, stream.path.c_str(), nullptr);
-  if (format == nullptr) throw Failure("cannot tell the format of " + stream.path);
-  if (std::strcmp(format->name, "image2") == 0)
-    format = av_guess_format("image2pipe", nullptr, nullptr);
-  const AVCodec* codec =
-      stream.codec.empty() ? avcodec_find_encoder(av_guess_codec(
-                                 format, nullptr, stream.path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO))
-                           : avcodec_find_encoder_by_name(stream.codec.c_str());
-  if (codec == nullptr) throw Failure("no encoder for " + stream.path);
-
+  const AVOutputFormat* format = find_format(stream);
+  const AVCodec* codec = find_encoder(stream, format);
   AVFormatContext* raw = nullptr;
   check_av(avformat_alloc_output_context2(&raw, format, nullptr, e.file.url().c_str()),
            "cannot set up " + stream.path);
   e.muxer.reset(raw);
-  e.codec.reset(avcodec_alloc_context3(codec));
-  if (!e.codec) throw std::bad_alloc();
-  e.codec->width = stream.width;
-  e.codec->height = stream.height;
-  e.codec->time_base = {1, stream.rate};
-  e.codec->framerate = {stream.rate, 1};
-  e.codec->pix_fmt = codec->pix_fmts == nullptr
-                         ? kSource
-                         : avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, kSource, 0, nullptr);
-  if (std::strcmp(codec->name, "libx264") == 0) e.codec->pix_fmt = AV_PIX_FMT_YUV420P;
-  if (format->flags & AVFMT_GLOBALHEADER) e.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  AVDictionary* options = nullptr;
-  for (const auto& [key, value] : stream.options)
-    av_dict_set(&options, key.c_str(), value.c_str(), 0);
-  const int opened = avcodec_open2(e.codec.get(), codec, &options);
-  av_dict_free(&options);
-  check_av(opened, "cannot open the encoder for " + stream.path);
+  e.codec = open_encoder(stream, codec, (format->flags & AVFMT_GLOBALHEADER) != 0);
 
   e.video = avformat_new_stream(e.muxer.get(), nullptr);
   if (e.video == nullptr) throw std::bad_alloc();

@@ -10,6 +10,7 @@
 
 #include "failure.h"
 #include "interrupt.h"
+#include "note.h"
 #include "progress.h"
 
 namespace qnr {
@@ -63,8 +64,7 @@ class Pipeline {
   }
 
  private:
-  template <class F>
-  void guarded(F&& body) {
+  template <class F> void guarded(F&& body) {
     try {
       body();
     } catch (...) {
@@ -117,9 +117,7 @@ class Pipeline {
     if (!stopping() && !enough_frames()) decode(nullptr, frame.get());
   }
 
-  bool enough_frames() const {
-    return request_.max_frames && frames_read_ >= *request_.max_frames;
-  }
+  bool enough_frames() const { return request_.max_frames && frames_read_ >= *request_.max_frames; }
 
   // False once enough frames are read.
   bool decode(const AVPacket* packet, AVFrame* frame) {
@@ -277,8 +275,8 @@ class Pipeline {
       out.pts = slot->pts;
       out.sample_aspect_ratio = first_.sample_aspect;
       out.interlaced_frame = (decoded.interlaced_frame || request_.output->interlaced()) ? 1 : 0;
-      out.top_field_first = decoded.interlaced_frame ? decoded.top_field_first
-                                                     : (first_.top_field_first ? 1 : 0);
+      out.top_field_first =
+          decoded.interlaced_frame ? decoded.top_field_first : (first_.top_field_first ? 1 : 0);
       out.color_range = picture_.range;
       out.colorspace = picture_.colorspace;
       out.color_primaries = first_.primaries;
@@ -315,9 +313,7 @@ class Pipeline {
         continue;
       }
       Slot* slot = item.slot;
-      if (request_.observe != nullptr) {
-        request_.observe(request_.observe_context, slot->index, slot->src, slot->dst);
-      }
+      if (request_.observe) request_.observe(slot->index, slot->src, slot->dst);
       request_.output->encode(slot->encoded.get());
       slot->encoded.reset();
       ++frames_written_;

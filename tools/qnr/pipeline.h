@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -17,6 +18,10 @@ namespace qnr {
 
 class Progress;
 
+// Sees each frame before and after filtering, in order, on the writer's thread.
+using FrameObserver =
+    std::function<void(int64_t index, const HostFrame& before, const HostFrame& after)>;
+
 struct PipelineRequest {
   MediaInput* input = nullptr;
   MediaOutput* output = nullptr;
@@ -24,10 +29,7 @@ struct PipelineRequest {
   std::optional<int64_t> max_frames;               // stop after this many
   Progress* progress = nullptr;
   bool quiet = false;
-  // Called with each frame before and after filtering (the demo keeps one).
-  void (*observe)(void* context, int64_t index, const HostFrame& before,
-                  const HostFrame& after) = nullptr;
-  void* observe_context = nullptr;
+  FrameObserver observe;  // empty for none (the demo keeps one frame)
 };
 
 // Runs the whole stream and returns the number of frames encoded. Each

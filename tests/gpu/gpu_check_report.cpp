@@ -4,12 +4,9 @@
 // and per-frame times of the round trip (upload, kernel, download, wait), its
 // copies alone, the kernel alone and the CPU path at 1080p and 4K.
 // Exits non-zero when no GPU is usable or any case differs.
-#include <dlfcn.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <future>
 #include <string>
@@ -18,6 +15,7 @@
 #include "fatbin.h"
 #include "frames.h"
 #include "gpu/cuda_driver.h"
+#include "gpu/cuda_driver_library.h"
 #include "gpu/device_operations.h"
 #include "gpu/gpu_context.h"
 #include "gpu/kernel_image.h"
@@ -30,8 +28,7 @@ using gpu_test::Settings;
 
 // Mean ms per call over up to `calls` calls, stopping early (after two) once
 // a second has passed, so a slow device or the fake driver ends soon too.
-template <class F>
-double ms_per_call(int calls, F&& f) {
+template <class F> double ms_per_call(int calls, F&& f) {
   const auto start = Clock::now();
   int done = 0;
   while (done < calls) {
@@ -53,24 +50,21 @@ struct DriverQueries {
 
 constexpr int kComputeCapabilityMajor = 75;  // CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MAJOR
 constexpr int kComputeCapabilityMinor = 76;
-constexpr int kFuncPtxVersion = 5;           // CU_FUNC_ATTRIBUTE_PTX_VERSION
-constexpr int kFuncBinaryVersion = 6;        // CU_FUNC_ATTRIBUTE_BINARY_VERSION
+constexpr int kFuncPtxVersion = 5;     // CU_FUNC_ATTRIBUTE_PTX_VERSION
+constexpr int kFuncBinaryVersion = 6;  // CU_FUNC_ATTRIBUTE_BINARY_VERSION
 
 bool load_queries(DriverQueries& q) {
-  void* library = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return false;
-  const auto find = [library](const char* name) { return dlsym(library, name); };
-  q.driver_get_version = reinterpret_cast<decltype(q.driver_get_version)>(find("cuDriverGetVersion"));
-  q.device_get_name = reinterpret_cast<decltype(q.device_get_name)>(find("cuDeviceGetName"));
-  q.device_get_attribute =
-      reinterpret_cast<decltype(q.device_get_attribute)>(find("cuDeviceGetAttribute"));
-  q.func_get_attribute = reinterpret_cast<decltype(q.func_get_attribute)>(find("cuFuncGetAttribute"));
-  void* entries[kCudaCallCount];
-  for (int i = 0; i < kCudaCallCount; ++i) {
-    if ((entries[i] = find(kCudaDriverSymbols[i])) == nullptr) return false;
-  }
-  std::memcpy(&q.base, entries, sizeof q.base);
-  return q.driver_get_version && q.device_get_name && q.device_get_attribute && q.func_get_attribute;
+  void* library = open_cuda_driver_library();
+  CudaCall missing = CudaCall::init;
+  if (library == nullptr || !bind_cuda_driver(library, q.base, missing)) return false;
+  const auto find = [library]<class F>(F& function, const char* name) {
+    function = reinterpret_cast<F>(cuda_driver_symbol(library, name));
+    return function != nullptr;
+  };
+  return find(q.driver_get_version, "cuDriverGetVersion") &&
+         find(q.device_get_name, "cuDeviceGetName") &&
+         find(q.device_get_attribute, "cuDeviceGetAttribute") &&
+         find(q.func_get_attribute, "cuFuncGetAttribute");
 }
 
 std::string first_line_of(const char* path) {
@@ -143,7 +137,8 @@ struct Case {
 
 bool report_exactness(GpuContext* context) {
   std::vector<Case> cases;
-  const std::vector<std::pair<int, int>> sizes = {{1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
+  const std::vector<std::pair<int, int>> sizes = {
+      {1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
   const std::vector<Settings> settings = {
       {70, 70, 2, 0, 0}, {100, 100, 6, 1, 1}, {0, 100, 0, 0, 0}, {100, 0, 6, 2, 0}};
   uint32_t seed = 1;
@@ -155,7 +150,8 @@ bool report_exactness(GpuContext* context) {
   }
   // The emulation is slow; every case's runs on its own thread.
   for (Case& c : cases) {
-    c.expected = std::async(std::launch::async, [&c] { return gpu_test::emulated(c.in, c.settings); });
+    c.expected =
+        std::async(std::launch::async, [&c] { return gpu_test::emulated(c.in, c.settings); });
   }
   std::printf("\nkernel against its emulation, bit for bit:\n");
   bool all_exact = true;
@@ -166,7 +162,7 @@ bool report_exactness(GpuContext* context) {
     const int64_t pitch = 4 * int64_t{in.width};
     const bool ran = gpu_process(context, reinterpret_cast<const uint8_t*>(in.pixels.data()), pitch,
                                  reinterpret_cast<uint8_t*>(out.data()), pitch, in.width, in.height,
-                                 s.f1, s.f2, s.sharp, s.interlace, s.show_noise);
+                                 s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise);
     const Frame want = c.expected.get();
     size_t differing = 0, first = 0;
     for (size_t i = out.size(); i-- > 0;) {
@@ -184,7 +180,7 @@ bool report_exactness(GpuContext* context) {
     }
     all_exact &= ran && differing == 0;
     std::printf("  %4dx%-4d %-8s f1 %3d f2 %3d sharp %d interlace %d noise %d  %s\n", in.width,
-                in.height, c.content, s.f1, s.f2, s.sharp, s.interlace, s.show_noise,
+                in.height, c.content, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise,
                 verdict.c_str());
   }
   return all_exact;
@@ -199,7 +195,9 @@ bool report_times(GpuContext* context) {
     auto* dst = reinterpret_cast<uint8_t*>(out.data());
     const int64_t pitch = 4 * int64_t{w};
     bool ok = true;
-    const auto round_trip = [&] { ok &= gpu_process(context, src, pitch, dst, pitch, w, h, 70, 70, 2, 0, 0); };
+    const auto round_trip = [&] {
+      ok &= gpu_process(context, src, pitch, dst, pitch, w, h, 70, 70, 2, 0, 0);
+    };
     round_trip();  // sizes the images
     const double trip = ms_per_call(50, round_trip);
 
@@ -207,17 +205,20 @@ bool report_times(GpuContext* context) {
     void* kernel_dst = context->dst_image;
     unsigned long long p = context->pitch;
     int width = w, height = h, f1 = 70, f2 = 70, sharp = 2, interlace = 0, noise = 0;
-    void* arguments[] = {&kernel_src, &p, &kernel_dst, &p, &width, &height,
-                         &f1, &f2, &sharp, &interlace, &noise};
+    void* arguments[] = {&kernel_src, &p,  &kernel_dst, &p,         &width, &height,
+                         &f1,         &f2, &sharp,      &interlace, &noise};
     const Dim3 grid{static_cast<unsigned>((w + 15) / 16), static_cast<unsigned>((h + 15) / 16), 1};
     // Launches queue back to back; the wait after the last ends the measurement.
     constexpr int kLaunches = 20;
-    const double kernel = ms_per_call(10, [&] {
-      for (int i = 0; i < kLaunches; ++i) {
-        cuda_launch_qnr_kernel(grid, {16, 16, 1}, 0, context->stream, arguments);
-      }
-      ok &= cuda_stream_synchronize(context->stream) == kCudaSuccess;
-    }) / kLaunches;
+    const double kernel =
+        ms_per_call(10,
+                    [&] {
+                      for (int i = 0; i < kLaunches; ++i) {
+                        cuda_launch_qnr_kernel(grid, {16, 16, 1}, 0, context->stream, arguments);
+                      }
+                      ok &= cuda_stream_synchronize(context->stream) == kCudaSuccess;
+                    }) /
+        kLaunches;
     ok &= cuda_get_last_error() == kCudaSuccess;
 
     const size_t row = 4 * static_cast<size_t>(w);
@@ -244,13 +245,13 @@ bool report_times(GpuContext* context) {
 int main(int argc, char** argv) {
   const bool times = !(argc > 1 && std::string(argv[1]) == "--no-times");
   if (qnr_kernel_image.data == nullptr) {
-    std::printf("gpu_bench: built without nvcc, the module carries no kernel\n");
+    std::printf("gpu_check_report: built without nvcc, the module carries no kernel\n");
     return 1;
   }
   if (!report_device()) return 1;
   GpuContext* context = gpu_create();
   if (context == nullptr) {
-    std::printf("gpu_bench: the GPU road found no usable driver or GPU\n");
+    std::printf("gpu_check_report: the GPU road found no usable driver or GPU\n");
     return 1;
   }
   bool ok = report_exactness(context);

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <limits>
 
-namespace qnr {
+namespace vdhost {
 
 namespace {
 
@@ -62,6 +62,59 @@ void skip_host_prefix(Cursor& c) {
   c.at = start;
 }
 
+// Why the argument at `start` is not an integer.
+std::string argument_error(Cursor& c, size_t start, const ScriptCall& call) {
+  const std::string number = std::to_string(call.arguments.size() + 1);
+  c.at = start;
+  const std::string what = c.token();
+  if (!what.empty()) {
+    return "argument " + number + " of " + call.name + " is not an integer: \"" + what + "\"";
+  }
+  return c.at >= c.text.size() ? "missing ')' at the end of the line"
+                               : "argument " + number + " of " + call.name + " is missing";
+}
+
+// One integer argument, up to the ',' or ')' after it.
+bool read_argument(Cursor& c, ScriptCall& call, std::string& error) {
+  const std::string& line = c.text;
+  c.skip_space();
+  const size_t start = c.at;
+  if (c.at < line.size() && (line[c.at] == '-' || line[c.at] == '+')) ++c.at;
+  while (c.at < line.size() && std::isdigit(static_cast<unsigned char>(line[c.at]))) ++c.at;
+  const std::string digits = line.substr(start, c.at - start);
+  c.skip_space();
+  const bool separated = c.at < line.size() && (line[c.at] == ',' || line[c.at] == ')');
+  if (c.at >= line.size() && !digits.empty()) {
+    error = "missing ')' at the end of the line";
+    return false;
+  }
+  if (!separated || digits.empty() || digits == "-" || digits == "+") {
+    error = argument_error(c, start, call);
+    return false;
+  }
+  int64_t value = 0;
+  const char* first = digits.data() + (digits[0] == '+' ? 1 : 0);
+  auto [ptr, ec] = std::from_chars(first, digits.data() + digits.size(), value);
+  if (ec != std::errc() || value < std::numeric_limits<int32_t>::min() ||
+      value > std::numeric_limits<int32_t>::max()) {
+    error = "argument " + std::to_string(call.arguments.size() + 1) + " of " + call.name + " (" +
+            digits + ") does not fit a 32-bit integer";
+    return false;
+  }
+  call.arguments.push_back(static_cast<int32_t>(value));
+  return true;
+}
+
+// The arguments after '(', up to and including ')'.
+bool read_arguments(Cursor& c, ScriptCall& call, std::string& error) {
+  if (c.take(')')) return true;
+  for (;;) {
+    if (!read_argument(c, call, error)) return false;
+    if (c.take(')')) return true;
+    c.take(',');
+  }
+}
+
 }  // namespace
 
 bool parse_script_line(const std::string& line, ScriptCall& call, std::string& error) {
@@ -82,48 +135,7 @@ bool parse_script_line(const std::string& line, ScriptCall& call, std::string& e
     error = "expected '(' after " + call.name;
     return false;
   }
-  if (!c.take(')')) {
-    for (;;) {
-      c.skip_space();
-      const size_t start = c.at;
-      if (c.at < line.size() && (line[c.at] == '-' || line[c.at] == '+')) ++c.at;
-      while (c.at < line.size() && std::isdigit(static_cast<unsigned char>(line[c.at]))) ++c.at;
-      const size_t end = c.at;
-      const size_t number = call.arguments.size() + 1;
-      c.skip_space();
-      const bool separated = c.at < line.size() && (line[c.at] == ',' || line[c.at] == ')');
-      const std::string digits = line.substr(start, end - start);
-      if (c.at >= line.size() && !digits.empty()) {
-        error = "missing ')' at the end of the line";
-        return false;
-      }
-      if (!separated || digits.empty() || digits == "-" || digits == "+") {
-        c.at = start;
-        const std::string what = c.token();
-        if (what.empty()) {
-          error = c.at >= line.size() ? "missing ')' at the end of the line"
-                                      : "argument " + std::to_string(number) + " of " +
-                                            call.name + " is missing";
-        } else {
-          error = "argument " + std::to_string(number) + " of " + call.name +
-                  " is not an integer: \"" + what + "\"";
-        }
-        return false;
-      }
-      int64_t value = 0;
-      const char* first = digits.data() + (digits[0] == '+' ? 1 : 0);
-      auto [ptr, ec] = std::from_chars(first, digits.data() + digits.size(), value);
-      if (ec != std::errc() || value < std::numeric_limits<int32_t>::min() ||
-          value > std::numeric_limits<int32_t>::max()) {
-        error = "argument " + std::to_string(number) + " of " + call.name + " (" + digits +
-                ") does not fit a 32-bit integer";
-        return false;
-      }
-      call.arguments.push_back(static_cast<int32_t>(value));
-      if (c.take(')')) break;
-      c.take(',');
-    }
-  }
+  if (!read_arguments(c, call, error)) return false;
   c.take(';');
   c.skip_space();
   if (c.at != line.size()) {
@@ -133,4 +145,4 @@ bool parse_script_line(const std::string& line, ScriptCall& call, std::string& e
   return true;
 }
 
-}  // namespace qnr
+}  // namespace vdhost
