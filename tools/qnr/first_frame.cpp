@@ -4,14 +4,6 @@
 
 namespace qnr {
 
-Orientation stream_orientation(const AVStream& stream) {
-  size_t size = 0;
-  const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
-  return matrix != nullptr && size >= 9 * sizeof(int32_t)
-             ? orientation_from_matrix(reinterpret_cast<const int32_t*>(matrix))
-             : 1;
-}
-
 FirstFrame describe_first_frame(const AVFrame& frame, const AVStream& stream,
                                 Orientation orientation) {
   const bool turned = swaps_sides(orientation);

@@ -8,9 +8,6 @@
 
 namespace qnr {
 
-// How the stream says its pictures are turned (its display matrix); 1 without one.
-Orientation stream_orientation(const AVStream& stream);
-
 // `frame` as stored, turned by `orientation` for display.
 FirstFrame describe_first_frame(const AVFrame& frame, const AVStream& stream,
                                 Orientation orientation);
