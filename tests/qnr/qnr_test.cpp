@@ -62,10 +62,11 @@ TEST(QnrVideo, OddSizedClipKeepsFrameCountSizeAudioAndSubtitlesInMp4AndMkv) {
 namespace qnr_test {
 namespace {
 
-// A lossless clip: ffv1 in, ffv1 out, so the frames can be compared exactly.
+// A lossless clip in RGB: ffv1 in, ffv1 out in the input's pixel format, so
+// the frames can be compared exactly.
 void make_lossless_clip(const TempDir& dir, const std::string& name, int frames) {
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25,noise=alls=30:allf=t", "-frames:v",
-          std::to_string(frames), "-c:v", "ffv1", dir / name});
+          std::to_string(frames), "-c:v", "ffv1", "-pix_fmt", "bgr0", dir / name});
 }
 
 TEST(QnrFrames, OutputFramesAreExactlyWhatTheModuleGivesForEverySettingAndJobCount) {
@@ -185,7 +186,9 @@ TEST(QnrVideo, RotatedVideoComesOutUprightWithTheModulesFrames) {
           "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p", dir / "flat.mp4"});
   ffmpeg(
       {"-i", dir / "flat.mp4", "-c", "copy", "-metadata:s:v:0", "rotate=90", dir / "turned.mp4"});
-  const Ran ran = qnr({dir / "turned.mp4", dir / "out.mkv", "--codec", "ffv1", "-q"});
+  // In the filter's own format, so the frames can be compared exactly.
+  const Ran ran =
+      qnr({dir / "turned.mp4", dir / "out.mkv", "--codec", "ffv1", "-q", "--", "-pix_fmt", "bgr0"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(probe(dir.path() / "out.mkv", "stream=width,height", "v"), "stream,32,48\n");
   EXPECT_EQ(decode(dir.path() / "out.mkv"),

@@ -7,11 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "damage.h"
 #include "encoder_args.h"
 #include "frame_convert.h"
 #include "libav.h"
 #include "media_input.h"
 #include "muxer.h"
+#include "output_clock.h"
 #include "output_request.h"
 #include "stream_map.h"
 #include "video_encoder.h"
@@ -41,20 +43,28 @@ class MediaOutput {
   // Whether the video is coded as interlaced (set by open).
   bool interlaced() const { return encoder_.interlaced(); }
 
-  // A packet of a kept stream, in the input stream's time base.
+  // A packet of a kept stream, in the input stream's time base. One that
+  // cannot be kept (damaged) is left out and counted, or with --strict
+  // stops the job.
   void write_copied(AVPacket* packet, AVRational input_time_base);
-  // A frame for the encoder with its pts in the input video's time base;
-  // null drains the encoder.
+  // A frame for the encoder with its pts and duration in the input video's
+  // time base; null drains the encoder.
   void encode(AVFrame* frame);
-  // Writes the end of the file and closes it.
+  // Writes the end of the file and closes it, with notes on what was lost.
   void finish();
   // Which encoder the video got, e.g. "libx264".
   std::string encoder_name() const;
 
  private:
-  // A packet of output stream `out` in `time_base`.
-  void write_to(int out, AVPacket* packet, AVRational time_base);
+  // A packet of output stream `out` in `time_base`; false when the muxer
+  // refused a copied packet (`copied`), with `refusal` its code.
+  bool write_to(int out, AVPacket* packet, AVRational time_base, bool copied = false,
+                int* refusal = nullptr);
   std::function<void(AVPacket*)> writer_to(int out, AVRational time_base);
+  void packet_lost(int index, int64_t pts, int64_t duration, AVRational time_base,
+                   const std::string& why);
+  void set_up_clock();
+  void set_up_timestamp_shifts();
 
   OutputRequest request_;
   EncoderArgs args_;
@@ -63,6 +73,12 @@ class MediaOutput {
   std::unique_ptr<Muxer> muxer_;
   StreamMap streams_;
   VideoEncoder encoder_;
+  OutputClock clock_;
+  std::unique_ptr<FramePlacer> placer_;
+  FramePtr previous_;                  // the last frame, for a constant rate to repeat
+  std::vector<int64_t> shift_;         // added to each output stream's timestamps
+  std::vector<int64_t> last_dts_;      // of each output stream, to keep them rising
+  std::unique_ptr<DamageLog> damage_;  // the writer's
   bool single_image_ = false;
   bool opened_ = false;
   bool finished_ = false;

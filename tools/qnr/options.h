@@ -21,6 +21,12 @@ struct Options {
   FilterSettings settings;
   int jobs = 0;  // 0: one per processor
   bool quiet = false;
+  // --rate: the input video's frame rate, {0, 1} to take the input's own.
+  int rate_num = 0;
+  int rate_den = 1;
+  // --strict: damage in the input (a packet that cannot be kept, a frame
+  // that does not decode, an early end) stops the job instead of a note.
+  bool strict = false;
   // qnr demo
   std::string demo_dir = "qnr-demo";
   int demo_width = 1280;
