@@ -62,6 +62,11 @@ uintptr_t allocation_base(CuDevicePtr p) {
 // that the entry points below add.
 namespace impl {
 
+CuResult driver_get_version(int* version) {
+  *version = d().driver_version;
+  return 0;
+}
+
 CuResult init(unsigned) { return 0; }
 
 CuResult device_get(CuDevice* device, int ordinal) {
@@ -305,6 +310,7 @@ CuResult get_error_name(CuResult error, const char** name) {
 // current one, which must be the primary context the GPU road pushed.
 bool needs_context(Op op) {
   switch (op) {
+    case Op::driver_get_version:
     case Op::init:
     case Op::device_get:
     case Op::primary_ctx_retain:

@@ -33,6 +33,7 @@ inline const CuContext kPrimaryContext = reinterpret_cast<CuContext>(uintptr_t{0
 inline const CuContext kForeignContext = reinterpret_cast<CuContext>(uintptr_t{0xF00});
 
 inline constexpr CuResult kInjectedError = 999;
+inline constexpr int kDefaultDriverVersion = 13000;
 inline constexpr size_t kPitchAlignment = 512;
 
 struct Allocation {
@@ -97,6 +98,8 @@ struct FakeDriver {
   uintptr_t next_stream = 1;
   // The nth allocation from now reports a pitch one alignment step wider.
   int widen_pitch_countdown = 0;
+  // What cuDriverGetVersion reports: CUDA 13.0 unless a test says otherwise.
+  int driver_version = kDefaultDriverVersion;
 
   int count(Op op) {
     const std::lock_guard<std::mutex> guard(mutex);
@@ -132,6 +135,15 @@ struct FakeDriver {
     streams.clear();
     peak_allocations = 0;
     widen_pitch_countdown = 0;
+    driver_version = kDefaultDriverVersion;
+  }
+
+  // Work queued on streams and not yet run: none once every stream was waited for.
+  size_t queued_work() {
+    const std::lock_guard<std::mutex> guard(mutex);
+    size_t n = 0;
+    for (const auto& [stream, work] : streams) n += work.size();
+    return n;
   }
 };
 

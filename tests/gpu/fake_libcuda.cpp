@@ -21,10 +21,6 @@ FAKE_CUDA_EXPORT CuContext fake_cuda_current_context() { return fake_cuda::curre
 
 // Device queries that only the GPU check's report makes (not part of the
 // module's binding), so the report can be tried out on the fake.
-FAKE_CUDA_EXPORT CuResult cuDriverGetVersion(int* version) {
-  *version = 13000;
-  return 0;
-}
 FAKE_CUDA_EXPORT CuResult cuDeviceGetName(char* name, int length, CuDevice) {
   std::snprintf(name, static_cast<size_t>(length), "%s", "QNR fake CUDA device");
   return 0;
