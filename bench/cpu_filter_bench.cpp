@@ -10,7 +10,7 @@
 #include "core/cpu_routines.h"
 #include "core/cpu_version.h"
 #include "core/frame_filter.h"
-#include "host/filter_config.h"
+#include "support/filter_call.h"
 
 namespace {
 
@@ -35,17 +35,9 @@ void frame_filter(benchmark::State& state, FrameSize size, CpuVersion version) {
   std::vector<uint32_t> dst(src.size());
   std::vector<uint8_t> luma(src.size());
   cpu_luma_plane_plain(src.data(), luma.data(), src.size());
-  FilterConfig config{};
-  config.luma_plane = luma.data();
-  CpuFilterArgs args{};
-  args.src = src.data();
-  args.dst = dst.data();
-  args.level_f1 = 70;
-  args.level_f2 = 70;
-  args.sharp = 2;
-  args.rows = size.height;
-  args.width = size.width;
-  args.config = &config;
+  const testing_frames::FilterCall call(src.data(), dst.data(), luma.data(), size.width,
+                                        size.height);
+  const CpuFilterArgs& args = call.args;
   for (auto _ : state) {
     routines->filter_frame(args);
     benchmark::DoNotOptimize(dst.data());

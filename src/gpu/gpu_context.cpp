@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
+#include "core/row_walk.h"
 #include "gpu/device_operations.h"
 #include "gpu/kernel_steps.h"
-#include "host/row_walk.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include "core/cpu_luma_plane.h"
 #include "core/frame_filter.h"
+#include "core/row_walk.h"
 #include "gpu/gpu_context.h"
 #include "host/callbacks.h"
 #include "host/luma_plane_storage.h"
-#include "host/row_walk.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
 #include "module_reference.h"
 
 #include <algorithm>
-#include <cstdio>
 
-#include "host/filter_config.h"
+#include "support/instance_settings.h"
 
 namespace frei0r_testing {
 
@@ -24,14 +23,8 @@ std::vector<uint32_t> ModuleReference::filter(const std::vector<uint32_t>& frame
                                               int32_t height, const ModuleSettings& settings) {
   vdhost::FilterInstance instance(*module_, *module_->filter());
   instance.init();
-  std::string line, error;
-  int multithreading = 0;
-  instance.script_string(line);
-  std::sscanf(line.c_str(), "Config(%*d,%*d,%*d,%*d,%d)", &multithreading);
-  const int32_t config[5] = {settings.level_f1, settings.level_f2, settings.sharp,
-                             settings.interlace, multithreading};
-  instance.call_script("Config", config, error);
-  instance.data_as<FilterConfig>()->show_noise = settings.show_noise;
+  std::string error;
+  testing_frames::configure(instance, settings, error);
 
   const int64_t pitch = (int64_t{width} * 4 + 15) & ~int64_t{15};
   vdhost::Bitmap src(width, height, pitch), dst(width, height, pitch);

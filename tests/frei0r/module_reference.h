@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/frames.h"
+#include "support/settings.h"
 #include "vdhost.h"
 
 namespace frei0r_testing {

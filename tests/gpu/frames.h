@@ -10,7 +10,6 @@
 #include "core/color.h"
 #include "core/frame_filter.h"
 #include "gpu/kernel_emulation.h"
-#include "host/filter_config.h"
 #include "support/frames.h"
 
 namespace gpu_test {
@@ -23,13 +22,7 @@ inline bool quick_check() {
   return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
-struct Settings {
-  int32_t f1 = 70;
-  int32_t f2 = 70;
-  int32_t sharp = 2;
-  int32_t interlace = 0;
-  int32_t show_noise = 0;
-};
+using Settings = testing_frames::FilterSettings;
 
 // A packed frame: width x height BGRX words, row stride = width.
 struct Frame {
@@ -69,7 +62,7 @@ inline Frame textured_frame(int32_t width, int32_t height, uint32_t seed) {
 }
 
 inline KernelSettings kernel_settings(const Frame& f, const Settings& s) {
-  return KernelSettings{f.width, f.height, s.f1, s.f2, s.sharp, s.interlace, s.show_noise};
+  return KernelSettings{f.width, f.height, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise};
 }
 
 // The kernel's output for a frame, run by the emulation on images whose rows
@@ -95,8 +88,7 @@ inline Frame emulated(const Frame& in, const Settings& s, uint64_t pitch = 0) {
 // The CPU path's output for a frame: luma plane, then the frame filter.
 inline Frame cpu_path(const Frame& in, const Settings& s) {
   return Frame{in.width, in.height,
-               testing_frames::cpu_path(in.pixels, in.width, in.height,
-                                        {s.f1, s.f2, s.sharp, s.interlace, s.show_noise})};
+               testing_frames::cpu_path(in.pixels, in.width, in.height, s)};
 }
 
 }  // namespace gpu_test

@@ -161,7 +161,7 @@ bool report_exactness(GpuContext* context) {
     const int64_t pitch = 4 * int64_t{in.width};
     const bool ran = gpu_process(context, reinterpret_cast<const uint8_t*>(in.pixels.data()), pitch,
                                  reinterpret_cast<uint8_t*>(out.data()), pitch, in.width, in.height,
-                                 s.f1, s.f2, s.sharp, s.interlace, s.show_noise);
+                                 s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise);
     const Frame want = c.expected.get();
     size_t differing = 0, first = 0;
     for (size_t i = out.size(); i-- > 0;) {
@@ -179,7 +179,7 @@ bool report_exactness(GpuContext* context) {
     }
     all_exact &= ran && differing == 0;
     std::printf("  %4dx%-4d %-8s f1 %3d f2 %3d sharp %d interlace %d noise %d  %s\n", in.width,
-                in.height, c.content, s.f1, s.f2, s.sharp, s.interlace, s.show_noise,
+                in.height, c.content, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise,
                 verdict.c_str());
   }
   return all_exact;

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
+#include "core/row_walk.h"
 #include "fake_fixture.h"
 #include "frames.h"
-#include "host/row_walk.h"
 #include "gpu/gpu_context.h"
 
 namespace {
@@ -22,13 +22,13 @@ struct HostImage {
   std::vector<uint8_t> storage;
 
   HostImage(int32_t w, int32_t h, int64_t p)
-      : width(w), height(h), pitch(p), storage(static_cast<size_t>(h) * (p < 0 ? -p : p), 0xA5) {}
+      : width(w), height(h), pitch(p), storage(static_cast<size_t>(h * row_stride(p)), 0xA5) {}
   // The data pointer a host would hand over.
   uint8_t* data() {
     return storage.data() - lowest_row_offset(pitch, height);
   }
   // Row k in ascending address order.
-  uint8_t* row(int32_t k) { return storage.data() + static_cast<size_t>(k) * (pitch < 0 ? -pitch : pitch); }
+  uint8_t* row(int32_t k) { return storage.data() + k * row_stride(pitch); }
   void put(const Frame& f) {
     for (int32_t k = 0; k < height; ++k) std::memcpy(row(k), &f.pixels[size_t(k) * width], 4 * size_t(width));
   }
@@ -38,9 +38,8 @@ struct HostImage {
     return f;
   }
   bool padding_intact() {
-    const size_t stride = pitch < 0 ? -pitch : pitch;
     for (int32_t k = 0; k < height; ++k)
-      for (size_t i = 4 * size_t(width); i < stride; ++i)
+      for (int64_t i = 4 * int64_t{width}; i < row_stride(pitch); ++i)
         if (row(k)[i] != 0xA5) return false;
     return true;
   }
@@ -58,7 +57,7 @@ class GpuContextTest : public gpu_test::FakeDriverTest {
 
   bool process(HostImage& src, HostImage& dst, const Settings& s = {}) {
     return gpu_process(context, src.data(), src.pitch, dst.data(), dst.pitch, src.width, src.height,
-                       s.f1, s.f2, s.sharp, s.interlace, s.show_noise);
+                       s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise);
   }
 
   GpuContext* context = nullptr;

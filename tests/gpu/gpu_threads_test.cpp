@@ -20,7 +20,7 @@ std::vector<uint32_t> through(GpuContext* context, const Frame& in, const Settin
   std::vector<uint32_t> out(in.pixels.size());
   const int64_t pitch = 4 * int64_t{in.width};
   if (!gpu_process(context, reinterpret_cast<const uint8_t*>(in.pixels.data()), pitch,
-                   reinterpret_cast<uint8_t*>(out.data()), pitch, in.width, in.height, s.f1, s.f2,
+                   reinterpret_cast<uint8_t*>(out.data()), pitch, in.width, in.height, s.level_f1, s.level_f2,
                    s.sharp, s.interlace, s.show_noise)) {
     return {};
   }

@@ -38,7 +38,7 @@ int32_t direct_correction(const Frame& f, int x, int y, const Settings& s, bool 
     fall[k - 1] = sample(x - k, y - dy) + sample(x + k, y + dy);
     rise[k - 1] = sample(x - k, y + dy) + sample(x + k, y - dy);
   }
-  return correction_from_lines(g, h, v, fall, rise, analysis_constants(s.f1, s.f2, s.sharp));
+  return correction_from_lines(g, h, v, fall, rise, analysis_constants(s.level_f1, s.level_f2, s.sharp));
 }
 
 TEST(KernelSteps, HelperFunctionsFollowTheirRules) {
@@ -216,7 +216,7 @@ TEST(KernelEmulation, DiffersFromTheCpuPathOnlyWhereAllowed) {
   uint32_t seed = 1;
   for (const Settings& s : settings) {
     for (const auto& [w, h] : sizes) {
-      SCOPED_TRACE(testing::Message() << w << "x" << h << " f1 " << s.f1 << " f2 " << s.f2
+      SCOPED_TRACE(testing::Message() << w << "x" << h << " f1 " << s.level_f1 << " f2 " << s.level_f2
                                       << " sharp " << s.sharp << " interlace " << s.interlace
                                       << " noise " << s.show_noise);
       expect_differences_only_where_allowed(gpu_test::random_frame(w, h, seed++), s);

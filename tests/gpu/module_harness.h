@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frames.h"
+#include "support/instance_settings.h"
 #include "vdhost.h"
 
 namespace gpu_test {
@@ -18,8 +19,6 @@ struct ModuleHarness {
   std::unique_ptr<vdhost::FilterInstance> instance;
 
   // Loads the module and makes one initialised instance with these settings.
-  // Show noise has no script argument; its dialog check box writes the record's
-  // field, so the harness writes it the same way.
   void open(const Settings& s) {
     std::string error;
     module = vdhost::FilterModule::load(QNR_MODULE_PATH, error);
@@ -28,9 +27,7 @@ struct ModuleHarness {
     ASSERT_NE(module->filter(), nullptr);
     instance = std::make_unique<vdhost::FilterInstance>(*module, *module->filter());
     ASSERT_EQ(instance->init(), 0);
-    const std::vector<int32_t> arguments = {s.f1, s.f2, s.sharp, s.interlace, 0};
-    ASSERT_TRUE(instance->call_script("Config", arguments, error)) << error;
-    config()->show_noise = s.show_noise;
+    ASSERT_TRUE(testing_frames::configure(*instance, s, error)) << error;
   }
 
   void close() {

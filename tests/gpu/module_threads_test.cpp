@@ -63,8 +63,7 @@ class ModuleThreads : public testing::Test {
     auto instance = std::make_unique<vdhost::FilterInstance>(*module, *module->filter());
     EXPECT_EQ(instance->init(), 0);
     std::string error;
-    const std::vector<int32_t> arguments = {s.f1, s.f2, s.sharp, s.interlace, 0};
-    EXPECT_TRUE(instance->call_script("Config", arguments, error)) << error;
+    EXPECT_TRUE(testing_frames::configure(*instance, s, error)) << error;
     return instance;
   }
 

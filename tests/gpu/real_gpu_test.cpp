@@ -7,8 +7,8 @@
 #include <cstring>
 #include <future>
 
+#include "core/row_walk.h"
 #include "frames.h"
-#include "host/row_walk.h"
 #include "gpu/device_operations.h"
 #include "gpu/gpu_context.h"
 #include "gpu/kernel_image.h"
@@ -32,21 +32,23 @@ class RealGpu : public testing::Test {
     const int64_t row = 4 * int64_t{in.width};
     if (src_pitch == 0) src_pitch = row;
     if (dst_pitch == 0) dst_pitch = row;
-    const auto stride = [](int64_t p) { return static_cast<size_t>(p < 0 ? -p : p); };
-    std::vector<uint8_t> src(stride(src_pitch) * in.height), dst(stride(dst_pitch) * in.height, 0x5A);
-    for (int32_t k = 0; k < in.height; ++k)
-      std::memcpy(src.data() + k * stride(src_pitch), &in.pixels[size_t(k) * in.width], row);
+    std::vector<uint8_t> src(row_stride(src_pitch) * in.height);
+    std::vector<uint8_t> dst(row_stride(dst_pitch) * in.height, 0x5A);
+    // Row k of the frame is the k-th lowest-addressed row, whatever the sign of the pitch.
+    copy_rows({src.data(), row_stride(src_pitch)},
+              packed_walk(const_cast<uint32_t*>(in.pixels.data()), row), in.height, row);
     const auto data = [&](std::vector<uint8_t>& v, int64_t p) {
       return v.data() - lowest_row_offset(p, in.height);
     };
     EXPECT_TRUE(gpu_process(context, data(src, src_pitch), src_pitch, data(dst, dst_pitch), dst_pitch,
-                            in.width, in.height, s.f1, s.f2, s.sharp, s.interlace, s.show_noise));
+                            in.width, in.height, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise));
     Frame out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
+    copy_rows(packed_walk(out.pixels.data(), row), {dst.data(), row_stride(dst_pitch)}, in.height,
+              row);
     size_t padding_changed = 0;
     for (int32_t k = 0; k < in.height; ++k) {
-      const uint8_t* line = dst.data() + k * stride(dst_pitch);
-      std::memcpy(&out.pixels[size_t(k) * in.width], line, row);
-      for (size_t i = row; i < stride(dst_pitch); ++i) padding_changed += line[i] != 0x5A;
+      const uint8_t* line = dst.data() + k * row_stride(dst_pitch);
+      for (int64_t i = row; i < row_stride(dst_pitch); ++i) padding_changed += line[i] != 0x5A;
     }
     EXPECT_EQ(padding_changed, 0u) << "bytes past the frame's rows were written";
     return out;
@@ -82,8 +84,8 @@ TEST_F(RealGpu, KernelMatchesItsEmulationBitForBit) {
     const Frame textured = gpu_test::textured_frame(w, h, seed++);
     for (const Settings& s : settings) {
       // The largest frames take a subset of the settings to keep the check short.
-      if (w >= 1920 && s.f1 != s.f2) continue;
-      SCOPED_TRACE(testing::Message() << w << "x" << h << " f1 " << s.f1 << " f2 " << s.f2
+      if (w >= 1920 && s.level_f1 != s.level_f2) continue;
+      SCOPED_TRACE(testing::Message() << w << "x" << h << " f1 " << s.level_f1 << " f2 " << s.level_f2
                                       << " sharp " << s.sharp << " interlace " << s.interlace
                                       << " noise " << s.show_noise);
       expect_same(on_gpu(random, s), gpu_test::emulated(random, s));

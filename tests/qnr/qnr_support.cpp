@@ -9,8 +9,8 @@
 #include <map>
 #include <sstream>
 
-#include "host/filter_config.h"
 #include "child_process.h"
+#include "support/instance_settings.h"
 #include "vdhost.h"
 
 namespace qnr_test {
@@ -133,7 +133,7 @@ std::vector<uint32_t> decode(const std::filesystem::path& file) {
 }
 
 std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, int32_t width,
-                                         int32_t height, const ModuleSettings& settings) {
+                                         int32_t height, const FilterSettings& settings) {
   std::string error;
   auto module = vdhost::FilterModule::load(QNR_MODULE_PATH, error);
   EXPECT_TRUE(module) << error;
@@ -141,9 +141,7 @@ std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, in
   module->initialise();
   vdhost::FilterInstance instance(*module, *module->filter());
   EXPECT_EQ(instance.init(), 0);
-  EXPECT_TRUE(instance.call_script("Config", settings.config, error)) << error;
-  instance.data_as<FilterConfig>()->show_noise = settings.show_noise;
-  instance.data_as<FilterConfig>()->disable = settings.disable;
+  EXPECT_TRUE(testing_frames::configure(instance, settings, error)) << error;
 
   const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
   vdhost::Bitmap src(width, height), dst(width, height);

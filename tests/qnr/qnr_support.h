@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/settings.h"
+
 namespace qnr_test {
 
 struct Ran {
@@ -43,15 +45,11 @@ std::vector<uint32_t> decode_with_alpha(const std::filesystem::path& file);
 std::vector<uint32_t> turn_clockwise(const std::vector<uint32_t>& pixels, int32_t width,
                                      int32_t height);
 
-struct ModuleSettings {
-  std::vector<int32_t> config = {70, 70, 2, 0, 1};
-  bool show_noise = false;
-  bool disable = false;
-};
+using testing_frames::FilterSettings;
 // What the module gives for these top-down frames when a host hands it each
 // frame in turn, bottom-up, through one instance; alpha bytes cleared.
 std::vector<uint32_t> filter_with_module(const std::vector<uint32_t>& frames, int32_t width,
-                                         int32_t height, const ModuleSettings& settings);
+                                         int32_t height, const FilterSettings& settings);
 
 // A fresh directory, removed with everything in it at the end of the test.
 class TempDir {

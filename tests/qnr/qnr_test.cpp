@@ -65,18 +65,18 @@ TEST(QnrFrames, OutputFramesAreExactlyWhatTheModuleGivesForEverySettingAndJobCou
 
   struct Case {
     std::vector<std::string> options;
-    ModuleSettings settings;
+    FilterSettings settings;
   };
   const std::vector<Case> cases = {
       {{}, {}},
       // Single options override the replayed line.
-      {{"--config", "Config(60,80,3,1,1)", "--sharp", "5"}, {{60, 80, 5, 1, 1}}},
-      {{"--f1", "100", "--f2", "0", "--interlace"}, {{100, 0, 2, 1, 1}}},
+      {{"--config", "Config(60,80,3,1,1)", "--sharp", "5"}, {60, 80, 5, 1}},
+      {{"--f1", "100", "--f2", "0", "--interlace"}, {100, 0, 2, 1}},
       // A line copied from a saved host script, prefix and all.
       {{"--config", "VirtualDub.video.filters.instance[0].Config(150,-3,9,0,0);"},
-       {{150, -3, 9, 0, 0}}},
-      {{"--show-noise", "--f1", "40"}, {{40, 70, 2, 0, 1}, true, false}},
-      {{"--disable"}, {{70, 70, 2, 0, 1}, false, true}},
+       {150, -3, 9, 0}},
+      {{"--show-noise", "--f1", "40"}, {40, 70, 2, 0, 1}},
+      {{"--disable"}, {70, 70, 2, 0, 0, 1}},
   };
   for (const Case& c : cases) {
     std::vector<uint32_t> expected = filter_with_module(input, 64, 48, c.settings);
@@ -103,7 +103,7 @@ TEST(QnrFrames, ImageInImageOutIsTheModulesFrame) {
   ASSERT_EQ(ran.status, 0) << ran.err;
   const std::vector<uint32_t> input = decode(dir.path() / "in.png");
   ASSERT_EQ(input.size(), size_t{65} * 33);
-  EXPECT_EQ(decode(dir.path() / "out.png"), filter_with_module(input, 65, 33, {{70, 90, 2, 0, 1}}));
+  EXPECT_EQ(decode(dir.path() / "out.png"), filter_with_module(input, 65, 33, {70, 90, 2, 0}));
 
   // A video into an image: its first frame.
   make_lossless_clip(dir, "clip.mkv", 3);

@@ -13,6 +13,8 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using vdhost::parse_script_line;
+using vdhost::ScriptCall;
 
 TEST(ScriptLine, ReadsTheLinesHostsStore) {
   ScriptCall call;

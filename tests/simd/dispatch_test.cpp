@@ -11,7 +11,7 @@
 #include "core/cpu_version.h"
 #include "core/frame_filter.h"
 #include "core/simd_target.h"
-#include "host/filter_config.h"
+#include "support/filter_call.h"
 
 namespace {
 
@@ -85,18 +85,9 @@ TEST(CpuDispatch, DispatchersGiveThePlainResultUnderEveryCap) {
   std::vector<uint8_t> luma(src.size()), plain_luma(src.size());
   cpu_luma_plane_plain(src.data(), plain_luma.data(), src.size());
 
-  FilterConfig config{};
-  config.luma_plane = plain_luma.data();
-  CpuFilterArgs args{};
-  args.src = src.data();
-  args.level_f1 = 70;
-  args.level_f2 = 70;
-  args.sharp = 2;
-  args.rows = kRows;
-  args.width = kWidth;
-  args.config = &config;
   std::vector<uint32_t> expected(src.size());
-  args.dst = expected.data();
+  testing_frames::FilterCall call(src.data(), expected.data(), plain_luma.data(), kWidth, kRows);
+  CpuFilterArgs& args = call.args;
   cpu_filter_frame_plain(args);
 
   for (CpuVersion cap : all_cpu_versions()) {

@@ -30,14 +30,14 @@ class FilterEquivalence : public ::testing::TestWithParam<CpuVersion> {
     ASSERT_NE(optimised_, &cpu_filter_frame_plain);
   }
 
-  void expect_same(const TestFrame& frame, const FilterRun& run, const std::string& what) {
+  void expect_same(const TestFrame& frame, const FilterSettings& run, const std::string& what) {
     const auto expected = run_filter(cpu_filter_frame_plain, frame, run, kPlainSentinel);
     const auto actual = run_filter(optimised_, frame, run, kOptimisedSentinel);
     const std::string difference = first_difference(expected, actual, frame.width);
     EXPECT_TRUE(difference.empty())
-        << what << " " << frame.width << "x" << frame.rows << " levels " << run.settings.level_f1
-        << "," << run.settings.level_f2 << " sharp " << run.settings.sharp << " interlace "
-        << run.interlace << " noise " << run.show_noise << ": " << difference;
+        << what << " " << frame.width << "x" << frame.rows << " levels " << run.level_f1 << ","
+        << run.level_f2 << " sharp " << run.sharp << " interlace " << run.interlace << " noise "
+        << run.show_noise << ": " << difference;
   }
 
   CpuFilterFunction optimised_ = nullptr;
@@ -51,8 +51,7 @@ TEST_P(FilterEquivalence, EveryWidthUpTo40WithEveryFill) {
     for (int32_t rows : heights) {
       for (Fill fill : kAllFills) {
         const TestFrame frame = make_frame(fill, width, rows, rng);
-        FilterRun run;
-        run.settings = kSettings[static_cast<size_t>(round) % kSettings.size()];
+        FilterSettings run = kSettings[static_cast<size_t>(round) % kSettings.size()];
         run.interlace = (round / 3) % 2;
         run.show_noise = (round / 7) % 2;
         ++round;
@@ -65,12 +64,13 @@ TEST_P(FilterEquivalence, EveryWidthUpTo40WithEveryFill) {
 TEST_P(FilterEquivalence, EverySettingWithInterlaceAndNoise) {
   std::mt19937 rng(99);
   const Fill fills[] = {Fill::random, Fill::bump, Fill::alternating};
-  for (const Settings& settings : kSettings) {
+  for (const FilterSettings& settings : kSettings) {
     for (int32_t interlace : {0, 1, 2}) {
       for (int32_t show_noise : {0, 1}) {
         for (Fill fill : fills) {
           const TestFrame frame = make_frame(fill, 77, 37, rng);
-          expect_same(frame, {interlace, show_noise, settings}, fill_name(fill));
+          expect_same(frame, {settings.level_f1, settings.level_f2, settings.sharp, interlace,
+                              show_noise}, fill_name(fill));
         }
       }
     }
@@ -81,18 +81,18 @@ TEST_P(FilterEquivalence, EverySettingWithInterlaceAndNoise) {
 struct LargeCase {
   const char* what;
   TestFrame frame;
-  FilterRun run;
+  FilterSettings run;
   std::vector<uint32_t> expected;
 };
 const std::vector<LargeCase>& large_cases() {
   static const std::vector<LargeCase> cases = [] {
     std::mt19937 rng(7);
     std::vector<LargeCase> made;
-    made.push_back({"random", make_frame(Fill::random, 1917, 1081, rng), {1, 0, {70, 70, 2}}, {}});
+    made.push_back({"random", make_frame(Fill::random, 1917, 1081, rng), {70, 70, 2, 1, 0}, {}});
     made.push_back({"vertical_stripes", make_frame(Fill::vertical_stripes, 1283, 251, rng),
-                    {0, 1, {100, 0, 6}}, {}});
+                    {100, 0, 6, 0, 1}, {}});
     made.push_back({"random", make_frame(Fill::random, 643, 479, rng),
-                    {0, 1, {INT_MAX, INT_MIN, -123457}}, {}});
+                    {INT_MAX, INT_MIN, -123457, 0, 1}, {}});
     for (LargeCase& c : made) {
       c.expected = run_filter(cpu_filter_frame_plain, c.frame, c.run, kPlainSentinel);
     }
@@ -123,7 +123,7 @@ TEST_P(FilterEquivalence, ComponentExactlyAtTheThresholdIsNoise) {
   std::mt19937 rng(11);
   TestFrame frame = make_frame(Fill::black, 50, 20, rng);
   for (uint8_t& luma : frame.luma) luma = 16;
-  const FilterRun run{0, 0, {level, level, 2}};
+  const FilterSettings run{level, level, 2};
   expect_same(frame, run, "grey-16 plane");
   const auto plain = run_filter(cpu_filter_frame_plain, frame, run, kPlainSentinel);
   EXPECT_EQ(plain[0], rebuild_pixel(frame.src[0], 0, false));
@@ -149,7 +149,7 @@ TEST_P(FilterEquivalence, NarrowLevelComponentExactlyAtTheThresholdIsNoise) {
     std::mt19937 rng(target);
     TestFrame frame = make_frame(Fill::random, 13, 1, rng);
     frame.luma = row;
-    expect_same(frame, {0, 0, {1, 1, 1 << 20}}, "one row at the threshold");
+    expect_same(frame, {1, 1, 1 << 20}, "one row at the threshold");
   }
 }
 

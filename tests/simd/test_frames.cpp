@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core/color.h"
-#include "host/filter_config.h"
+#include "support/filter_call.h"
 
 const char* fill_name(Fill fill) {
   switch (fill) {
@@ -60,7 +60,7 @@ TestFrame make_frame(Fill fill, int32_t width, int32_t rows, std::mt19937& rng) 
   return frame;
 }
 
-const std::vector<Settings> kSettings = {
+const std::vector<FilterSettings> kSettings = {
     {70, 70, 2},
     {0, 0, 0},
     {0, 0, 6},
@@ -94,25 +94,14 @@ bool guard_intact(const std::vector<uint32_t>& buffer, size_t first, size_t end)
 }  // namespace
 
 std::vector<uint32_t> run_filter(CpuFilterFunction filter, const TestFrame& frame,
-                                 const FilterRun& run, uint32_t sentinel) {
+                                 const FilterSettings& settings, uint32_t sentinel) {
   const size_t pixels = frame.src.size();
   std::vector<uint32_t> buffer(pixels + 2 * kGuardWords, kGuardWord);
   std::fill_n(buffer.begin() + kGuardWords, pixels, sentinel);
   uint32_t* const dst = buffer.data() + kGuardWords;
-  FilterConfig config{};
-  config.luma_plane = const_cast<uint8_t*>(frame.luma.data());
-  config.show_noise = run.show_noise;
-  CpuFilterArgs args{};
-  args.src = frame.src.data();
-  args.dst = dst;
-  args.level_f1 = run.settings.level_f1;
-  args.level_f2 = run.settings.level_f2;
-  args.sharp = run.settings.sharp;
-  args.interlace = run.interlace;
-  args.rows = frame.rows;
-  args.width = frame.width;
-  args.config = &config;
-  filter(args);
+  const testing_frames::FilterCall call(frame.src.data(), dst, frame.luma.data(), frame.width,
+                                        frame.rows, settings);
+  filter(call.args);
   EXPECT_TRUE(guard_intact(buffer, 0, kGuardWords)) << "written before dst";
   EXPECT_TRUE(guard_intact(buffer, kGuardWords + pixels, buffer.size())) << "written after dst";
   return {dst, dst + pixels};

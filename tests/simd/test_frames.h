@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "core/frame_filter.h"
+#include "support/settings.h"
+
+using testing_frames::FilterSettings;
 
 enum class Fill { random, black, white, alternating, bump, vertical_stripes, horizontal_stripes };
 inline constexpr Fill kAllFills[] = {Fill::random,      Fill::black,
@@ -29,23 +32,14 @@ struct TestFrame {
 // Byte 3 of every word is random: it must change nothing.
 TestFrame make_frame(Fill fill, int32_t width, int32_t rows, std::mt19937& rng);
 
-struct Settings {
-  int32_t level_f1, level_f2, sharp;
-};
 // Defaults, zeros, dialog limits, and values far beyond them whose products wrap.
-extern const std::vector<Settings> kSettings;
-
-struct FilterRun {
-  int32_t interlace = 0;
-  int32_t show_noise = 0;
-  Settings settings{70, 70, 2};
-};
+extern const std::vector<FilterSettings> kSettings;
 
 // Runs `filter` on the frame; dst starts as `sentinel` everywhere so a word
 // left unwritten shows, and lies between guard zones that must stay untouched
 // (checked here, as a test failure).
 std::vector<uint32_t> run_filter(CpuFilterFunction filter, const TestFrame& frame,
-                                 const FilterRun& run, uint32_t sentinel);
+                                 const FilterSettings& settings, uint32_t sentinel);
 
 // Empty when equal; otherwise where and how the first difference shows.
 std::string first_difference(const std::vector<uint32_t>& expected,

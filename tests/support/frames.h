@@ -8,7 +8,8 @@
 
 #include "core/color.h"
 #include "core/frame_filter.h"
-#include "host/filter_config.h"
+#include "support/filter_call.h"
+#include "support/settings.h"
 
 namespace testing_frames {
 
@@ -23,30 +24,18 @@ inline std::vector<uint32_t> random_frame(int32_t width, int32_t height, uint32_
   return out;
 }
 
-struct FilterSettings {
-  int32_t level_f1 = 70;
-  int32_t level_f2 = 70;
-  int32_t sharp = 2;
-  int32_t interlace = 0;
-  int32_t show_noise = 0;
-};
-
-// The CPU path on a packed frame: luma plane by the luma rule, then the frame
-// filter, by default the plain reference (the optimised versions are held to
-// it byte for byte by their own tests).
+// The CPU path on a packed frame (the frame itself when disabled): luma plane
+// by the luma rule, then the frame filter, by default the plain reference (the
+// optimised versions are held to it byte for byte by their own tests).
 inline std::vector<uint32_t> cpu_path(const std::vector<uint32_t>& input, int32_t width,
                                       int32_t height, const FilterSettings& s = {},
                                       void (*filter)(const CpuFilterArgs&) = cpu_filter_frame_plain) {
+  if (s.disable != 0) return input;
   std::vector<uint8_t> plane(input.size());
   for (size_t i = 0; i < input.size(); ++i) plane[i] = cpu_luma(input[i]);
-  FilterConfig config{};
-  config.luma_plane = plane.data();
-  config.luma_size = static_cast<int32_t>(plane.size());
-  config.show_noise = s.show_noise;
   std::vector<uint32_t> output(input.size());
-  CpuFilterArgs args{input.data(), output.data(), s.level_f1, s.level_f2, s.sharp, s.interlace,
-                     height, width, &config};
-  filter(args);
+  const FilterCall call(input.data(), output.data(), plane.data(), width, height, s);
+  filter(call.args);
   return output;
 }
 

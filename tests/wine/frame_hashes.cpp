@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host/filter_config.h"
 #include "support/hash.h"
+#include "support/instance_settings.h"
 #include "vdhost.h"
 
 namespace {
@@ -48,15 +48,14 @@ std::vector<uint32_t> make_frame(int32_t width, int32_t height, uint64_t seed) {
 
 struct Settings {
   const char* name;
-  int32_t level_f1, level_f2, sharp, interlace;
-  int32_t show_noise, disable;
+  testing_frames::FilterSettings values;
 };
 
 constexpr Settings kSettings[] = {
-    {"default", 70, 70, 2, 0, 0, 0},    {"off", 0, 0, 0, 0, 0, 0},
-    {"strong", 100, 100, 6, 1, 0, 0},   {"mixed", 30, 85, 5, 0, 0, 0},
-    {"noise", 55, 40, 3, 1, 1, 0},      {"wild", 150, -7, 9, 2, 0, 0},
-    {"disabled", 70, 70, 2, 0, 0, 1},
+    {"default", {70, 70, 2, 0, 0, 0}},  {"off", {0, 0, 0, 0, 0, 0}},
+    {"strong", {100, 100, 6, 1, 0, 0}}, {"mixed", {30, 85, 5, 0, 0, 0}},
+    {"noise", {55, 40, 3, 1, 1, 0}},    {"wild", {150, -7, 9, 2, 0, 0}},
+    {"disabled", {70, 70, 2, 0, 0, 1}},
 };
 
 struct Size {
@@ -108,15 +107,10 @@ int main(int argc, char** argv) {
       for (Layout layout : kLayouts) {
         vdhost::FilterInstance instance(*module, *module->filter());
         instance.init();
-        const int32_t args[] = {settings.level_f1, settings.level_f2, settings.sharp,
-                                settings.interlace, 1};
-        if (!instance.call_script("Config", args, error)) {
+        if (!testing_frames::configure(instance, settings.values, error)) {
           std::fprintf(stderr, "frame_hashes: %s\n", error.c_str());
           return 1;
         }
-        // Show noise and Disable have no script argument; the dialog sets them in the record.
-        instance.data_as<FilterConfig>()->show_noise = settings.show_noise;
-        instance.data_as<FilterConfig>()->disable = settings.disable;
 
         const int64_t pitch = pitch_for(layout, size.width);
         vdhost::Bitmap src(size.width, size.height, pitch);

@@ -1,32 +1,64 @@
 #include "filter_instance.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "frame_layout.h"
-#include "host/filter_config.h"
-#include "module_binding.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+// The module's object code is linked into this plug-in, so its entry points
+// are ordinary calls here; everything else goes through the records and
+// callbacks it registers, exactly as in a host.
+extern "C" int VirtualdubFilterModuleInit2(HostModuleRecord* module, const HostFunctions* host,
+                                           int32_t* version, int32_t* compatible_version);
+extern "C" void VirtualdubFilterModuleDeinit(HostModuleRecord* module, const HostFunctions* host);
 
 namespace qnr_frei0r {
 
 namespace {
 
+// What this plug-in needs of the filter: the callbacks it calls, and the
+// settings it sets (Config's five values, and Show noise in the record).
+bool drivable(const FilterDefinition& d) {
+  const ScriptFunctionRow* config = vdhost::find_script_command(d, "Config");
+  return d.init != nullptr && d.run != nullptr && d.script_string != nullptr &&
+         vdhost::knows_settings_record(d) && config != nullptr && config->signature != nullptr &&
+         std::strcmp(config->signature, "0iiiii") == 0;
+}
+
+// The module is entered once and never left. frei0r hosts call f0r_init and
+// f0r_deinit more than once and f0r_deinit while other instances live
+// (ffmpeg once per filter, MLT on every filter close), and the module's exit
+// only withdraws its registration, which this process keeps until it unloads
+// the plug-in. Nor is the binding ever destroyed: an instance a host destroys
+// late, even during exit, still needs the registered definition.
+const vdhost::FilterModule* bound_module() {
+  static const vdhost::FilterModule* const module = []() -> const vdhost::FilterModule* {
+    auto bound =
+        vdhost::FilterModule::bind({VirtualdubFilterModuleInit2, VirtualdubFilterModuleDeinit},
+                                   "the module in qnr.so");
+    if (bound->initialise() != 0 || !bound->accepted() || bound->filter() == nullptr ||
+        !drivable(*bound->filter())) {
+      return nullptr;
+    }
+    const vdhost::FilterModule* kept = bound.release();
+#if defined(__SANITIZE_ADDRESS__)
+    // Kept on purpose: once a host unloads the plug-in, nothing points at it.
+    __lsan_ignore_object(kept);
+#endif
+    return kept;
+  }();
+  return module;
+}
+
 // The module takes int32 sizes and keeps a width x height luma plane sized in int32.
 bool fits_module(unsigned width, unsigned height) {
   return width <= INT32_MAX && height <= INT32_MAX &&
          static_cast<uint64_t>(width) * height <= INT32_MAX;
-}
-
-HostBitmap bottom_up_bitmap(uint32_t* lowest, unsigned width, unsigned height) {
-  HostBitmap bitmap{};
-  bitmap.data = lowest;
-  bitmap.depth = 32;
-  bitmap.w = static_cast<int32_t>(width);
-  bitmap.h = static_cast<int32_t>(height);
-  bitmap.pitch = int64_t{bitmap.w} * 4;
-  bitmap.size = bitmap.pitch * bitmap.h;
-  return bitmap;
 }
 
 // A frame that cannot be filtered goes out as it came in rather than as garbage.
@@ -36,43 +68,27 @@ void pass_through(const uint32_t* in, uint32_t* out, unsigned width, unsigned he
 
 }  // namespace
 
+bool module_ready() { return bound_module() != nullptr; }
+
 std::unique_ptr<FilterInstance> FilterInstance::create(unsigned width, unsigned height) {
-  const FilterDefinition* definition = filter_definition();
-  if (definition == nullptr) return nullptr;
-  std::unique_ptr<FilterInstance> instance(new FilterInstance(width, height, *definition));
-  if (!instance->init()) return nullptr;
+  const vdhost::FilterModule* module = bound_module();
+  if (module == nullptr) return nullptr;
+  auto filter = std::make_unique<vdhost::FilterInstance>(*module, *module->filter());
+  if (filter->init() != 0) return nullptr;
+  std::unique_ptr<FilterInstance> instance(new FilterInstance(width, height, std::move(filter)));
+  if (!instance->apply_settings()) return nullptr;
   return instance;
 }
 
-FilterInstance::FilterInstance(unsigned width, unsigned height, const FilterDefinition& definition)
-    : width_(width), height_(height), definition_(definition) {
+FilterInstance::FilterInstance(unsigned width, unsigned height,
+                               std::unique_ptr<vdhost::FilterInstance> filter)
+    : width_(width), height_(height), filter_(std::move(filter)) {
   for (int i = 0; i < kParameterCount; ++i) values_[i] = kParameters[i].default_value;
-}
-
-bool FilterInstance::init() {
-  // A host allocates the record and zero-fills it before init.
-  record_.reset(new uint8_t[static_cast<size_t>(definition_.inst_data_size)]());
-  activation_.filter = &definition_;
-  activation_.filter_data = record_.get();
-  if (definition_.init(&activation_, host_functions()) != 0) {
-    if (definition_.deinit != nullptr) definition_.deinit(&activation_, host_functions());
-    return false;
-  }
-  // Config carries five settings; the fifth (multithreading) keeps what init chose.
-  char line[4096] = {};
-  int32_t values[5];
-  if (definition_.script_string(&activation_, host_functions(), line, sizeof line) &&
-      std::sscanf(line, "Config(%d,%d,%d,%d,%d)", &values[0], &values[1], &values[2], &values[3],
-                  &values[4]) == 5)
-    multithreading_ = values[4];
-  apply_settings();
-  return true;
 }
 
 FilterInstance::~FilterInstance() {
   std::lock_guard lock(mutex_);
-  if (started_) definition_.end(&activation_, host_functions());
-  if (definition_.deinit != nullptr) definition_.deinit(&activation_, host_functions());
+  filter_.reset();
 }
 
 void FilterInstance::set_parameter(int index, double value) {
@@ -85,56 +101,47 @@ double FilterInstance::parameter(int index) {
   return values_[index];
 }
 
-// Replays the settings through the module's own Config command, as a host
-// replays a saved script line. Show noise has no script argument; a host sets
-// it only in the filter's dialog, so it is written into the record directly.
-void FilterInstance::apply_settings() {
+// Sets the parameters' values when they changed since the last frame.
+bool FilterInstance::apply_settings() {
   const ModuleSettings wanted = module_settings(values_);
-  if (settings_applied_ && wanted == applied_) return;
-  const int32_t arguments[5] = {wanted.level_f1, wanted.level_f2, wanted.sharp, wanted.interlace,
-                                multithreading_};
-  ScriptValue values[5];
-  std::memset(values, 0, sizeof values);
-  for (int i = 0; i < 5; ++i) {
-    values[i].type = ScriptValue::kInt;
-    values[i].value.as_int = arguments[i];
-  }
-  config_command(definition_)->handler(nullptr, &activation_, values, 5);
-  static_cast<FilterConfig*>(activation_.filter_data)->show_noise = wanted.show_noise;
+  if (settings_applied_ && wanted == applied_) return true;
+  vdhost::Settings settings;
+  settings.level_f1 = wanted.level_f1;
+  settings.level_f2 = wanted.level_f2;
+  settings.sharp = wanted.sharp;
+  settings.interlace = wanted.interlace;
+  settings.show_noise = wanted.show_noise != 0;
+  if (vdhost::apply_settings(*filter_, settings) != vdhost::SettingsOutcome::applied) return false;
   applied_ = wanted;
   settings_applied_ = true;
+  return true;
 }
 
 // Start comes with the first frame, so construction stays cheap and the GPU
 // context is created only by instances that filter. A failed start is ended, as
 // a host ends it, and tried again on the next frame.
 bool FilterInstance::ensure_started() {
-  if (started_) return true;
+  if (filter_->started()) return true;
   if (!fits_module(width_, height_)) return false;
-  const size_t pixels = static_cast<size_t>(width_) * height_;
-  source_pixels_.resize(pixels);
-  destination_pixels_.resize(pixels);
-  source_ = bottom_up_bitmap(source_pixels_.data(), width_, height_);
-  destination_ = bottom_up_bitmap(destination_pixels_.data(), width_, height_);
-  activation_.src = &source_;
-  activation_.dst = &destination_;
-  if (definition_.start != nullptr && definition_.start(&activation_, host_functions()) != 0) {
-    if (definition_.end != nullptr) definition_.end(&activation_, host_functions());
+  const auto width = static_cast<int32_t>(width_), height = static_cast<int32_t>(height_);
+  if (!source_) source_.emplace(width, height);
+  if (!destination_) destination_.emplace(width, height);
+  if (filter_->start(*source_, *destination_) != 0) {
+    filter_->end();
     return false;
   }
-  started_ = true;
   return true;
 }
 
 void FilterInstance::filter_frame(const uint32_t* in, uint32_t* out) {
-  if (!ensure_started()) {
+  if (!ensure_started() || !apply_settings()) {
     pass_through(in, out, width_, height_);
     return;
   }
-  apply_settings();
-  to_bottom_up(in, source_pixels_.data(), width_, height_);
-  definition_.run(&activation_, host_functions());
-  from_bottom_up(destination_pixels_.data(), source_pixels_.data(), out, width_, height_);
+  uint32_t* source = source_->row(0);
+  to_bottom_up(in, source, width_, height_);
+  filter_->run(*source_, *destination_);
+  from_bottom_up(destination_->row(0), source, out, width_, height_);
 }
 
 // The module keeps one luma plane and one GPU context per record and handles

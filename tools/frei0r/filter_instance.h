@@ -1,17 +1,22 @@
-// One frei0r instance: a settings record of the module's filter driven through
-// the filter's callbacks in a host's order (init at construction, start with
-// the first frame, run per frame, end at destruction).
+// One frei0r instance: an instance of the module's filter, driven through the
+// host library in a host's order (init at construction, start with the first
+// frame, run per frame, end at destruction).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <optional>
 
-#include "host/host_api.h"
 #include "parameters.h"
+#include "vdhost.h"
 
 namespace qnr_frei0r {
+
+// True when the module linked into this plug-in registered a filter this
+// plug-in can drive. The module is bound on first use, once per process (safe
+// from any thread), and never left: see filter_instance.cpp.
+bool module_ready();
 
 class FilterInstance {
  public:
@@ -30,26 +35,21 @@ class FilterInstance {
   void update(const uint32_t* in, uint32_t* out);
 
  private:
-  FilterInstance(unsigned width, unsigned height, const FilterDefinition& definition);
-  bool init();
+  FilterInstance(unsigned width, unsigned height, std::unique_ptr<vdhost::FilterInstance> filter);
   bool ensure_started();
-  void apply_settings();
+  bool apply_settings();
   void filter_frame(const uint32_t* in, uint32_t* out);
 
   std::mutex mutex_;
   const unsigned width_;
   const unsigned height_;
-  const FilterDefinition& definition_;
-  std::unique_ptr<uint8_t[]> record_;  // the module's settings record, zeroed like a host's
-  FilterActivation activation_{};
-  HostBitmap source_{};
-  HostBitmap destination_{};
-  std::vector<uint32_t> source_pixels_;       // the input, bottom-up
-  std::vector<uint32_t> destination_pixels_;  // the module's output, bottom-up
-  bool started_ = false;
+  // Bottom-up frames, made with the first frame: the input and the module's
+  // output. Declared before the filter, so they outlive its end.
+  std::optional<vdhost::Bitmap> source_;
+  std::optional<vdhost::Bitmap> destination_;
+  std::unique_ptr<vdhost::FilterInstance> filter_;
 
   double values_[kParameterCount];
-  int32_t multithreading_ = 0;  // carried through Config unchanged
   ModuleSettings applied_{};
   bool settings_applied_ = false;
 };

@@ -6,7 +6,6 @@ extern "C" {
 }
 
 #include "filter_instance.h"
-#include "module_binding.h"
 #include "parameters.h"
 
 #define QNR_FREI0R_API extern "C" __attribute__((visibility("default")))
@@ -22,10 +21,16 @@ FilterInstance* instance_of(f0r_instance_t instance) {
 bool valid_index(int index) { return index >= 0 && index < kParameterCount; }
 }  // namespace
 
-// Hosts call init and deinit more than once, deinit while instances still live,
-// or never deinit at all: module registration therefore happens once per
-// process, on first need, and deinit releases nothing.
-QNR_FREI0R_API int f0r_init(void) { return qnr_frei0r::filter_definition() != nullptr ? 1 : 0; }
+// Hosts call init and deinit more than once, and deinit while other instances
+// still live (MLT calls it on every filter close): module registration
+// therefore happens once per process, on first need, and deinit releases nothing.
+QNR_FREI0R_API int f0r_init(void) {
+  try {
+    return qnr_frei0r::module_ready() ? 1 : 0;
+  } catch (...) {
+    return 0;  // no exception may leave a C plug-in; a later f0r_init tries again
+  }
+}
 
 QNR_FREI0R_API void f0r_deinit(void) {}
 

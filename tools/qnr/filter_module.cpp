@@ -3,10 +3,8 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstring>
 
 #include "failure.h"
-#include "host/filter_config.h"
 
 namespace qnr {
 
@@ -41,17 +39,6 @@ LoadedModule load_filter_module(const std::string& path) {
   return loaded;
 }
 
-std::string list_script_commands(const FilterDefinition& filter) {
-  std::string out;
-  const ScriptObject* object = filter.script_obj;
-  if (object == nullptr || object->functions == nullptr) return out;
-  for (const ScriptFunctionRow* row = object->functions; row->handler != nullptr; ++row) {
-    if (!out.empty()) out += ", ";
-    out += vdhost::describe_signature(*row);
-  }
-  return out;
-}
-
 namespace {
 
 void call_command(vdhost::FilterInstance& instance, const ScriptCall& call) {
@@ -67,6 +54,18 @@ void call_command(vdhost::FilterInstance& instance, const ScriptCall& call) {
   }
 }
 
+vdhost::Settings single_settings(const FilterSettings& settings) {
+  vdhost::Settings single;
+  single.level_f1 = settings.level_f1;
+  single.level_f2 = settings.level_f2;
+  single.sharp = settings.sharp;
+  // The flags only switch a setting on; left off, the filter keeps its own value.
+  if (settings.interlace) single.interlace = 1;
+  if (settings.show_noise) single.show_noise = true;
+  if (settings.disable) single.disable = true;
+  return single;
+}
+
 }  // namespace
 
 std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded,
@@ -74,36 +73,14 @@ std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded
   auto instance = std::make_unique<vdhost::FilterInstance>(*loaded.module, *loaded.filter);
   if (instance->init() != 0) throw Failure("the filter failed to initialise");
   if (settings.config) call_command(*instance, *settings.config);
-
-  // Single settings go through the same command: read back the line the
-  // filter reports for its current settings, change the named values, replay it.
-  if (settings.level_f1 || settings.level_f2 || settings.sharp || settings.interlace) {
-    std::string line, error;
-    ScriptCall current;
-    if (!instance->script_string(line) || !parse_script_line(line, current, error) ||
-        current.name != "Config" || current.arguments.size() < 4) {
+  switch (vdhost::apply_settings(*instance, single_settings(settings))) {
+    case vdhost::SettingsOutcome::applied:
+      break;
+    case vdhost::SettingsOutcome::no_config_command:
       throw Failure("the filter does not report its settings as Config(...); use --config");
-    }
-    if (settings.level_f1) current.arguments[0] = *settings.level_f1;
-    if (settings.level_f2) current.arguments[1] = *settings.level_f2;
-    if (settings.sharp) current.arguments[2] = *settings.sharp;
-    if (settings.interlace) current.arguments[3] = 1;
-    call_command(*instance, current);
-  }
-
-  // Show noise and disable are not part of any script command: a host sets
-  // them only through the filter's dialog, which qnr has no window for. The
-  // settings record's layout is ours (filter_config.h), so these two flags,
-  // and only these, are written into the instance's record directly.
-  if (settings.show_noise || settings.disable) {
-    const bool ours = loaded.filter->name != nullptr && std::strncmp(loaded.filter->name, "QNR ", 4) == 0;
-    if (!ours || loaded.filter->inst_data_size != static_cast<int32_t>(sizeof(FilterConfig))) {
+    case vdhost::SettingsOutcome::unknown_record:
       throw Failure("this filter module does not have the settings record qnr knows; "
                     "--show-noise and --disable need the matching QNR_CUDA.vdf");
-    }
-    FilterConfig* config = instance->data_as<FilterConfig>();
-    if (settings.show_noise) config->show_noise = 1;
-    if (settings.disable) config->disable = 1;
   }
   return instance;
 }

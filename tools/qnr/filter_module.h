@@ -7,10 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "script_line.h"
 #include "vdhost.h"
 
 namespace qnr {
+
+// qnr reads --config lines with the host library's script-line reader, and
+// lists the filter's commands as the host library describes them.
+using vdhost::list_script_commands;
+using vdhost::parse_script_line;
+using vdhost::ScriptCall;
 
 struct FilterSettings {
   std::optional<ScriptCall> config;  // replayed first, as a host replays a saved script
@@ -28,11 +33,9 @@ struct LoadedModule {
 };
 LoadedModule load_filter_module(const std::string& path);
 
-// The script commands the filter offers, e.g. "Config(int, int, int, int, int)".
-std::string list_script_commands(const FilterDefinition& filter);
-
-// Creates an instance, calls init and applies the settings through the
-// module's script command. Throws Failure for settings the filter refuses.
+// Creates an instance, calls init, replays the --config line and applies the
+// single settings through the host library. Throws Failure for settings the
+// filter refuses.
 std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded,
                                                       const FilterSettings& settings);
 

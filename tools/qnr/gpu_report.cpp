@@ -7,8 +7,6 @@
 #include <cstring>
 #include <sstream>
 
-#include "host/filter_config.h"
-
 namespace qnr {
 namespace {
 
@@ -141,8 +139,7 @@ std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefi
     StderrCapture capture;
     vdhost::FilterInstance instance(module, filter);
     if (instance.init() == 0 && instance.start(src, dst) == 0) {
-      const auto* config = instance.data_as<FilterConfig>();
-      has_gpu_context = config->gpu_context != nullptr;
+      has_gpu_context = vdhost::holds_gpu_context(instance);
       instance.run(src, dst);
       instance.end();
     }

@@ -18,9 +18,13 @@ inline int64_t lowest_row_offset(int64_t pitch, int32_t height) {
   return pitch < 0 && height > 0 ? static_cast<int64_t>(height - 1) * pitch : 0;
 }
 
+// Bytes from one row to the next in ascending address order, whichever way the
+// bitmap runs.
+inline int64_t row_stride(int64_t pitch) { return pitch < 0 ? -pitch : pitch; }
+
 inline RowWalk row_walk(const void* data, int64_t pitch, int32_t height) {
   auto* base = static_cast<uint8_t*>(const_cast<void*>(data));
-  return {base + lowest_row_offset(pitch, height), pitch < 0 ? -pitch : pitch};
+  return {base + lowest_row_offset(pitch, height), row_stride(pitch)};
 }
 
 // Copies height rows of row_bytes between two walks; padding is never touched.

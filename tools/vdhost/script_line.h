@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace qnr {
+namespace vdhost {
 
 struct ScriptCall {
   std::string name;
@@ -19,4 +19,4 @@ struct ScriptCall {
 // that points at the problem.
 bool parse_script_line(const std::string& line, ScriptCall& call, std::string& error);
 
-}  // namespace qnr
+}  // namespace vdhost

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <limits>
 
-namespace qnr {
+namespace vdhost {
 
 namespace {
 
@@ -145,4 +145,4 @@ bool parse_script_line(const std::string& line, ScriptCall& call, std::string& e
   return true;
 }
 
-}  // namespace qnr
+}  // namespace vdhost
