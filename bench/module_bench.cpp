@@ -50,7 +50,8 @@ void module_run(benchmark::State& state, FrameSize size) {
 const bool registered = [] {
   for (FrameSize size : {FrameSize{720, 576}, FrameSize{1920, 1080}}) {
     benchmark::RegisterBenchmark(
-        ("module_cpu_path/" + std::to_string(size.width) + "x" + std::to_string(size.height)).c_str(),
+        ("module_cpu_path/" + std::to_string(size.width) + "x" + std::to_string(size.height))
+            .c_str(),
         module_run, size)
         ->Unit(benchmark::kMillisecond);
   }

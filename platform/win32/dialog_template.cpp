@@ -78,7 +78,8 @@ constexpr uint32_t kSetFont = 0x40;  // DS_SETFONT: a font follows the title
 
 }  // namespace
 
-bool parse_dialog_template(std::span<const uint8_t> bytes, DialogTemplate& out, std::string& error) {
+bool parse_dialog_template(std::span<const uint8_t> bytes, DialogTemplate& out,
+                           std::string& error) {
   out = DialogTemplate{};
   Reader in(bytes);
   out.version = in.u16();

@@ -29,8 +29,11 @@ QNR_WIN32_API void GetSystemInfo(SYSTEM_INFO* info) {
   info->dwAllocationGranularity = 65536;
   const DWORD forced = processor_count_override.load();
   info->dwNumberOfProcessors = forced != 0 ? forced : processors_available();
-  info->dwActiveProcessorMask =
-      info->dwNumberOfProcessors >= 64 ? ~DWORD_PTR{0} : (DWORD_PTR{1} << info->dwNumberOfProcessors) - 1;
+  info->dwActiveProcessorMask = info->dwNumberOfProcessors >= 64
+                                    ? ~DWORD_PTR{0}
+                                    : (DWORD_PTR{1} << info->dwNumberOfProcessors) - 1;
 }
 
-QNR_WIN32_API void qnr_standin_set_processor_count(DWORD count) { processor_count_override = count; }
+QNR_WIN32_API void qnr_standin_set_processor_count(DWORD count) {
+  processor_count_override = count;
+}

@@ -56,9 +56,7 @@ QnrStandinDialogHook dialog_hook = nullptr;
 const Window* focus = nullptr;  // the window with the keyboard focus
 void* dialog_hook_user = nullptr;
 
-HWND handle_of(const Window* window) {
-  return reinterpret_cast<HWND>(const_cast<Window*>(window));
-}
+HWND handle_of(const Window* window) { return reinterpret_cast<HWND>(const_cast<Window*>(window)); }
 
 Window* window_of(HWND handle) {
   const auto it = windows().find(reinterpret_cast<const Window*>(handle));
@@ -85,7 +83,9 @@ void destroy(Window* window) {
 bool equal_ignoring_case(const std::string& a, const char* b) {
   if (a.size() != std::strlen(b)) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto lower = [](char c) {
+      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
@@ -157,13 +157,10 @@ UINT max_check_state(const Window* button) {
     case BS_CHECKBOX:
     case BS_AUTOCHECKBOX:
     case BS_RADIOBUTTON:
-    case BS_AUTORADIOBUTTON:
-      return BST_CHECKED;
+    case BS_AUTORADIOBUTTON: return BST_CHECKED;
     case BS_3STATE:
-    case BS_AUTO3STATE:
-      return BST_INDETERMINATE;
-    default:
-      return 0;
+    case BS_AUTO3STATE: return BST_INDETERMINATE;
+    default: return 0;
   }
 }
 
@@ -180,40 +177,34 @@ LRESULT text_message(Window* window, UINT message, WPARAM wparam, LPARAM lparam)
       out[count] = '\0';
       return static_cast<LRESULT>(count);
     }
-    case WM_GETTEXTLENGTH:
-      return static_cast<LRESULT>(window->text.size());
-    default:
-      return 0;
+    case WM_GETTEXTLENGTH: return static_cast<LRESULT>(window->text.size());
+    default: return 0;
   }
 }
 
 LRESULT button_message(Window* button, UINT message, WPARAM wparam) {
   switch (message) {
-    case BM_GETCHECK:
-      return max_check_state(button) != 0 ? button->check : BST_UNCHECKED;
+    case BM_GETCHECK: return max_check_state(button) != 0 ? button->check : BST_UNCHECKED;
     case BM_SETCHECK:
       // Push buttons and group boxes keep no state; two-state boxes treat
       // "indeterminate" as checked.
       if (max_check_state(button) != 0)
         button->check = static_cast<UINT>(std::min<WPARAM>(wparam, max_check_state(button)));
       return 0;
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
 void clamp_position(Window* bar) {
-  bar->position = std::clamp(bar->position, bar->range_min, std::max(bar->range_min, bar->range_max));
+  bar->position =
+      std::clamp(bar->position, bar->range_min, std::max(bar->range_min, bar->range_max));
 }
 
 LRESULT trackbar_message(Window* bar, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case TBM_GETPOS:
-      return bar->position;
-    case TBM_GETRANGEMIN:
-      return bar->range_min;
-    case TBM_GETRANGEMAX:
-      return bar->range_max;
+    case TBM_GETPOS: return bar->position;
+    case TBM_GETRANGEMIN: return bar->range_min;
+    case TBM_GETRANGEMAX: return bar->range_max;
     case TBM_SETPOS:
       bar->position = static_cast<LONG>(lparam);
       clamp_position(bar);
@@ -232,11 +223,8 @@ LRESULT trackbar_message(Window* bar, UINT message, WPARAM wparam, LPARAM lparam
       bar->range_max = static_cast<LONG>(lparam);
       clamp_position(bar);
       return 0;
-    case TBM_SETTICFREQ:
-      bar->tick_frequency = static_cast<int>(wparam);
-      return 0;
-    default:
-      return 0;
+    case TBM_SETTICFREQ: bar->tick_frequency = static_cast<int>(wparam); return 0;
+    default: return 0;
   }
 }
 
@@ -244,16 +232,15 @@ LRESULT send_to_dialog(Window* dialog, UINT message, WPARAM wparam, LPARAM lpara
 
 LRESULT send(Window* window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (window->kind) {
-    case WindowKind::kDialog:
-      return send_to_dialog(window, message, wparam, lparam);
+    case WindowKind::kDialog: return send_to_dialog(window, message, wparam, lparam);
     case WindowKind::kButton:
-      if (message == BM_GETCHECK || message == BM_SETCHECK) return button_message(window, message, wparam);
+      if (message == BM_GETCHECK || message == BM_SETCHECK)
+        return button_message(window, message, wparam);
       return text_message(window, message, wparam, lparam);
     case WindowKind::kTrackbar:
       if (message >= WM_USER) return trackbar_message(window, message, wparam, lparam);
       return text_message(window, message, wparam, lparam);
-    default:
-      return text_message(window, message, wparam, lparam);
+    default: return text_message(window, message, wparam, lparam);
   }
 }
 
@@ -261,7 +248,8 @@ LRESULT send(Window* window, UINT message, WPARAM wparam, LPARAM lparam) {
 // manager's default: WM_CLOSE (the close box) becomes IDCANCEL.
 LRESULT send_to_dialog(Window* dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   const HWND handle = handle_of(dialog);
-  const INT_PTR handled = dialog->proc != nullptr ? dialog->proc(handle, message, wparam, lparam) : FALSE;
+  const INT_PTR handled =
+      dialog->proc != nullptr ? dialog->proc(handle, message, wparam, lparam) : FALSE;
   if (window_of(handle) == nullptr) return 0;  // the procedure destroyed its dialog
   if (message == WM_INITDIALOG) return handled;
   if (handled != FALSE) return dialog->msg_result;
@@ -317,7 +305,8 @@ QNR_WIN32_API INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, 
   if (layout.has_font) send_to_dialog(dialog, WM_SETFONT, 0, FALSE);
   if (window_of(handle) == nullptr) return 0;
   const HWND first = first_tab_stop(dialog);
-  const LRESULT set_focus = send_to_dialog(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), init_param);
+  const LRESULT set_focus =
+      send_to_dialog(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), init_param);
   if (window_of(handle) == nullptr) return 0;
   // TRUE asks the dialog manager to focus the control given in wParam.
   if (set_focus != FALSE && first != nullptr) focus = window_of(first);
@@ -328,7 +317,8 @@ QNR_WIN32_API INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, 
     if (owner_was_enabled) owner->style |= WS_DISABLED;
     if (dialog_hook == nullptr) dialog_left_open(dialog, "and no dialog hook is installed");
     dialog_hook(handle, dialog_hook_user);
-    if (owner_was_enabled && window_of(parent) != nullptr) owner->style &= ~static_cast<uint32_t>(WS_DISABLED);
+    if (owner_was_enabled && window_of(parent) != nullptr)
+      owner->style &= ~static_cast<uint32_t>(WS_DISABLED);
     if (window_of(handle) == nullptr) return 0;  // destroyed rather than ended
     if (!dialog->ended) dialog_left_open(dialog, "after the dialog hook returned");
   }
@@ -517,18 +507,13 @@ QNR_WIN32_API BOOL qnr_standin_click(HWND dialog, int id) {
     case BS_AUTOCHECKBOX:
       control->check = control->check == BST_UNCHECKED ? BST_CHECKED : BST_UNCHECKED;
       break;
-    case BS_AUTO3STATE:
-      control->check = (control->check + 1) % 3;
-      break;
-    case BS_AUTORADIOBUTTON:
-      control->check = BST_CHECKED;
-      break;
-    case BS_GROUPBOX:
-      return FALSE;  // a group box is a frame, not a button
-    default:
-      break;
+    case BS_AUTO3STATE: control->check = (control->check + 1) % 3; break;
+    case BS_AUTORADIOBUTTON: control->check = BST_CHECKED; break;
+    case BS_GROUPBOX: return FALSE;  // a group box is a frame, not a button
+    default: break;
   }
-  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(handle_of(control)));
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(handle_of(control)));
   return TRUE;
 }
 

@@ -64,12 +64,13 @@ QNR_HOST_DEVICE int32_t decide(int32_t c, int32_t k, int32_t a, int32_t q, int32
 
 // Sum of the two decided values of one line, given the centre luma g and the
 // pair sums s[k-1] = a(k) + b(k) of the samples at distance k = 1..6.
-QNR_HOST_DEVICE int32_t line_decided_sum(int32_t g, const int32_t s[6], const AnalysisConstants& c) {
-  const int32_t c1 = 5041 * g + 4464 * s[0] + 2864 * s[1] + 608 * s[2] - 1788 * s[3] -
-                     3773 * s[4] - 4895 * s[5];
+QNR_HOST_DEVICE int32_t line_decided_sum(int32_t g, const int32_t s[6],
+                                         const AnalysisConstants& c) {
+  const int32_t c1 =
+      5041 * g + 4464 * s[0] + 2864 * s[1] + 608 * s[2] - 1788 * s[3] - 3773 * s[4] - 4895 * s[5];
   const int32_t k1 = s[0] + s[1] + s[2] - s[3] - s[4] - s[5];
-  const int32_t c2 = 5041 * g + 2864 * s[0] - 1788 * s[1] - 4895 * s[2] - 3773 * s[3] +
-                     608 * s[4] + 4464 * s[5];
+  const int32_t c2 =
+      5041 * g + 2864 * s[0] - 1788 * s[1] - 4895 * s[2] - 3773 * s[3] + 608 * s[4] + 4464 * s[5];
   const int32_t k2 = s[0] - s[1] - s[2] - s[3] + s[4] + s[5];
   return wrap_add(decide(c1, k1, c.a1, c.q1, c.sharp), decide(c2, k2, c.a2, c.q2, c.sharp));
 }
@@ -78,8 +79,7 @@ QNR_HOST_DEVICE int32_t line_decided_sum(int32_t g, const int32_t s[6], const An
 // falling and rising diagonal, in any order: the sum does not depend on it).
 QNR_HOST_DEVICE int32_t correction_from_lines(int32_t g, const int32_t horizontal[6],
                                               const int32_t vertical[6], const int32_t falling[6],
-                                              const int32_t rising[6],
-                                              const AnalysisConstants& c) {
+                                              const int32_t rising[6], const AnalysisConstants& c) {
   int32_t sum = line_decided_sum(g, horizontal, c);
   sum = wrap_add(sum, line_decided_sum(g, vertical, c));
   sum = wrap_add(sum, line_decided_sum(g, falling, c));

@@ -33,7 +33,9 @@ inline double luma_sum(uint32_t px) {
 }
 
 // The luma-plane byte of one pixel. Truncation makes 65 grey levels lose one.
-inline uint8_t cpu_luma(uint32_t px) { return static_cast<uint8_t>(static_cast<int32_t>(luma_sum(px))); }
+inline uint8_t cpu_luma(uint32_t px) {
+  return static_cast<uint8_t>(static_cast<int32_t>(luma_sum(px)));
+}
 
 inline Yuv yuv_from_bgrx(uint32_t px) {
   const int32_t b = blue_of(px), g = green_of(px), r = red_of(px);

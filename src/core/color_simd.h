@@ -22,20 +22,15 @@ namespace simd {
 namespace {
 
 // Blue, green and red of a vector of BGRX words as int32 lanes.
-template <class I>
-struct Channels {
-  typename I::V blue, green, red;
-};
+template <class I> struct Channels { typename I::V blue, green, red; };
 
-template <class I>
-QNR_BODY_TARGET Channels<I> channels_of(typename I::V px) {
+template <class I> QNR_BODY_TARGET Channels<I> channels_of(typename I::V px) {
   const typename I::V byte = I::set32(0xFF);
   return {I::bit_and(px, byte), I::bit_and(I::template shr32<8>(px), byte),
           I::bit_and(I::template shr32<16>(px), byte)};
 }
 
-template <class I>
-QNR_BODY_TARGET typename I::D times(typename I::D v, double k) {
+template <class I> QNR_BODY_TARGET typename I::D times(typename I::D v, double k) {
   return I::mul_pd(v, I::set_pd(k));
 }
 
@@ -46,8 +41,7 @@ QNR_BODY_TARGET typename I::D luma_sum(typename I::D blue, typename I::D green, 
 }
 
 // The luma bytes of a vector of words, as int32 lanes.
-template <class I>
-QNR_BODY_TARGET typename I::V luma(typename I::V px) {
+template <class I> QNR_BODY_TARGET typename I::V luma(typename I::V px) {
   const Channels<I> c = channels_of<I>(px);
   typename I::Half half[2];
   QNR_UNROLL_ALL
@@ -58,8 +52,7 @@ QNR_BODY_TARGET typename I::V luma(typename I::V px) {
   return I::join(half[0], half[1]);
 }
 
-template <class I>
-QNR_BODY_TARGET typename I::V limit_to_byte(typename I::V v) {
+template <class I> QNR_BODY_TARGET typename I::V limit_to_byte(typename I::V v) {
   return I::min32(I::max32(v, I::zero()), I::set32(255));
 }
 
@@ -101,10 +94,10 @@ QNR_BODY_TARGET typename I::V rebuild(typename I::V px, typename I::V d, bool sh
     blue[h] = I::truncate(I::add_pd(
         I::sub_pd(I::add_pd(times<I>(y, 1.0001), times<I>(u, 2.0322)), times<I>(v, 0.0005)), half));
   }
-  const typename I::V out = I::bit_or(
-      I::bit_or(limit_to_byte<I>(I::join(blue[0], blue[1])),
-                I::template shl32<8>(limit_to_byte<I>(I::join(green[0], green[1])))),
-      I::template shl32<16>(limit_to_byte<I>(I::join(red[0], red[1]))));
+  const typename I::V out =
+      I::bit_or(I::bit_or(limit_to_byte<I>(I::join(blue[0], blue[1])),
+                          I::template shl32<8>(limit_to_byte<I>(I::join(green[0], green[1])))),
+                I::template shl32<16>(limit_to_byte<I>(I::join(red[0], red[1]))));
   return show_noise ? noise_view<I>(px, out) : out;
 }
 

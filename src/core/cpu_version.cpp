@@ -41,7 +41,7 @@ CpuFeatures detect_cpu_features() {
   const bool avx = (ecx & (1u << 28)) != 0;
   if (!osxsave || !avx) return features;
   const uint64_t xcr0 = read_xcr0();
-  const bool os_saves_ymm = (xcr0 & 0x6) == 0x6;                // SSE and AVX state
+  const bool os_saves_ymm = (xcr0 & 0x6) == 0x6;                    // SSE and AVX state
   const bool os_saves_zmm = os_saves_ymm && (xcr0 & 0xE0) == 0xE0;  // opmask, ZMM_Hi256, Hi16_ZMM
   if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return features;
   const bool avx2 = (ebx & (1u << 5)) != 0;

@@ -24,8 +24,7 @@ struct Plane {
 
 void cpu_filter_frame_plain(const CpuFilterArgs& args) {
   if (args.rows <= 0 || args.width <= 0) return;
-  const AnalysisConstants constants =
-      analysis_constants(args.level_f1, args.level_f2, args.sharp);
+  const AnalysisConstants constants = analysis_constants(args.level_f1, args.level_f2, args.sharp);
   const int32_t step = args.interlace != 0 ? 2 : 1;
   const Plane plane{args.config->luma_plane, args.width, args.rows};
   const bool show_noise = args.config->show_noise != 0;

@@ -39,23 +39,20 @@ inline bool levels_are_narrow(int32_t level_f1, int32_t level_f2) {
 // levels: with nothing wrapping the test is 200 T < |C|, and 200 T =
 // (-200 q) |K| + 1000 (2 L) is one multiply-add of 16-bit pairs (|K|, 1000).
 // A detail value wrap(-(S x C)) is wrap((-S) x C) for the same reason.
-template <class I>
-struct Constants {
+template <class I> struct Constants {
   typename I::V a2000_1, q2000_1, a2000_2, q2000_2;  // wide levels
-  typename I::V threshold1, threshold2;             // narrow levels: (-200 q, 2 L) pairs
+  typename I::V threshold1, threshold2;              // narrow levels: (-200 q, 2 L) pairs
   typename I::V neg_sharp;
   typename I::V weight1[3], weight2[3];  // weight pairs of (s1, s2), (s3, s4), (s5, s6)
   typename I::V weight_centre;           // (5041, 0)
 };
 
-template <class I>
-QNR_BODY_TARGET typename I::V weight_pair(int32_t first, int32_t second) {
+template <class I> QNR_BODY_TARGET typename I::V weight_pair(int32_t first, int32_t second) {
   return I::set32(static_cast<int32_t>(static_cast<uint16_t>(first) |
                                        static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
 }
 
-template <class I>
-QNR_BODY_TARGET Constants<I> make_constants(const CpuFilterArgs& args) {
+template <class I> QNR_BODY_TARGET Constants<I> make_constants(const CpuFilterArgs& args) {
   const AnalysisConstants k = analysis_constants(args.level_f1, args.level_f2, args.sharp);
   Constants<I> c;
   c.a2000_1 = I::set32(wrap_mul(k.a1, 2000));
@@ -79,9 +76,9 @@ QNR_BODY_TARGET Constants<I> make_constants(const CpuFilterArgs& args) {
 // The decided value of component c (int32 lanes) with its contrast; contrast
 // holds 16-bit pairs (|K|, 1000) for narrow levels and (|K|, 0) for wide ones.
 template <class I, bool kNarrow>
-QNR_BODY_TARGET typename I::V decide(typename I::V c, typename I::V contrast, typename I::V threshold,
-                                     typename I::V a2000, typename I::V q2000,
-                                     typename I::V neg_sharp) {
+QNR_BODY_TARGET typename I::V decide(typename I::V c, typename I::V contrast,
+                                     typename I::V threshold, typename I::V a2000,
+                                     typename I::V q2000, typename I::V neg_sharp) {
   using V = typename I::V;
   const V boost = I::mullo32(neg_sharp, c);
   if constexpr (kNarrow) {
@@ -104,13 +101,9 @@ QNR_BODY_TARGET typename I::V component(typename I::V centre, typename I::V p01,
 
 // 5041 g as int32 lanes, in the order of the in-lane unpacks: formed once per
 // block and shared by the block's eight components.
-template <class I>
-struct Centre {
-  typename I::V low, high;
-};
+template <class I> struct Centre { typename I::V low, high; };
 
-template <class I>
-QNR_BODY_TARGET Centre<I> centre_terms(typename I::V g, const Constants<I>& c) {
+template <class I> QNR_BODY_TARGET Centre<I> centre_terms(typename I::V g, const Constants<I>& c) {
   return {I::madd16(I::unpacklo16(g, I::zero()), c.weight_centre),
           I::madd16(I::unpackhi16(g, I::zero()), c.weight_centre)};
 }
@@ -139,18 +132,15 @@ QNR_BODY_TARGET void add_line(const Centre<I>& centre, const typename I::V s[6],
   const V c2l = component<I>(centre.low, p01l, p23l, p45l, c.weight2);
   const V c1h = component<I>(centre.high, p01h, p23h, p45h, c.weight1);
   const V c2h = component<I>(centre.high, p01h, p23h, p45h, c.weight2);
-  sum_low = I::add32(
-      sum_low,
-      I::add32(decide<I, kNarrow>(c1l, I::unpacklo16(k1, pad), c.threshold1, c.a2000_1, c.q2000_1,
-                                  c.neg_sharp),
-               decide<I, kNarrow>(c2l, I::unpacklo16(k2, pad), c.threshold2, c.a2000_2, c.q2000_2,
-                                  c.neg_sharp)));
-  sum_high = I::add32(
-      sum_high,
-      I::add32(decide<I, kNarrow>(c1h, I::unpackhi16(k1, pad), c.threshold1, c.a2000_1, c.q2000_1,
-                                  c.neg_sharp),
-               decide<I, kNarrow>(c2h, I::unpackhi16(k2, pad), c.threshold2, c.a2000_2, c.q2000_2,
-                                  c.neg_sharp)));
+  sum_low = I::add32(sum_low, I::add32(decide<I, kNarrow>(c1l, I::unpacklo16(k1, pad), c.threshold1,
+                                                          c.a2000_1, c.q2000_1, c.neg_sharp),
+                                       decide<I, kNarrow>(c2l, I::unpacklo16(k2, pad), c.threshold2,
+                                                          c.a2000_2, c.q2000_2, c.neg_sharp)));
+  sum_high =
+      I::add32(sum_high, I::add32(decide<I, kNarrow>(c1h, I::unpackhi16(k1, pad), c.threshold1,
+                                                     c.a2000_1, c.q2000_1, c.neg_sharp),
+                                  decide<I, kNarrow>(c2h, I::unpackhi16(k2, pad), c.threshold2,
+                                                     c.a2000_2, c.q2000_2, c.neg_sharp)));
 }
 
 // Which of a block's rows may lie outside the frame, and whether its columns may.
@@ -181,8 +171,7 @@ struct LineStep {
 inline constexpr LineStep kLineSteps[] = {{0, 1}, {1, 0}, {1, 1}, {-1, 1}};
 
 // Where a block's samples come from, and the sums its lines add to.
-template <class I>
-struct BlockLines {
+template <class I> struct BlockLines {
   const uint8_t* const* rows;  // the 13 rows (null outside the frame)
   int32_t column;              // the block's first pixel in each row
   const typename I::LaneMask* in_frame;
@@ -291,8 +280,7 @@ QNR_BODY_TARGET void filter_rows(const CpuFilterArgs& args, const Constants<I>& 
   }
 }
 
-template <class I>
-QNR_BODY_TARGET void filter_frame(const CpuFilterArgs& args) {
+template <class I> QNR_BODY_TARGET void filter_frame(const CpuFilterArgs& args) {
   if (args.rows <= 0 || args.width <= 0) return;
   const Constants<I> c = make_constants<I>(args);
   if (levels_are_narrow(args.level_f1, args.level_f2)) {

@@ -10,10 +10,10 @@
 #include <cstdint>
 
 struct Avx2 {
-  using V = __m256i;         // 16 x int16 (one block's samples) or 8 x int32
-  using Half = __m128i;      // 4 x int32: the words of V that one D holds
-  using D = __m256d;         // 4 doubles
-  using LaneMask = __m256i;  // per 16-bit lane, all ones where set
+  using V = __m256i;                     // 16 x int16 (one block's samples) or 8 x int32
+  using Half = __m128i;                  // 4 x int32: the words of V that one D holds
+  using D = __m256d;                     // 4 doubles
+  using LaneMask = __m256i;              // per 16-bit lane, all ones where set
   static constexpr int32_t kBlock = 16;  // pixels per block: 16-bit lanes of V
 
   QNR_TARGET_AVX2 static V zero() { return _mm256_setzero_si256(); }
@@ -49,8 +49,9 @@ struct Avx2 {
   // Lanes `first <= i < end` of the 16-bit lanes.
   QNR_TARGET_AVX2 static LaneMask lanes16(int32_t first, int32_t end) {
     const V lane = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    return _mm256_and_si256(_mm256_cmpgt_epi16(lane, _mm256_set1_epi16(static_cast<int16_t>(first - 1))),
-                            _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>(end)), lane));
+    return _mm256_and_si256(
+        _mm256_cmpgt_epi16(lane, _mm256_set1_epi16(static_cast<int16_t>(first - 1))),
+        _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>(end)), lane));
   }
   QNR_TARGET_AVX2 static V select16(LaneMask inside, V outside, V in) {
     return _mm256_blendv_epi8(outside, in, inside);
@@ -70,8 +71,9 @@ struct Avx2 {
   QNR_TARGET_AVX2 static void store_bytes(uint8_t* p, V first, V second) {
     // Packing with saturation keeps 0..255; the permute undoes the packs' in-lane order.
     const V words = _mm256_permute4x64_epi64(_mm256_packus_epi32(first, second), 0xD8);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
-                     _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(p),
+        _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
   }
   // The int32 sums that unpacklo16/unpackhi16 products give, back in pixel
   // order: low holds pixels 0-3 and 8-11, high 4-7 and 12-15.
@@ -81,11 +83,14 @@ struct Avx2 {
   }
 
   QNR_TARGET_AVX2 static D to_double(V v, int half) {
-    return _mm256_cvtepi32_pd(half == 0 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1));
+    return _mm256_cvtepi32_pd(half == 0 ? _mm256_castsi256_si128(v)
+                                        : _mm256_extracti128_si256(v, 1));
   }
   // Toward zero, staying in double: the same value as a round trip through int32
   // for every |v| < 2^31, the only values the colour rules meet.
-  QNR_TARGET_AVX2 static D truncate_pd(D v) { return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
+  QNR_TARGET_AVX2 static D truncate_pd(D v) {
+    return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  }
   QNR_TARGET_AVX2 static Half truncate(D v) { return _mm256_cvttpd_epi32(v); }
   QNR_TARGET_AVX2 static V join(Half low, Half high) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);

@@ -28,10 +28,10 @@ inline constexpr std::array<int32_t, 16> kSecondHalf = pixel_index(16);
 }  // namespace avx512_tables
 
 struct Avx512 {
-  using V = __m512i;          // 32 x int16 (one block's samples) or 16 x int32
-  using Half = __m256i;       // 8 x int32: the words of V that one D holds
-  using D = __m512d;          // 8 doubles
-  using LaneMask = __mmask32;  // one bit per 16-bit lane
+  using V = __m512i;                     // 32 x int16 (one block's samples) or 16 x int32
+  using Half = __m256i;                  // 8 x int32: the words of V that one D holds
+  using D = __m512d;                     // 8 doubles
+  using LaneMask = __mmask32;            // one bit per 16-bit lane
   static constexpr int32_t kBlock = 32;  // pixels per block: 16-bit lanes of V
 
   QNR_TARGET_AVX512 static V zero() { return _mm512_setzero_si512(); }
@@ -94,12 +94,15 @@ struct Avx512 {
   // order: in 128-bit lane L the low sum holds pixels 8L..8L+3 and the high
   // sum 8L+4..8L+7.
   QNR_TARGET_AVX512 static void pixel_order(V low, V high, V& first, V& second) {
-    first = _mm512_permutex2var_epi32(low, _mm512_loadu_si512(avx512_tables::kFirstHalf.data()), high);
-    second = _mm512_permutex2var_epi32(low, _mm512_loadu_si512(avx512_tables::kSecondHalf.data()), high);
+    first =
+        _mm512_permutex2var_epi32(low, _mm512_loadu_si512(avx512_tables::kFirstHalf.data()), high);
+    second =
+        _mm512_permutex2var_epi32(low, _mm512_loadu_si512(avx512_tables::kSecondHalf.data()), high);
   }
 
   QNR_TARGET_AVX512 static D to_double(V v, int half) {
-    return _mm512_cvtepi32_pd(half == 0 ? _mm512_castsi512_si256(v) : _mm512_extracti64x4_epi64(v, 1));
+    return _mm512_cvtepi32_pd(half == 0 ? _mm512_castsi512_si256(v)
+                                        : _mm512_extracti64x4_epi64(v, 1));
   }
   // Toward zero, staying in double: the same value as a round trip through int32
   // for every |v| < 2^31, the only values the colour rules meet.

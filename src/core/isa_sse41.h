@@ -10,10 +10,10 @@
 #include <cstdint>
 
 struct Sse41 {
-  using V = __m128i;         // 8 x int16 (one block's samples) or 4 x int32
-  using Half = __m128i;      // 2 x int32 (low half): the words of V that one D holds
-  using D = __m128d;         // 2 doubles
-  using LaneMask = __m128i;  // per 16-bit lane, all ones where set
+  using V = __m128i;                    // 8 x int16 (one block's samples) or 4 x int32
+  using Half = __m128i;                 // 2 x int32 (low half): the words of V that one D holds
+  using D = __m128d;                    // 2 doubles
+  using LaneMask = __m128i;             // per 16-bit lane, all ones where set
   static constexpr int32_t kBlock = 8;  // pixels per block: 16-bit lanes of V
 
   QNR_TARGET_SSE41 static V zero() { return _mm_setzero_si128(); }
@@ -83,7 +83,9 @@ struct Sse41 {
   }
   // Toward zero, staying in double: the same value as a round trip through int32
   // for every |v| < 2^31, the only values the colour rules meet.
-  QNR_TARGET_SSE41 static D truncate_pd(D v) { return _mm_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
+  QNR_TARGET_SSE41 static D truncate_pd(D v) {
+    return _mm_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  }
   QNR_TARGET_SSE41 static Half truncate(D v) { return _mm_cvttpd_epi32(v); }
   QNR_TARGET_SSE41 static V join(Half low, Half high) { return _mm_unpacklo_epi64(low, high); }
   QNR_TARGET_SSE41 static D set_pd(double v) { return _mm_set1_pd(v); }

@@ -6,7 +6,8 @@
 #define QNR_BODY_TARGET QNR_TARGET_AVX512
 #include "core/luma_plane_simd.h"
 
-QNR_TARGET_AVX512_ENTRY void cpu_luma_plane_avx512(const uint32_t* src, uint8_t* plane, size_t count) {
+QNR_TARGET_AVX512_ENTRY void cpu_luma_plane_avx512(const uint32_t* src, uint8_t* plane,
+                                                   size_t count) {
   simd::fill_luma_plane<Avx512>(src, plane, count);
 }
 

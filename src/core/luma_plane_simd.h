@@ -21,7 +21,8 @@ QNR_BODY_TARGET void fill_luma_plane(const uint32_t* src, uint8_t* plane, size_t
   constexpr size_t kBlock = I::kBlock, kHalf = kBlock / 2;
   size_t i = 0;
   for (; i + kBlock <= count; i += kBlock) {
-    I::store_bytes(plane + i, luma<I>(I::load_words(src + i)), luma<I>(I::load_words(src + i + kHalf)));
+    I::store_bytes(plane + i, luma<I>(I::load_words(src + i)),
+                   luma<I>(I::load_words(src + i + kHalf)));
   }
   for (; i < count; ++i) plane[i] = cpu_luma(src[i]);
 }

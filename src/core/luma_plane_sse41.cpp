@@ -6,7 +6,8 @@
 #define QNR_BODY_TARGET QNR_TARGET_SSE41
 #include "core/luma_plane_simd.h"
 
-QNR_TARGET_SSE41_ENTRY void cpu_luma_plane_sse41(const uint32_t* src, uint8_t* plane, size_t count) {
+QNR_TARGET_SSE41_ENTRY void cpu_luma_plane_sse41(const uint32_t* src, uint8_t* plane,
+                                                 size_t count) {
   simd::fill_luma_plane<Sse41>(src, plane, count);
 }
 

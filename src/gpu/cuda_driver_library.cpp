@@ -23,11 +23,11 @@ void* cuda_driver_symbol(void* library, const char* name) {
 }
 
 bool bind_cuda_driver(void* library, CudaDriver& driver, CudaCall& missing) {
-#define QNR_BIND_DRIVER_FUNCTION(symbol, member, parameters, arguments)                       \
+#define QNR_BIND_DRIVER_FUNCTION(symbol, member, parameters, arguments)                            \
   driver.member = reinterpret_cast<decltype(driver.member)>(cuda_driver_symbol(library, #symbol)); \
-  if (driver.member == nullptr) {                                                            \
-    missing = CudaCall::member;                                                              \
-    return false;                                                                            \
+  if (driver.member == nullptr) {                                                                  \
+    missing = CudaCall::member;                                                                    \
+    return false;                                                                                  \
   }
   QNR_CUDA_DRIVER_FUNCTIONS(QNR_BIND_DRIVER_FUNCTION)
 #undef QNR_BIND_DRIVER_FUNCTION

@@ -182,9 +182,9 @@ CudaError cuda_malloc_pitch(void** pointer, size_t* pitch, size_t width_bytes, s
   CuDevicePtr address = 0;
   size_t row_pitch = 0;
   // Rows of 32-bit pixels.
-  const CuResult error = scope.check(
-      CudaCall::mem_alloc_pitch,
-      scope.driver().mem_alloc_pitch(&address, &row_pitch, width_bytes, height, 4));
+  const CuResult error =
+      scope.check(CudaCall::mem_alloc_pitch,
+                  scope.driver().mem_alloc_pitch(&address, &row_pitch, width_bytes, height, 4));
   if (error != 0) return error;
   *pointer = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
   *pitch = row_pitch;
@@ -245,8 +245,8 @@ CuResult look_kernel_up(const PrimaryContext& scope) {
   Binding* b = &scope.binding_in_use();
   std::call_once(b->kernel_once, [b] {
     if (b->image.data == nullptr || b->image.size == 0) {
-      b->kernel_failure = CudaFailure{CudaFailureKind::kNoKernelImage,
-                                      CudaCall::module_load_data, kCudaErrorNoKernelImage};
+      b->kernel_failure = CudaFailure{CudaFailureKind::kNoKernelImage, CudaCall::module_load_data,
+                                      kCudaErrorNoKernelImage};
       return;
     }
     CuModule module = nullptr;
@@ -281,8 +281,8 @@ CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, Cud
     if (error == 0) {
       error = scope.check(
           CudaCall::launch_kernel,
-          scope.driver().launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y,
-                                       block.z, static_cast<unsigned>(shared_bytes),
+          scope.driver().launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y, block.z,
+                                       static_cast<unsigned>(shared_bytes),
                                        static_cast<CuStream>(stream), arguments, nullptr));
     }
   }

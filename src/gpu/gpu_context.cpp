@@ -147,8 +147,8 @@ void gpu_release(GpuContext* context) {
 namespace {
 
 bool process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t* dst,
-             int64_t dst_pitch, int32_t width, int32_t height, int32_t level_f1,
-             int32_t level_f2, int32_t sharp, int32_t interlace, int32_t show_noise) {
+             int64_t dst_pitch, int32_t width, int32_t height, int32_t level_f1, int32_t level_f2,
+             int32_t sharp, int32_t interlace, int32_t show_noise) {
   if (!gpu_resize(context, width, height)) return false;
   // Checked after sizing, so a rejected frame still leaves the images sized for it.
   if (src == nullptr || dst == nullptr || src_pitch == 0 || dst_pitch == 0) return false;
@@ -158,9 +158,8 @@ bool process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t
   const RowWalk source = row_walk(src, src_pitch, height);
   const RowWalk destination = row_walk(dst, dst_pitch, height);
   if (cuda_memcpy_2d_async(context->src_image, context->pitch, source.first,
-                           static_cast<size_t>(source.stride),
-                           row_bytes, rows, CudaCopyKind::kHostToDevice,
-                           context->stream) != kCudaSuccess) {
+                           static_cast<size_t>(source.stride), row_bytes, rows,
+                           CudaCopyKind::kHostToDevice, context->stream) != kCudaSuccess) {
     return failed(context, GpuStep::kUpload);
   }
 
@@ -178,9 +177,8 @@ bool process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t
   if (cuda_get_last_error() != kCudaSuccess) return failed_after_upload(context, GpuStep::kKernel);
 
   if (cuda_memcpy_2d_async(destination.first, static_cast<size_t>(destination.stride),
-                           context->dst_image,
-                           context->pitch, row_bytes, rows, CudaCopyKind::kDeviceToHost,
-                           context->stream) != kCudaSuccess) {
+                           context->dst_image, context->pitch, row_bytes, rows,
+                           CudaCopyKind::kDeviceToHost, context->stream) != kCudaSuccess) {
     return failed_after_upload(context, GpuStep::kDownload);
   }
   if (cuda_stream_synchronize(context->stream) != kCudaSuccess) {

@@ -83,16 +83,13 @@ std::string cuda_version_text(int version) {
 // What a failure was, after "QNR: GPU road: <step>: ".
 std::string cause_text(const CudaFailure& f) {
   switch (f.kind) {
-    case CudaFailureKind::kNone:
-      return "failed";
+    case CudaFailureKind::kNone: return "failed";
     case CudaFailureKind::kNoDriverLibrary:
       return std::string("no CUDA driver (") + kDriverLibrary + " could not be loaded)";
     case CudaFailureKind::kMissingSymbol:
       return std::string("the CUDA driver lacks ") + cuda_call_name(f.call) + " (driver too old)";
-    case CudaFailureKind::kNoKernelImage:
-      return "the module was built without GPU code";
-    case CudaFailureKind::kPitchMismatch:
-      return "the two device images got different pitches";
+    case CudaFailureKind::kNoKernelImage: return "the module was built without GPU code";
+    case CudaFailureKind::kPitchMismatch: return "the two device images got different pitches";
     case CudaFailureKind::kDriverTooOld:
       return "driver too old: it supports CUDA " + cuda_version_text(f.result) +
              ", the module's GPU code needs CUDA " + cuda_version_text(f.needed) + " or later";
@@ -129,9 +126,8 @@ std::string gpu_log_sizing_line(const CudaFailure& f, int32_t width, int32_t hei
   const double megabytes = 2.0 * 4.0 * width * height / 1e6;
   char size[96];
   std::snprintf(size, sizeof size, "two %dx%d images, about %.1f MB", width, height, megabytes);
-  return line_for(GpuStep::kSizing,
-                  std::string("not enough GPU memory for this instance's ") + size + " (" +
-                      cause_text(f) + ")");
+  return line_for(GpuStep::kSizing, std::string("not enough GPU memory for this instance's ") +
+                                        size + " (" + cause_text(f) + ")");
 }
 
 void gpu_log_failure(GpuLogMemory* memory, GpuStep step, const CudaFailure& failure) noexcept {

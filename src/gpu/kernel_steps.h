@@ -29,8 +29,7 @@ inline constexpr int kBlockHeight = 16;
 inline constexpr int kTileMarginX = 6;   // 6 samples at column step 1
 inline constexpr int kTileMarginY = 12;  // 6 samples at row step 2 (interlace)
 
-template <int BW, int BH>
-struct TileShape {
+template <int BW, int BH> struct TileShape {
   static constexpr int cols = BW + 2 * kTileMarginX;
   static constexpr int rows = BH + 2 * kTileMarginY;
   static constexpr int size = rows * cols;
@@ -143,8 +142,7 @@ QNR_HOST_DEVICE void fill_tile(uint8_t* tile, const uint8_t* src, uint64_t src_p
 }
 
 // Tile element (r, c), each index held inside the tile.
-template <int BW, int BH>
-QNR_HOST_DEVICE int32_t tile_sample(const uint8_t* tile, int r, int c) {
+template <int BW, int BH> QNR_HOST_DEVICE int32_t tile_sample(const uint8_t* tile, int r, int c) {
   using Shape = TileShape<BW, BH>;
   return tile[Shape::cols * clampi(r, 0, Shape::rows - 1) + clampi(c, 0, Shape::cols - 1)];
 }
@@ -164,8 +162,10 @@ QNR_HOST_DEVICE int32_t correction_from_tile(const uint8_t* tile, int tx, int ty
 #endif
   for (int k = 1; k <= 6; ++k) {
     const int dy = k * step;
-    horizontal[k - 1] = tile_sample<BW, BH>(tile, r0, c0 - k) + tile_sample<BW, BH>(tile, r0, c0 + k);
-    vertical[k - 1] = tile_sample<BW, BH>(tile, r0 - dy, c0) + tile_sample<BW, BH>(tile, r0 + dy, c0);
+    horizontal[k - 1] =
+        tile_sample<BW, BH>(tile, r0, c0 - k) + tile_sample<BW, BH>(tile, r0, c0 + k);
+    vertical[k - 1] =
+        tile_sample<BW, BH>(tile, r0 - dy, c0) + tile_sample<BW, BH>(tile, r0 + dy, c0);
     falling[k - 1] =
         tile_sample<BW, BH>(tile, r0 - dy, c0 - k) + tile_sample<BW, BH>(tile, r0 + dy, c0 + k);
     rising[k - 1] =

@@ -124,7 +124,8 @@ INT_PTR on_command(HWND dialog, FilterConfig* cfg, int id) {
     case kOkButton:
       // The boxes other than Show noise are stored as they are clicked.
       cfg->show_noise = box_checked(dialog, kShowNoiseBox);
-      for (const TrackbarField& bar : kTrackbars) cfg->*bar.field = trackbar_position(dialog, bar.id);
+      for (const TrackbarField& bar : kTrackbars)
+        cfg->*bar.field = trackbar_position(dialog, bar.id);
       EndDialog(dialog, kOkResult);
       return TRUE;
     case kCancelButton:
@@ -136,8 +137,7 @@ INT_PTR on_command(HWND dialog, FilterConfig* cfg, int id) {
       cfg->multithreading = cfg->saved_multithreading;
       EndDialog(dialog, kCancelResult);
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -158,15 +158,13 @@ INT_PTR on_hscroll(HWND dialog, FilterConfig* cfg, HWND trackbar) {
 INT_PTR CALLBACK qnr_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   FilterConfig* cfg = reinterpret_cast<FilterConfig*>(GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
-    case WM_INITDIALOG:
-      return on_init_dialog(dialog, reinterpret_cast<FilterConfig*>(lparam));
+    case WM_INITDIALOG: return on_init_dialog(dialog, reinterpret_cast<FilterConfig*>(lparam));
     case WM_COMMAND:
       // Messages that arrive before WM_INITDIALOG find no settings record.
       return cfg != nullptr ? on_command(dialog, cfg, LOWORD(wparam)) : FALSE;
     case WM_HSCROLL:
       return cfg != nullptr ? on_hscroll(dialog, cfg, reinterpret_cast<HWND>(lparam)) : FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

@@ -35,8 +35,8 @@ bool filter_on_cpu(FilterConfig* cfg, const HostBitmap& src, HostBitmap& dst, in
   std::vector<uint32_t> packed_in(pixels);
   std::vector<uint32_t> packed_out(pixels);
 
-  copy_rows(packed_walk(packed_in.data(), row_bytes), row_walk(src.data, src.pitch, height),
-            height, row_bytes);
+  copy_rows(packed_walk(packed_in.data(), row_bytes), row_walk(src.data, src.pitch, height), height,
+            row_bytes);
   cpu_luma_plane(packed_in.data(), cfg->luma_plane, pixels);
 
   CpuFilterArgs args;
@@ -77,11 +77,11 @@ int qnr_run(const FilterActivation* fa, const HostFunctions*) {
   // of memory goes out unchanged and the call reports failure.
   bool filtered = false;
   try {
-    filtered = cfg->gpu_context != nullptr &&
-               gpu_process(cfg->gpu_context, reinterpret_cast<const uint8_t*>(src.data),
-                           src.pitch, reinterpret_cast<uint8_t*>(dst.data), dst.pitch, width,
-                           height, cfg->level_f1, cfg->level_f2, cfg->sharp, cfg->interlace,
-                           cfg->show_noise != 0 ? 1 : 0);
+    filtered =
+        cfg->gpu_context != nullptr &&
+        gpu_process(cfg->gpu_context, reinterpret_cast<const uint8_t*>(src.data), src.pitch,
+                    reinterpret_cast<uint8_t*>(dst.data), dst.pitch, width, height, cfg->level_f1,
+                    cfg->level_f2, cfg->sharp, cfg->interlace, cfg->show_noise != 0 ? 1 : 0);
     if (!filtered) filtered = filter_on_cpu(cfg, src, dst, width, height);
   } catch (...) {
     filtered = false;

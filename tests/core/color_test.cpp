@@ -50,7 +50,7 @@ TEST(ColourRoundTrip, NegativeDifferencesTruncateTowardZero) {
 }
 
 TEST(ColourRoundTrip, CorrectionBeyondTheByteRangeLimitsEveryChannel) {
-  EXPECT_EQ(rebuild_pixel(grey(0), 5, false), rgb(0, 0, 0));          // luma -5
+  EXPECT_EQ(rebuild_pixel(grey(0), 5, false), rgb(0, 0, 0));            // luma -5
   EXPECT_EQ(rebuild_pixel(grey(255), -10, false), rgb(255, 255, 255));  // luma 265
 }
 
@@ -75,8 +75,8 @@ TEST(ColourRoundTrip, OverAllColoursFewComeBackAndNoneMovesFar) {
       continue;
     }
     for (int shift = 0; shift < 24; shift += 8) {
-      const int32_t diff = static_cast<int32_t>((out >> shift) & 0xFF) -
-                           static_cast<int32_t>((px >> shift) & 0xFF);
+      const int32_t diff =
+          static_cast<int32_t>((out >> shift) & 0xFF) - static_cast<int32_t>((px >> shift) & 0xFF);
       most_down = std::min(most_down, diff);
       most_up = std::max(most_up, diff);
     }

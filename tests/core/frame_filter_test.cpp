@@ -34,7 +34,8 @@ TEST(FrameConstants, LevelsGiveThresholdSlopes) {
 }
 
 TEST(UniformFrames, WithBothLevelsSetOnlyTheColourRoundTripRemains) {
-  for (FilterSettings s : {FilterSettings{70, 70, 2}, FilterSettings{1, 1, 6}, FilterSettings{100, 3, 0}}) {
+  for (FilterSettings s :
+       {FilterSettings{70, 70, 2}, FilterSettings{1, 1, 6}, FilterSettings{100, 3, 0}}) {
     expect_all(cpu_path(uniform(20, 17, grey(100)), 20, 17, s), grey(100));
     expect_all(cpu_path(uniform(20, 17, grey(255)), 20, 17, s), rgb(254, 255, 255));
   }
@@ -62,7 +63,9 @@ struct Bump {
     f[kCentre * kSize + kCentre] = grey(height);
     return f;
   }
-  static uint32_t at(const std::vector<uint32_t>& f, int32_t x, int32_t y) { return f[y * kSize + x]; }
+  static uint32_t at(const std::vector<uint32_t>& f, int32_t x, int32_t y) {
+    return f[y * kSize + x];
+  }
 };
 
 TEST(SinglePixelBump, WeakBumpIsPulledTowardTheBackground) {
@@ -75,7 +78,8 @@ TEST(SinglePixelBump, WeakBumpIsPulledTowardTheBackground) {
 TEST(SinglePixelBump, StrongBumpIsSharpenedUnlessSharpIsZero) {
   EXPECT_EQ(Bump::at(cpu_path(Bump::frame(130), Bump::kSize, Bump::kSize), 7, 7), grey(132));
   const FilterSettings no_sharp{70, 70, 0};
-  EXPECT_EQ(Bump::at(cpu_path(Bump::frame(130), Bump::kSize, Bump::kSize, no_sharp), 7, 7), grey(130));
+  EXPECT_EQ(Bump::at(cpu_path(Bump::frame(130), Bump::kSize, Bump::kSize, no_sharp), 7, 7),
+            grey(130));
 }
 
 TEST(FrameEdges, StepAtTheLeftEdgeOfAOneRowFrame) {

@@ -15,8 +15,8 @@ namespace {
 
 using testing_frames::cpu_path;
 using testing_frames::fnv1a64;
-using testing_frames::GoldenCase;
 using testing_frames::golden_input;
+using testing_frames::GoldenCase;
 
 const GoldenCase kCases[] = {
     {"defaults", 67, 41, true, 1, {70, 70, 2, 0, 0}, 0x828428ffa2e51790u},

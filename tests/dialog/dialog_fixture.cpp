@@ -5,14 +5,12 @@
 
 namespace {
 
-template <int Slot>
-void record_with_window(PreviewInterface* self, HWND window) {
+template <int Slot> void record_with_window(PreviewInterface* self, HWND window) {
   auto* fake = reinterpret_cast<FakePreview*>(self);
   fake->calls.push_back({Slot, window, fake->config->level_f1});
 }
 
-template <int Slot>
-void record(PreviewInterface* self) {
+template <int Slot> void record(PreviewInterface* self) {
   auto* fake = reinterpret_cast<FakePreview*>(self);
   fake->calls.push_back({Slot, nullptr, fake->config->level_f1});
 }
@@ -20,12 +18,18 @@ void record(PreviewInterface* self) {
 // Slot 5 takes no argument; slots 3 and 8 a window. The others are recorded
 // with their first argument as a window too: the module must not call them.
 void* const kSlots[13] = {
-    reinterpret_cast<void*>(&record_with_window<0>),  reinterpret_cast<void*>(&record_with_window<1>),
-    reinterpret_cast<void*>(&record<2>),              reinterpret_cast<void*>(&record_with_window<3>),
-    reinterpret_cast<void*>(&record_with_window<4>),  reinterpret_cast<void*>(&record<5>),
-    reinterpret_cast<void*>(&record<6>),              reinterpret_cast<void*>(&record<7>),
-    reinterpret_cast<void*>(&record_with_window<8>),  reinterpret_cast<void*>(&record<9>),
-    reinterpret_cast<void*>(&record<10>),             reinterpret_cast<void*>(&record<11>),
+    reinterpret_cast<void*>(&record_with_window<0>),
+    reinterpret_cast<void*>(&record_with_window<1>),
+    reinterpret_cast<void*>(&record<2>),
+    reinterpret_cast<void*>(&record_with_window<3>),
+    reinterpret_cast<void*>(&record_with_window<4>),
+    reinterpret_cast<void*>(&record<5>),
+    reinterpret_cast<void*>(&record<6>),
+    reinterpret_cast<void*>(&record<7>),
+    reinterpret_cast<void*>(&record_with_window<8>),
+    reinterpret_cast<void*>(&record<9>),
+    reinterpret_cast<void*>(&record<10>),
+    reinterpret_cast<void*>(&record<11>),
     reinterpret_cast<void*>(&record<12>),
 };
 

@@ -131,7 +131,8 @@ TEST_F(DialogTest, EveryDragStepRendersWithTheLiveValue) {
 
     // A scroll message from a window that is none of the trackbars changes nothing.
     preview_.calls.clear();
-    SendMessageA(dialog, WM_HSCROLL, TB_THUMBTRACK, reinterpret_cast<LPARAM>(GetDlgItem(dialog, kOk)));
+    SendMessageA(dialog, WM_HSCROLL, TB_THUMBTRACK,
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, kOk)));
     EXPECT_TRUE(preview_.calls.empty());
     qnr_standin_click(dialog, kOk);
   });
@@ -143,9 +144,10 @@ TEST_F(DialogTest, EachBoxStoresItsFlagAndRenders) {
     int id;
     int32_t FilterConfig::*field;
   };
-  for (const Box box : {Box{kShowNoise, &FilterConfig::show_noise}, Box{kDisable, &FilterConfig::disable},
-                        Box{kInterlace, &FilterConfig::interlace},
-                        Box{kMultithreading, &FilterConfig::multithreading}}) {
+  for (const Box box :
+       {Box{kShowNoise, &FilterConfig::show_noise}, Box{kDisable, &FilterConfig::disable},
+        Box{kInterlace, &FilterConfig::interlace},
+        Box{kMultithreading, &FilterConfig::multithreading}}) {
     SCOPED_TRACE(box.id);
     open([&](HWND dialog) {
       const int32_t before = cfg().*box.field;

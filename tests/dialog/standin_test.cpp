@@ -41,10 +41,11 @@ std::vector<uint8_t> small_template() {
     uint16_t ordinal;  // 0: the trackbar's class name
     const char* title;
   };
-  for (const Item& item : {Item{WS_CHILD | WS_VISIBLE, 10, 0, ""},
-                           Item{WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 11, 0x80, "Box"},
-                           Item{WS_CHILD | WS_VISIBLE | WS_TABSTOP, 12, 0x80, "Push"},
-                           Item{WS_CHILD | WS_VISIBLE, 13, 0x82, "Label"}}) {
+  for (const Item& item :
+       {Item{WS_CHILD | WS_VISIBLE, 10, 0, ""},
+        Item{WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 11, 0x80, "Box"},
+        Item{WS_CHILD | WS_VISIBLE | WS_TABSTOP, 12, 0x80, "Push"},
+        Item{WS_CHILD | WS_VISIBLE, 13, 0x82, "Label"}}) {
     align();
     u32(0), u32(0), u32(item.style), u16(1), u16(2), u16(30), u16(10), u32(item.id);
     if (item.ordinal != 0) {
@@ -89,8 +90,8 @@ class StandinTest : public ::testing::Test {
   // Opens the dialog with `user` as the person at the screen.
   INT_PTR run(const std::function<void(HWND)>& user, HWND parent = nullptr) {
     user_ = user;
-    qnr_standin_set_dialog_hook([](HWND dialog, void* self) { static_cast<StandinTest*>(self)->user_(dialog); },
-                                this);
+    qnr_standin_set_dialog_hook(
+        [](HWND dialog, void* self) { static_cast<StandinTest*>(self)->user_(dialog); }, this);
     return DialogBoxParamA(kModule, MAKEINTRESOURCEA(kTemplateId), parent, recording_proc, 1234);
   }
 
@@ -120,7 +121,7 @@ TEST_F(StandinTest, ModalDialogReturnsTheEndDialogValueAfterInitDialog) {
   EXPECT_EQ(result, 77);
   EXPECT_EQ(init, 1234);
   EXPECT_EQ(messages_.seen, (std::vector<UINT>{WM_SETFONT, WM_INITDIALOG}));
-  EXPECT_FALSE(IsWindow(seen_dialog));       // destroyed once the loop ends
+  EXPECT_FALSE(IsWindow(seen_dialog));  // destroyed once the loop ends
 }
 
 TEST_F(StandinTest, DialogEndedDuringInitDialogNeverReachesTheHook) {
@@ -138,7 +139,8 @@ TEST_F(StandinTest, FailuresAreReportedAsUser32ReportsThem) {
   ASSERT_TRUE(DestroyWindow(gone));
   EXPECT_EQ(run([](HWND) { ADD_FAILURE(); }, gone), 0);  // invalid parent
   EXPECT_EQ(DialogBoxParamA(kModule, MAKEINTRESOURCEA(99), nullptr, recording_proc, 0), -1);
-  EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kTemplateId), nullptr, recording_proc, 0), -1);
+  EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kTemplateId), nullptr, recording_proc, 0),
+            -1);
   EXPECT_EQ(DialogBoxParamA(kModule, "NAMED", nullptr, recording_proc, 0), -1);
   EXPECT_TRUE(messages_.seen.empty());
 
@@ -148,7 +150,8 @@ TEST_F(StandinTest, FailuresAreReportedAsUser32ReportsThem) {
     std::vector<uint8_t> cut(bytes_.begin(), bytes_.begin() + static_cast<ptrdiff_t>(length));
     qnr_standin_add_resource(kModule, RT_DIALOG, MAKEINTRESOURCEA(kTemplateId), 0x409, cut.data(),
                              static_cast<DWORD>(cut.size()));
-    EXPECT_EQ(DialogBoxParamA(kModule, MAKEINTRESOURCEA(kTemplateId), nullptr, recording_proc, 0), -1)
+    EXPECT_EQ(DialogBoxParamA(kModule, MAKEINTRESOURCEA(kTemplateId), nullptr, recording_proc, 0),
+              -1)
         << length;
   }
 }

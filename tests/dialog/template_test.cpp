@@ -21,7 +21,8 @@ struct ExpectedControl {
 };
 
 constexpr uint32_t kChildVisible = WS_CHILD | WS_VISIBLE;
-constexpr uint32_t kTrackbarStyle = kChildVisible | TBS_AUTOTICKS | TBS_TOP | TBS_TOOLTIPS | TBS_HORZ;
+constexpr uint32_t kTrackbarStyle =
+    kChildVisible | TBS_AUTOTICKS | TBS_TOP | TBS_TOOLTIPS | TBS_HORZ;
 constexpr uint32_t kGroup = kChildVisible | BS_GROUPBOX;
 constexpr uint32_t kPush = kChildVisible | BS_PUSHBUTTON | WS_TABSTOP;
 constexpr uint32_t kCheck = kChildVisible | BS_AUTOCHECKBOX | WS_TABSTOP;
@@ -64,8 +65,8 @@ TEST_F(DialogTest, TemplateHoldsExactlyTheDialogLayout) {
     EXPECT_EQ(layout->help_id, 0u);
     EXPECT_EQ(layout->ex_style, 0u);
     // Nothing beyond these: no WS_POPUP, no DS_MODALFRAME that a compiler may add.
-    EXPECT_EQ(layout->style,
-              static_cast<uint32_t>(WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | DS_SETFONT));
+    EXPECT_EQ(layout->style, static_cast<uint32_t>(WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
+                                                   WS_THICKFRAME | DS_SETFONT));
     EXPECT_EQ(layout->x, 6);
     EXPECT_EQ(layout->y, 5);
     EXPECT_EQ(layout->cx, 194);

@@ -8,8 +8,7 @@
 namespace frei0r_testing {
 
 namespace {
-template <class F>
-bool resolve(void* handle, const char* name, F& out, std::string& missing) {
+template <class F> bool resolve(void* handle, const char* name, F& out, std::string& missing) {
   out = reinterpret_cast<F>(dlsym(handle, name));
   if (out == nullptr) missing += std::string(missing.empty() ? "" : ", ") + name;
   return out != nullptr;

@@ -132,7 +132,7 @@ TEST_F(CudaRuntime, ALaunchErrorStaysWithItsThreadUntilQueried) {
     second_query = cuda_get_last_error();
   }).join();
   EXPECT_EQ(seen_there, fake_cuda::kInjectedError);
-  EXPECT_EQ(second_query, 0);  // the query cleared it
+  EXPECT_EQ(second_query, 0);           // the query cleared it
   EXPECT_EQ(cuda_get_last_error(), 0);  // this thread's launches all succeeded
 }
 
@@ -148,10 +148,13 @@ TEST_F(CudaRuntime, CopiesDescribeHostAndDeviceSidesAsTheDriverExpects) {
   size_t row_pitch = 0;
   ASSERT_EQ(cuda_stream_create_with_flags(&s, kCudaStreamNonBlocking), 0);
   ASSERT_EQ(cuda_malloc_pitch(&image, &row_pitch, 12, 2), 0);
-  uint8_t host[2][16] = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}};
+  uint8_t host[2][16] = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+                         {13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}};
   uint8_t back[2][16] = {};
-  ASSERT_EQ(cuda_memcpy_2d_async(image, row_pitch, host, 16, 12, 2, CudaCopyKind::kHostToDevice, s), 0);
-  ASSERT_EQ(cuda_memcpy_2d_async(back, 16, image, row_pitch, 12, 2, CudaCopyKind::kDeviceToHost, s), 0);
+  ASSERT_EQ(cuda_memcpy_2d_async(image, row_pitch, host, 16, 12, 2, CudaCopyKind::kHostToDevice, s),
+            0);
+  ASSERT_EQ(cuda_memcpy_2d_async(back, 16, image, row_pitch, 12, 2, CudaCopyKind::kDeviceToHost, s),
+            0);
   ASSERT_EQ(cuda_stream_synchronize(s), 0);
   EXPECT_EQ(std::memcmp(host, back, sizeof host), 0);
   const CuMemcpy2D& up = fake.copies[0].copy;

@@ -209,7 +209,8 @@ CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
     const size_t pitch = c->dst_pitch;
     d().streams[stream].push_back(
         {{allocation_base(c->dst_device)}, [rows = std::move(rows), to, pitch, width, height] {
-           for (size_t k = 0; k < height; ++k) std::memcpy(to + k * pitch, rows.data() + k * width, width);
+           for (size_t k = 0; k < height; ++k)
+             std::memcpy(to + k * pitch, rows.data() + k * width, width);
          }});
     return 0;
   }
@@ -223,8 +224,9 @@ CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
     auto* to = static_cast<uint8_t*>(c->dst_host);
     const size_t src_pitch = c->src_pitch, dst_pitch = c->dst_pitch;
     d().streams[stream].push_back({{allocation_base(c->src_device)}, [=] {
-      for (size_t k = 0; k < height; ++k) std::memcpy(to + k * dst_pitch, from + k * src_pitch, width);
-    }});
+                                     for (size_t k = 0; k < height; ++k)
+                                       std::memcpy(to + k * dst_pitch, from + k * src_pitch, width);
+                                   }});
     return 0;
   }
   violation("copy between unexpected memory types");
@@ -245,8 +247,7 @@ CuResult module_get_function(CuFunction* function, CuModule module, const char* 
   return 0;
 }
 
-template <class T>
-T argument(void** parameters, int i) {
+template <class T> T argument(void** parameters, int i) {
   T value;
   std::memcpy(&value, parameters[i], sizeof value);
   return value;
@@ -262,9 +263,14 @@ CuResult launch_kernel(CuFunction function, unsigned gx, unsigned gy, unsigned g
   }
   if (parameters == nullptr || extra != nullptr) return kInvalidValue;
   // The driver copies the arguments when the launch is queued.
-  LaunchRecord r{{gx, gy, gz}, {bx, by, bz}, shared_bytes, stream,
-                 argument<const uint8_t*>(parameters, 0), argument<uint64_t>(parameters, 1),
-                 argument<uint8_t*>(parameters, 2),  argument<uint64_t>(parameters, 3),
+  LaunchRecord r{{gx, gy, gz},
+                 {bx, by, bz},
+                 shared_bytes,
+                 stream,
+                 argument<const uint8_t*>(parameters, 0),
+                 argument<uint64_t>(parameters, 1),
+                 argument<uint8_t*>(parameters, 2),
+                 argument<uint64_t>(parameters, 3),
                  KernelSettings{argument<int32_t>(parameters, 4), argument<int32_t>(parameters, 5),
                                 argument<int32_t>(parameters, 6), argument<int32_t>(parameters, 7),
                                 argument<int32_t>(parameters, 8), argument<int32_t>(parameters, 9),
@@ -286,8 +292,9 @@ CuResult launch_kernel(CuFunction function, unsigned gx, unsigned gy, unsigned g
   const std::vector<uintptr_t> uses = {allocation_base(reinterpret_cast<uintptr_t>(r.src)),
                                        allocation_base(reinterpret_cast<uintptr_t>(r.dst))};
   d().streams[stream].push_back({uses, [r] {
-    emulate_qnr_kernel(r.grid[0], r.grid[1], r.src, r.src_pitch, r.dst, r.dst_pitch, r.settings);
-  }});
+                                   emulate_qnr_kernel(r.grid[0], r.grid[1], r.src, r.src_pitch,
+                                                      r.dst, r.dst_pitch, r.settings);
+                                 }});
   return 0;
 }
 
@@ -326,10 +333,8 @@ bool needs_context(Op op) {
     case Op::primary_ctx_retain:
     case Op::ctx_push_current:
     case Op::ctx_pop_current:
-    case Op::get_error_name:
-      return false;
-    default:
-      return true;
+    case Op::get_error_name: return false;
+    default: return true;
   }
 }
 
@@ -338,18 +343,18 @@ bool runs_despite_fault(Op op) { return op == Op::stream_synchronize; }
 
 // The entry points: one lock for the whole driver, the call counted, an
 // injected fault applied, the calling thread's context checked.
-#define FAKE_CUDA_ENTRY(symbol, member, parameters, arguments)                      \
-  CuResult member parameters {                                                      \
-    const std::lock_guard<std::mutex> guard(d().mutex);                              \
-    CuResult fault = 0;                                                              \
-    const bool faulted = injected(Op::member, fault);                                \
-    if (faulted && !runs_despite_fault(Op::member)) return fault;                    \
-    if (needs_context(Op::member) &&                                                 \
-        (context_stack.empty() || context_stack.back() != kPrimaryContext)) {        \
-      violation(#symbol " called without the primary context current");            \
-    }                                                                                \
-    const CuResult result = impl::member arguments;                                  \
-    return faulted ? fault : result;                                                 \
+#define FAKE_CUDA_ENTRY(symbol, member, parameters, arguments)                \
+  CuResult member parameters {                                                \
+    const std::lock_guard<std::mutex> guard(d().mutex);                       \
+    CuResult fault = 0;                                                       \
+    const bool faulted = injected(Op::member, fault);                         \
+    if (faulted && !runs_despite_fault(Op::member)) return fault;             \
+    if (needs_context(Op::member) &&                                          \
+        (context_stack.empty() || context_stack.back() != kPrimaryContext)) { \
+      violation(#symbol " called without the primary context current");       \
+    }                                                                         \
+    const CuResult result = impl::member arguments;                           \
+    return faulted ? fault : result;                                          \
   }
 QNR_CUDA_DRIVER_FUNCTIONS(FAKE_CUDA_ENTRY)
 #undef FAKE_CUDA_ENTRY

@@ -72,7 +72,7 @@ struct QueuedWork {
 };
 
 struct Fault {
-  int countdown = 0;   // the call that fails, counted from 1; 0 = none pending
+  int countdown = 0;  // the call that fails, counted from 1; 0 = none pending
   bool from_then_on = false;
   CuResult code = kInjectedError;
 };

@@ -17,8 +17,7 @@ struct FatbinEntry {
   unsigned arch;  // compute capability as major * 10 + minor
 };
 
-template <class T>
-T read_at(const unsigned char* bytes, size_t offset) {
+template <class T> T read_at(const unsigned char* bytes, size_t offset) {
   T value;
   std::memcpy(&value, bytes + offset, sizeof value);
   return value;

@@ -53,16 +53,18 @@ inline Frame textured_frame(int32_t width, int32_t height, uint32_t seed) {
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
       const int base = ((x / 5 + y / 7) % 3) * 60 + 40;
-      f.at(x, y) = pack_bgrx(limit_to_byte(base + noise(rng)), limit_to_byte(base + 20 + noise(rng)),
-                             limit_to_byte(base - 10 + noise(rng))) |
-                   (static_cast<uint32_t>(rng()) & 0xFF000000u);
+      f.at(x, y) =
+          pack_bgrx(limit_to_byte(base + noise(rng)), limit_to_byte(base + 20 + noise(rng)),
+                    limit_to_byte(base - 10 + noise(rng))) |
+          (static_cast<uint32_t>(rng()) & 0xFF000000u);
     }
   }
   return f;
 }
 
 inline KernelSettings kernel_settings(const Frame& f, const Settings& s) {
-  return KernelSettings{f.width, f.height, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise};
+  return KernelSettings{f.width, f.height,    s.level_f1,  s.level_f2,
+                        s.sharp, s.interlace, s.show_noise};
 }
 
 // The kernel's output for a frame, run by the emulation on images whose rows
@@ -87,8 +89,7 @@ inline Frame emulated(const Frame& in, const Settings& s, uint64_t pitch = 0) {
 
 // The CPU path's output for a frame: luma plane, then the frame filter.
 inline Frame cpu_path(const Frame& in, const Settings& s) {
-  return Frame{in.width, in.height,
-               testing_frames::cpu_path(in.pixels, in.width, in.height, s)};
+  return Frame{in.width, in.height, testing_frames::cpu_path(in.pixels, in.width, in.height, s)};
 }
 
 }  // namespace gpu_test

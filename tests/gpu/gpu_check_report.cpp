@@ -38,8 +38,7 @@ constexpr int kExitNothingToCheck = 3;
 
 // Mean ms per call over up to `calls` calls, stopping early (after two) once
 // a second has passed, so a slow device or the fake driver ends soon too.
-template <class F>
-double ms_per_call(int calls, F&& f) {
+template <class F> double ms_per_call(int calls, F&& f) {
   const auto start = Clock::now();
   int done = 0;
   while (done < calls) {
@@ -69,8 +68,8 @@ struct Driver {
 
 constexpr int kComputeCapabilityMajor = 75;  // CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MAJOR
 constexpr int kComputeCapabilityMinor = 76;
-constexpr int kFuncPtxVersion = 5;           // CU_FUNC_ATTRIBUTE_PTX_VERSION
-constexpr int kFuncBinaryVersion = 6;        // CU_FUNC_ATTRIBUTE_BINARY_VERSION
+constexpr int kFuncPtxVersion = 5;     // CU_FUNC_ATTRIBUTE_PTX_VERSION
+constexpr int kFuncBinaryVersion = 6;  // CU_FUNC_ATTRIBUTE_BINARY_VERSION
 
 std::string cuda_version(int version) {
   return std::to_string(version / 1000) + "." + std::to_string(version % 1000 / 10);
@@ -110,8 +109,10 @@ bool open_driver(Driver& d) {
   }
   error = d.base.primary_ctx_retain(&d.primary, d.device);
   if (error != 0) {
-    std::printf("gpu-check: stopped: the NVIDIA driver cannot start the GPU "
-                "(cuDevicePrimaryCtxRetain: %d %s)\n", error, d.error_name(error));
+    std::printf(
+        "gpu-check: stopped: the NVIDIA driver cannot start the GPU "
+        "(cuDevicePrimaryCtxRetain: %d %s)\n",
+        error, d.error_name(error));
     return false;
   }
   return true;
@@ -173,14 +174,14 @@ bool report_device(const Driver& d) {
 
 // The frame through the module's round trip into a packed output; false when
 // the round trip failed.
-bool through_gpu(GpuContext* context, const Frame& in, const Settings& s, std::vector<uint32_t>& out,
-                 int64_t src_pitch = 0) {
+bool through_gpu(GpuContext* context, const Frame& in, const Settings& s,
+                 std::vector<uint32_t>& out, int64_t src_pitch = 0) {
   const int64_t row = 4 * int64_t{in.width};
   out.assign(in.pixels.size(), 0);
   if (src_pitch >= 0) {
     return gpu_process(context, reinterpret_cast<const uint8_t*>(in.pixels.data()), row,
-                       reinterpret_cast<uint8_t*>(out.data()), row, in.width, in.height,
-                       s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise);
+                       reinterpret_cast<uint8_t*>(out.data()), row, in.width, in.height, s.level_f1,
+                       s.level_f2, s.sharp, s.interlace, s.show_noise);
   }
   // The same rows handed over bottom-up: the lowest-addressed row comes first either way.
   const auto* last_src = reinterpret_cast<const uint8_t*>(in.pixels.data()) + (in.height - 1) * row;
@@ -214,9 +215,9 @@ struct Case {
 bool report_exactness(GpuContext* context) {
   std::vector<Case> cases;
   const std::vector<std::pair<int, int>> sizes =
-      gpu_test::quick_check()
-          ? std::vector<std::pair<int, int>>{{1, 1}, {17, 9}, {48, 20}}
-          : std::vector<std::pair<int, int>>{{1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
+      gpu_test::quick_check() ? std::vector<std::pair<int, int>>{{1, 1}, {17, 9}, {48, 20}}
+                              : std::vector<std::pair<int, int>>{
+                                    {1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
   const std::vector<Settings> settings = {
       {70, 70, 2, 0, 0}, {100, 100, 6, 1, 1}, {0, 100, 0, 0, 0}, {100, 0, 6, 2, 0}};
   uint32_t seed = 1;
@@ -228,7 +229,8 @@ bool report_exactness(GpuContext* context) {
   }
   // The emulation is slow; every case's runs on its own thread.
   for (Case& c : cases) {
-    c.expected = std::async(std::launch::async, [&c] { return gpu_test::emulated(c.in, c.settings); });
+    c.expected =
+        std::async(std::launch::async, [&c] { return gpu_test::emulated(c.in, c.settings); });
   }
   std::printf("\nkernel against its emulation, bit for bit:\n");
   int exact = 0;
@@ -239,8 +241,8 @@ bool report_exactness(GpuContext* context) {
     const std::string v = verdict(ran, out, c.expected.get());
     exact += v == "exact";
     std::printf("  %4dx%-4d %-8s f1 %3d f2 %3d sharp %d interlace %d noise %d  %s\n", c.in.width,
-                c.in.height, c.content, s.level_f1, s.level_f2, s.sharp, s.interlace,
-                s.show_noise, v.c_str());
+                c.in.height, c.content, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise,
+                v.c_str());
   }
   std::printf("exactness: %d of %zu cases exact\n", exact, cases.size());
   return exact == static_cast<int>(cases.size());
@@ -277,7 +279,9 @@ bool report_times(GpuContext* context) {
     auto* dst = reinterpret_cast<uint8_t*>(out.data());
     const int64_t pitch = 4 * int64_t{w};
     bool ok = true;
-    const auto round_trip = [&] { ok &= gpu_process(context, src, pitch, dst, pitch, w, h, 70, 70, 2, 0, 0); };
+    const auto round_trip = [&] {
+      ok &= gpu_process(context, src, pitch, dst, pitch, w, h, 70, 70, 2, 0, 0);
+    };
     round_trip();  // sizes the images
     const double trip = ms_per_call(50, round_trip);
 
@@ -285,17 +289,20 @@ bool report_times(GpuContext* context) {
     void* kernel_dst = context->dst_image;
     unsigned long long p = context->pitch;
     int width = w, height = h, f1 = 70, f2 = 70, sharp = 2, interlace = 0, noise = 0;
-    void* arguments[] = {&kernel_src, &p, &kernel_dst, &p, &width, &height,
-                         &f1, &f2, &sharp, &interlace, &noise};
+    void* arguments[] = {&kernel_src, &p,  &kernel_dst, &p,         &width, &height,
+                         &f1,         &f2, &sharp,      &interlace, &noise};
     const Dim3 grid{static_cast<unsigned>((w + 15) / 16), static_cast<unsigned>((h + 15) / 16), 1};
     // Launches queue back to back; the wait after the last ends the measurement.
     constexpr int kLaunches = 20;
-    const double kernel = ms_per_call(10, [&] {
-      for (int i = 0; i < kLaunches; ++i) {
-        cuda_launch_qnr_kernel(grid, {16, 16, 1}, 0, context->stream, arguments);
-      }
-      ok &= cuda_stream_synchronize(context->stream) == kCudaSuccess;
-    }) / kLaunches;
+    const double kernel =
+        ms_per_call(10,
+                    [&] {
+                      for (int i = 0; i < kLaunches; ++i) {
+                        cuda_launch_qnr_kernel(grid, {16, 16, 1}, 0, context->stream, arguments);
+                      }
+                      ok &= cuda_stream_synchronize(context->stream) == kCudaSuccess;
+                    }) /
+        kLaunches;
     ok &= cuda_get_last_error() == kCudaSuccess;
 
     const size_t row = 4 * static_cast<size_t>(w);
@@ -371,8 +378,9 @@ int main(int argc, char** argv) {
       continue;
     }
     if (context == nullptr && (context = gpu_create()) == nullptr) {
-      std::printf("gpu-check: the module's GPU road makes no context here (QNR_LOG=1 says why): "
-                  "FAILED\n");
+      std::printf(
+          "gpu-check: the module's GPU road makes no context here (QNR_LOG=1 says why): "
+          "FAILED\n");
       return kExitFailure;
     }
     if (section == "exactness") ok &= report_exactness(context);

@@ -24,17 +24,17 @@ struct HostImage {
   HostImage(int32_t w, int32_t h, int64_t p)
       : width(w), height(h), pitch(p), storage(static_cast<size_t>(h * row_stride(p)), 0xA5) {}
   // The data pointer a host would hand over.
-  uint8_t* data() {
-    return storage.data() - lowest_row_offset(pitch, height);
-  }
+  uint8_t* data() { return storage.data() - lowest_row_offset(pitch, height); }
   // Row k in ascending address order.
   uint8_t* row(int32_t k) { return storage.data() + k * row_stride(pitch); }
   void put(const Frame& f) {
-    for (int32_t k = 0; k < height; ++k) std::memcpy(row(k), &f.pixels[size_t(k) * width], 4 * size_t(width));
+    for (int32_t k = 0; k < height; ++k)
+      std::memcpy(row(k), &f.pixels[size_t(k) * width], 4 * size_t(width));
   }
   Frame get() {
     Frame f{width, height, std::vector<uint32_t>(size_t(width) * height)};
-    for (int32_t k = 0; k < height; ++k) std::memcpy(&f.pixels[size_t(k) * width], row(k), 4 * size_t(width));
+    for (int32_t k = 0; k < height; ++k)
+      std::memcpy(&f.pixels[size_t(k) * width], row(k), 4 * size_t(width));
     return f;
   }
   bool padding_intact() {
@@ -205,8 +205,8 @@ TEST_F(GpuContextTest, RoundTripGivesTheKernelsOutput) {
 
 TEST_F(GpuContextTest, LaunchCoversTheFrameWithSixteenBySixteenBlocks) {
   context = gpu_create();
-  for (const auto& [w, h, gx, gy] : {std::array{16, 16, 1, 1}, {17, 16, 2, 1}, {16, 17, 1, 2},
-                                     {17, 33, 2, 3}, {1, 1, 1, 1}}) {
+  for (const auto& [w, h, gx, gy] :
+       {std::array{16, 16, 1, 1}, {17, 16, 2, 1}, {16, 17, 1, 2}, {17, 33, 2, 3}, {1, 1, 1, 1}}) {
     fake.launches.clear();
     HostImage src(w, h, 4 * w), dst(w, h, 4 * w);
     src.put(gpu_test::random_frame(w, h, 3));
@@ -269,8 +269,8 @@ TEST_F(GpuContextTest, RejectedArgumentsFailAfterSizing) {
 TEST_F(GpuContextTest, NegativePitchesPairDeviceRowZeroWithTheLowestAddressedRow) {
   context = gpu_create();
   const Frame in = gpu_test::random_frame(19, 7, 8);
-  for (const auto& [src_pitch, dst_pitch] : {std::pair{-19 * 4, 19 * 4}, {19 * 4 + 8, -(19 * 4 + 4)},
-                                             {-100, -80}}) {
+  for (const auto& [src_pitch, dst_pitch] :
+       {std::pair{-19 * 4, 19 * 4}, {19 * 4 + 8, -(19 * 4 + 4)}, {-100, -80}}) {
     fake.copies.clear();
     HostImage src(19, 7, src_pitch), dst(19, 7, dst_pitch);
     src.put(in);  // ascending address order

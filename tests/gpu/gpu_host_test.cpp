@@ -18,7 +18,7 @@ using gpu_test::Settings;
 
 // The fake driver that the module binds: the same library, reached by name.
 fake_cuda::FakeDriver* fake_driver() {
-  static fake_cuda::FakeDriver* control = [] () -> fake_cuda::FakeDriver* {
+  static fake_cuda::FakeDriver* control = []() -> fake_cuda::FakeDriver* {
     void* library = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return nullptr;
     auto control_fn = reinterpret_cast<FakeCudaControlFn>(dlsym(library, "fake_cuda_control"));
@@ -105,7 +105,8 @@ TEST_F(ModuleOnFakeDriver, FramesGoThroughTheKernelWhenTheModuleCarriesOne) {
   ASSERT_EQ(host.instance->start(src, dst), 0);
   ASSERT_NE(gpu_test::emulated(in, s).pixels, gpu_test::cpu_path(in, s).pixels);
   // Without device code every launch fails and the CPU path takes the frame.
-  const Frame expected = kernel_image_built() ? gpu_test::emulated(in, s) : gpu_test::cpu_path(in, s);
+  const Frame expected =
+      kernel_image_built() ? gpu_test::emulated(in, s) : gpu_test::cpu_path(in, s);
   for (int frame = 0; frame < 2; ++frame) {
     ASSERT_EQ(host.instance->run(src, dst), 0);
     EXPECT_EQ(gpu_test::get(dst).pixels, expected.pixels);

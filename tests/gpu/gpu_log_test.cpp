@@ -117,8 +117,9 @@ TEST_F(GpuLog, ADriverWithoutADeviceIsReportedOnceForTheProcess) {
   EXPECT_EQ(gpu_create(), nullptr);
   EXPECT_EQ(gpu_create(), nullptr);
   const std::string log = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(log, "QNR: GPU road: start: cuInit returned 100 (CUDA_ERROR_NO_DEVICE); frames take "
-                 "the CPU path\n");
+  EXPECT_EQ(log,
+            "QNR: GPU road: start: cuInit returned 100 (CUDA_ERROR_NO_DEVICE); frames take "
+            "the CPU path\n");
 }
 
 TEST_F(GpuLog, AnInstanceShortOfDeviceMemorySaysSoWithTheFrameSize) {

@@ -41,10 +41,12 @@ TEST(ModuleWithoutDriver, RunsEveryFrameOnTheCpuAndLogsWhyOnce) {
   const std::string log = testing::internal::GetCapturedStderr();
   unsetenv("QNR_LOG");
   EXPECT_EQ(gpu_test::get(dst).pixels, gpu_test::cpu_path(in, s).pixels);
-  EXPECT_TRUE(log == "QNR: GPU road: start: no CUDA driver (libcuda.so.1 could not be loaded); "
-                     "frames take the CPU path\n" ||
-              log == "QNR: GPU road: start: cuInit returned 100 (CUDA_ERROR_NO_DEVICE); frames "
-                     "take the CPU path\n")
+  EXPECT_TRUE(log ==
+                  "QNR: GPU road: start: no CUDA driver (libcuda.so.1 could not be loaded); "
+                  "frames take the CPU path\n" ||
+              log ==
+                  "QNR: GPU road: start: cuInit returned 100 (CUDA_ERROR_NO_DEVICE); frames "
+                  "take the CPU path\n")
       << log;
 }
 

@@ -20,27 +20,46 @@ struct Verdict {
 TEST(GpuRoadReport, PutsEachCauseInPlainWords) {
   const Verdict table[] = {
       {true, nullptr, "works: a test frame was filtered on the GPU"},
-      {false, "QNR: GPU road: start: no CUDA driver (libcuda.so.1 could not be loaded); frames take the CPU path",
+      {false,
+       "QNR: GPU road: start: no CUDA driver (libcuda.so.1 could not be loaded); frames take the "
+       "CPU path",
        "not used here: no NVIDIA driver is installed (libcuda.so.1 not found). Every frame takes "
        "the exact CPU path."},
-      {false, "QNR: GPU road: start: cuInit returned 100 (CUDA_ERROR_NO_DEVICE); frames take the CPU path",
+      {false,
+       "QNR: GPU road: start: cuInit returned 100 (CUDA_ERROR_NO_DEVICE); frames take the CPU path",
        "the NVIDIA driver finds no GPU (start: cuInit returned 100 (CUDA_ERROR_NO_DEVICE))"},
-      {false, "QNR: GPU road: start: the CUDA driver lacks cuCtxPushCurrent_v2 (driver too old); frames take the CPU path",
+      {false,
+       "QNR: GPU road: start: the CUDA driver lacks cuCtxPushCurrent_v2 (driver too old); frames "
+       "take the CPU path",
        "the NVIDIA driver is too old; the 580 series or later is needed"},
-      {true, "QNR: GPU road: kernel: cuModuleLoadData returned 209 (CUDA_ERROR_NO_BINARY_FOR_GPU); frames take the CPU path",
+      {true,
+       "QNR: GPU road: kernel: cuModuleLoadData returned 209 (CUDA_ERROR_NO_BINARY_FOR_GPU); "
+       "frames take the CPU path",
        "the module carries no code this GPU can run"},
-      {true, "QNR: GPU road: kernel: cuModuleLoadData returned 222 (CUDA_ERROR_UNSUPPORTED_PTX_VERSION); frames take the CPU path",
+      {true,
+       "QNR: GPU road: kernel: cuModuleLoadData returned 222 (CUDA_ERROR_UNSUPPORTED_PTX_VERSION); "
+       "frames take the CPU path",
        "the driver is too old for the module's GPU code"},
-      {false, "QNR: GPU road: start: driver too old: it supports CUDA 12.8, the module's GPU code needs CUDA 13.0 or later; frames take the CPU path",
+      {false,
+       "QNR: GPU road: start: driver too old: it supports CUDA 12.8, the module's GPU code needs "
+       "CUDA 13.0 or later; frames take the CPU path",
        "not used here: the NVIDIA driver is too old: it supports CUDA 12.8, the module's GPU code "
        "needs CUDA 13.0 or later (the 580 series or later gives CUDA 13). Every frame"},
-      {false, "QNR: GPU road: sizing: not enough GPU memory for this instance's two 7680x4320 images, about 265.4 MB (cuMemAllocPitch_v2 returned 2 (CUDA_ERROR_OUT_OF_MEMORY)); frames take the CPU path",
+      {false,
+       "QNR: GPU road: sizing: not enough GPU memory for this instance's two 7680x4320 images, "
+       "about 265.4 MB (cuMemAllocPitch_v2 returned 2 (CUDA_ERROR_OUT_OF_MEMORY)); frames take the "
+       "CPU path",
        "the GPU is out of memory (sizing: not enough GPU memory for this instance's two 7680x4320"},
-      {false, "QNR: GPU road: sizing: cuMemAllocPitch_v2 returned 2 (CUDA_ERROR_OUT_OF_MEMORY); frames take the CPU path",
+      {false,
+       "QNR: GPU road: sizing: cuMemAllocPitch_v2 returned 2 (CUDA_ERROR_OUT_OF_MEMORY); frames "
+       "take the CPU path",
        "the GPU is out of memory"},
-      {true, "QNR: GPU road: kernel: the module was built without GPU code; frames take the CPU path",
+      {true,
+       "QNR: GPU road: kernel: the module was built without GPU code; frames take the CPU path",
        "this module was built without GPU code"},
-      {true, "QNR: GPU road: upload: cuMemcpy2DAsync_v2 returned 700 (CUDA_ERROR_ILLEGAL_ADDRESS); frames take the CPU path",
+      {true,
+       "QNR: GPU road: upload: cuMemcpy2DAsync_v2 returned 700 (CUDA_ERROR_ILLEGAL_ADDRESS); "
+       "frames take the CPU path",
        "it stops at upload: cuMemcpy2DAsync_v2 returned 700 (CUDA_ERROR_ILLEGAL_ADDRESS)"},
   };
   for (const Verdict& v : table) {

@@ -20,8 +20,8 @@ std::vector<uint32_t> through(GpuContext* context, const Frame& in, const Settin
   std::vector<uint32_t> out(in.pixels.size());
   const int64_t pitch = 4 * int64_t{in.width};
   if (!gpu_process(context, reinterpret_cast<const uint8_t*>(in.pixels.data()), pitch,
-                   reinterpret_cast<uint8_t*>(out.data()), pitch, in.width, in.height, s.level_f1, s.level_f2,
-                   s.sharp, s.interlace, s.show_noise)) {
+                   reinterpret_cast<uint8_t*>(out.data()), pitch, in.width, in.height, s.level_f1,
+                   s.level_f2, s.sharp, s.interlace, s.show_noise)) {
     return {};
   }
   return out;
@@ -53,7 +53,8 @@ TEST_F(GpuThreads, TheCallersCurrentContextIsCurrentAfterEveryOperation) {
   }
   // Every operation ran with the primary context current (the fake reports
   // any that did not), each push matched by a pop.
-  EXPECT_EQ(fake.count(fake_cuda::Op::ctx_push_current), fake.count(fake_cuda::Op::ctx_pop_current));
+  EXPECT_EQ(fake.count(fake_cuda::Op::ctx_push_current),
+            fake.count(fake_cuda::Op::ctx_pop_current));
 }
 
 TEST_F(GpuThreads, AContextMadeOnOneThreadServesFramesOnAnother) {
@@ -82,7 +83,8 @@ TEST_F(GpuThreads, EightInstancesRunAtOnceOnEightThreads) {
   for (int i = 0; i < kInstances; ++i) {
     threads.emplace_back([&, i] {
       GpuContext* context = gpu_create();
-      for (int frame = 0; frame < 4; ++frame) exact[i] += through(context, frames[i], {}) == expected[i];
+      for (int frame = 0; frame < 4; ++frame)
+        exact[i] += through(context, frames[i], {}) == expected[i];
       gpu_release(context);
     });
   }

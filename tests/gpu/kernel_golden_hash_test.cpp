@@ -36,8 +36,9 @@ TEST(GoldenHashes, KernelEmulationOutputIsPinned) {
   for (const GoldenCase& c : kCases) {
     const auto& s = c.settings;
     const gpu_test::Frame in{c.width, c.height, testing_frames::golden_input(c)};
-    const uint64_t hash = fnv1a64(
-        gpu_test::emulated(in, {s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise}).pixels);
+    const uint64_t hash =
+        fnv1a64(gpu_test::emulated(in, {s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise})
+                    .pixels);
     EXPECT_EQ(hash, c.hash) << c.what << ": 0x" << std::hex << hash;
   }
 }

@@ -38,7 +38,8 @@ int32_t direct_correction(const Frame& f, int x, int y, const Settings& s, bool 
     fall[k - 1] = sample(x - k, y - dy) + sample(x + k, y + dy);
     rise[k - 1] = sample(x - k, y + dy) + sample(x + k, y - dy);
   }
-  return correction_from_lines(g, h, v, fall, rise, analysis_constants(s.level_f1, s.level_f2, s.sharp));
+  return correction_from_lines(g, h, v, fall, rise,
+                               analysis_constants(s.level_f1, s.level_f2, s.sharp));
 }
 
 TEST(KernelSteps, HelperFunctionsFollowTheirRules) {
@@ -153,8 +154,8 @@ TEST(KernelEmulation, WorkedEdgeExample) {
 }
 
 TEST(KernelEmulation, UniformFramesComeBackUnchanged) {
-  for (const uint32_t colour : {rgb(0, 0, 0), rgb(255, 255, 255), rgb(200, 30, 90) | 0xFF000000u,
-                                rgb(17, 250, 3)}) {
+  for (const uint32_t colour :
+       {rgb(0, 0, 0), rgb(255, 255, 255), rgb(200, 30, 90) | 0xFF000000u, rgb(17, 250, 3)}) {
     for (const auto& [w, h] : {std::pair{1, 1}, {1, 37}, {37, 1}, {33, 18}}) {
       for (const int interlace : {0, 1}) {
         const Frame f = gpu_test::uniform_frame(w, h, colour);
@@ -208,17 +209,17 @@ Frame agreeing_frame(int w, int h, uint32_t seed) {
 }
 
 TEST(KernelEmulation, DiffersFromTheCpuPathOnlyWhereAllowed) {
-  const std::vector<Settings> settings = {
-      {70, 70, 2, 0, 0}, {100, 100, 6, 0, 0}, {30, 90, 0, 1, 0}, {70, 70, 2, 2, 1},
-      {0, 0, 6, 0, 0},   {1, 100, 3, 1, 1}};
-  const std::vector<std::pair<int, int>> sizes = {{1, 1}, {1, 29}, {29, 1}, {16, 16},
-                                                  {17, 17}, {45, 38}};
+  const std::vector<Settings> settings = {{70, 70, 2, 0, 0}, {100, 100, 6, 0, 0},
+                                          {30, 90, 0, 1, 0}, {70, 70, 2, 2, 1},
+                                          {0, 0, 6, 0, 0},   {1, 100, 3, 1, 1}};
+  const std::vector<std::pair<int, int>> sizes = {{1, 1},   {1, 29},  {29, 1},
+                                                  {16, 16}, {17, 17}, {45, 38}};
   uint32_t seed = 1;
   for (const Settings& s : settings) {
     for (const auto& [w, h] : sizes) {
-      SCOPED_TRACE(testing::Message() << w << "x" << h << " f1 " << s.level_f1 << " f2 " << s.level_f2
-                                      << " sharp " << s.sharp << " interlace " << s.interlace
-                                      << " noise " << s.show_noise);
+      SCOPED_TRACE(testing::Message()
+                   << w << "x" << h << " f1 " << s.level_f1 << " f2 " << s.level_f2 << " sharp "
+                   << s.sharp << " interlace " << s.interlace << " noise " << s.show_noise);
       expect_differences_only_where_allowed(gpu_test::random_frame(w, h, seed++), s);
       expect_differences_only_where_allowed(gpu_test::textured_frame(w, h, seed++), s);
       expect_differences_only_where_allowed(agreeing_frame(w, h, seed++), s);

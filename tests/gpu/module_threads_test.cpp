@@ -87,7 +87,7 @@ class ModuleThreads : public testing::Test {
 #else
 // Without a kernel image every launch fails and frames take the CPU path, which
 // other suites cover; these tests are about the GPU road itself.
-#define SKIP_WITHOUT_GPU_ROAD(instance)                                            \
+#define SKIP_WITHOUT_GPU_ROAD(instance)                                                       \
   if (!kKernelImageBuilt) GTEST_SKIP() << "built without nvcc: the module carries no kernel"; \
   ASSERT_TRUE(has_gpu_road(instance))
 #endif

@@ -21,8 +21,7 @@ CuResult driver_version(int* version) {
   return 0;
 }
 
-template <CudaCall call, class... Arguments>
-CuResult answer(Arguments... arguments) {
+template <CudaCall call, class... Arguments> CuResult answer(Arguments... arguments) {
   if constexpr (call == CudaCall::get_error_name) {
     return error_name(arguments...);
   } else if constexpr (call == CudaCall::driver_get_version) {
@@ -35,9 +34,9 @@ CuResult answer(Arguments... arguments) {
 
 }  // namespace
 
-#define NO_DEVICE_FUNCTION(symbol, member, parameters, arguments)                      \
-  extern "C" __attribute__((visibility("default"))) CuResult symbol parameters {      \
-    return answer<CudaCall::member> arguments;                                         \
+#define NO_DEVICE_FUNCTION(symbol, member, parameters, arguments)                \
+  extern "C" __attribute__((visibility("default"))) CuResult symbol parameters { \
+    return answer<CudaCall::member> arguments;                                   \
   }
 QNR_CUDA_DRIVER_FUNCTIONS(NO_DEVICE_FUNCTION)
 #undef NO_DEVICE_FUNCTION

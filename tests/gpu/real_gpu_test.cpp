@@ -40,8 +40,9 @@ class RealGpu : public testing::Test {
     const auto data = [&](std::vector<uint8_t>& v, int64_t p) {
       return v.data() - lowest_row_offset(p, in.height);
     };
-    EXPECT_TRUE(gpu_process(context, data(src, src_pitch), src_pitch, data(dst, dst_pitch), dst_pitch,
-                            in.width, in.height, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise));
+    EXPECT_TRUE(gpu_process(context, data(src, src_pitch), src_pitch, data(dst, dst_pitch),
+                            dst_pitch, in.width, in.height, s.level_f1, s.level_f2, s.sharp,
+                            s.interlace, s.show_noise));
     Frame out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
     copy_rows(packed_walk(out.pixels.data(), row), {dst.data(), row_stride(dst_pitch)}, in.height,
               row);
@@ -60,9 +61,8 @@ class RealGpu : public testing::Test {
 void expect_same(const Frame& got, const Frame& want) {
   ASSERT_EQ(got.pixels.size(), want.pixels.size());
   for (size_t i = 0; i < got.pixels.size(); ++i) {
-    ASSERT_EQ(got.pixels[i], want.pixels[i])
-        << "pixel " << i % got.width << "," << i / got.width << " of " << got.width << "x"
-        << got.height;
+    ASSERT_EQ(got.pixels[i], want.pixels[i]) << "pixel " << i % got.width << "," << i / got.width
+                                             << " of " << got.width << "x" << got.height;
   }
 }
 
@@ -74,7 +74,8 @@ TEST_F(RealGpu, KernelMatchesItsEmulationBitForBit) {
   std::vector<Settings> settings;
   for (const int interlace : {0, 1})
     for (const int noise : {0, 1})
-      for (const auto& [f1, f2, sharp] : {std::array{0, 0, 0}, {100, 100, 6}, {100, 0, 6}, {0, 100, 0}})
+      for (const auto& [f1, f2, sharp] :
+           {std::array{0, 0, 0}, {100, 100, 6}, {100, 0, 6}, {0, 100, 0}})
         settings.push_back(Settings{f1, f2, sharp, interlace, noise});
   settings.push_back(Settings{70, 70, 2, 2, 0});
   uint32_t seed = 100;
@@ -85,9 +86,9 @@ TEST_F(RealGpu, KernelMatchesItsEmulationBitForBit) {
     for (const Settings& s : settings) {
       // The largest frames take a subset of the settings to keep the check short.
       if (w >= 1920 && s.level_f1 != s.level_f2) continue;
-      SCOPED_TRACE(testing::Message() << w << "x" << h << " f1 " << s.level_f1 << " f2 " << s.level_f2
-                                      << " sharp " << s.sharp << " interlace " << s.interlace
-                                      << " noise " << s.show_noise);
+      SCOPED_TRACE(testing::Message()
+                   << w << "x" << h << " f1 " << s.level_f1 << " f2 " << s.level_f2 << " sharp "
+                   << s.sharp << " interlace " << s.interlace << " noise " << s.show_noise);
       expect_same(on_gpu(random, s), gpu_test::emulated(random, s));
       expect_same(on_gpu(textured, s), gpu_test::emulated(textured, s));
     }

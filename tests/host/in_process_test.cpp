@@ -50,8 +50,8 @@ TEST(InProcessBinding, RegistersAndLeavesAsTheModuleFileDoes) {
 // Config's values, and Show noise and Disable through the record.
 TEST(InProcessBinding, FiltersWithTheSettingsAppliedAsFromTheFile) {
   const std::vector<uint32_t> pixels = testing_frames::random_frame(29, 17, 3);
-  for (const FilterSettings s : {FilterSettings{}, FilterSettings{30, 90, 5, 1, 1},
-                                 FilterSettings{100, 0, 6, 0, 0, 1}}) {
+  for (const FilterSettings s :
+       {FilterSettings{}, FilterSettings{30, 90, 5, 1, 1}, FilterSettings{100, 0, 6, 0, 0, 1}}) {
     for (const bool in_process : {false, true}) {
       SCOPED_TRACE(testing::Message() << (in_process ? "bound in process " : "from its file ")
                                       << s.level_f1 << "," << s.level_f2 << "," << s.sharp
@@ -59,8 +59,8 @@ TEST(InProcessBinding, FiltersWithTheSettingsAppliedAsFromTheFile) {
       auto module = bound(in_process);
       vdhost::FilterInstance instance(*module, *module->filter());
       ASSERT_EQ(instance.init(), 0);
-      const vdhost::Settings settings{s.level_f1,         s.level_f2,      s.sharp,
-                                      s.interlace,        s.show_noise != 0, s.disable != 0};
+      const vdhost::Settings settings{s.level_f1,  s.level_f2,        s.sharp,
+                                      s.interlace, s.show_noise != 0, s.disable != 0};
       ASSERT_EQ(vdhost::apply_settings(instance, settings), vdhost::SettingsOutcome::applied);
       vdhost::Bitmap src(29, 17), dst(29, 17);
       src.fill_from_packed(pixels);

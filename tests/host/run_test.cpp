@@ -36,7 +36,7 @@ TEST_F(RunTest, FiltersEveryPitchWalkingRowsInAscendingAddressOrder) {
   const int32_t w = 37, h = 23;
   const auto pixels = random_frame(w, h, 5);
   const int64_t pitches[][2] = {
-      {w * 4, w * 4}, {w * 4 + 12, w * 4 + 64}, {-(w * 4), -(w * 4)},
+      {w * 4, w * 4},        {w * 4 + 12, w * 4 + 64}, {-(w * 4), -(w * 4)},
       {-(w * 4 + 8), w * 4}, {w * 4, -(w * 4 + 4)},
   };
   for (const auto& p : pitches) {

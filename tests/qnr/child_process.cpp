@@ -87,8 +87,8 @@ std::unique_ptr<Child> Child::spawn(const SpawnRequest& request, std::string& er
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &empty);
   posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                            POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
   std::vector<char*> argv;
   for (const std::string& arg : request.argv) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -185,9 +185,9 @@ namespace {
 
 // ffmpeg ends a failure with summary lines that name no cause.
 bool is_generic_line(const std::string& line) {
-  for (const char* generic : {"Error initializing output stream", "Conversion failed",
-                              "Error while opening encoder", "Error opening output files",
-                              "Exiting normally", "Error closing file"}) {
+  for (const char* generic :
+       {"Error initializing output stream", "Conversion failed", "Error while opening encoder",
+        "Error opening output files", "Exiting normally", "Error closing file"}) {
     if (line.find(generic) != std::string::npos) return true;
   }
   return false;

@@ -3,13 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
-#include <thread>
 
 #include "child_process.h"
 #include "qnr_support.h"
@@ -65,10 +62,13 @@ TEST(QnrErrors, BadConfigLinesSayWhatIsWrong) {
   };
   expect_error(config("Config(70,70)"), 2,
                "Config(int, int, int, int, int) takes 5 arguments, not 2");
-  expect_error(config("Confg(70,70,2,0,1)"), 2,
-               "unknown settings command \"Confg\"; the filter knows Config(int, int, int, int, int)");
-  expect_error(config("Config(70,7.5,2,0,1)"), 2, "argument 2 of Config is not an integer: \"7.5\"");
-  expect_error(config("Config(70,70,2,0,1) extra"), 2, "unexpected text after Config(...): \"extra\"");
+  expect_error(
+      config("Confg(70,70,2,0,1)"), 2,
+      "unknown settings command \"Confg\"; the filter knows Config(int, int, int, int, int)");
+  expect_error(config("Config(70,7.5,2,0,1)"), 2,
+               "argument 2 of Config is not an integer: \"7.5\"");
+  expect_error(config("Config(70,70,2,0,1) extra"), 2,
+               "unexpected text after Config(...): \"extra\"");
   expect_error(config("Config(70,70,2,0,1"), 2, "missing ')'");
   expect_error(config("Config(99999999999,70,2,0,1)"), 2, "does not fit a 32-bit integer");
   expect_error(config(""), 2, "the settings line is empty");
@@ -94,7 +94,8 @@ TEST(QnrErrors, MissingOrForeignModuleIsNamed) {
 TEST(QnrErrors, RunsWithoutAnyExternalProgram) {
   TempDir dir;
   make_small_clip(dir);
-  const Ran ran = run({"env", "PATH=" + (dir / "no-bin"), QNR_EXE, dir / "in.mkv", dir / "out.mkv", "-q"});
+  const Ran ran =
+      run({"env", "PATH=" + (dir / "no-bin"), QNR_EXE, dir / "in.mkv", dir / "out.mkv", "-q"});
   EXPECT_EQ(ran.status, 0) << ran.err;
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "out.mkv"));
 }
@@ -104,7 +105,8 @@ TEST(QnrErrors, UnwritableOutputAndFullDiskLeaveNoFile) {
   make_small_clip(dir);
   expect_error(qnr({dir / "in.mkv", dir / "no-such-dir/out.mkv"}), 1,
                "cannot write " + (dir / "no-such-dir/out.mkv") + ": No such file or directory");
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full to stand for a full disk";
+  if (!std::filesystem::exists("/dev/full"))
+    GTEST_SKIP() << "no /dev/full to stand for a full disk";
   expect_error(qnr({dir / "in.mkv", "/dev/full", "-q", "--", "-f", "matroska"}), 1,
                "No space left on device");
 }
@@ -125,47 +127,36 @@ TEST(QnrErrors, ClosedDownstreamPipeIsAClearError) {
   EXPECT_THAT(child->error_text(), MatchesRegex("qnr: writing /dev/stdout failed: [^\n]*\n"));
 }
 
-// Bytes written into a pipe that its reader has not taken yet.
-int bytes_in_pipe(int fd) {
-  int pending = 0;
-  return ::ioctl(fd, FIONREAD, &pending) == 0 ? pending : 0;
-}
-
 // qnr reads the first half of a clip from a pipe that stays open, so it is
 // surely busy when the signal comes: Ctrl-C and SIGTERM end it with 128 + the
 // signal and no file; SIGKILL leaves no file either (the output has no name
-// until it is complete) and no process behind.
+// until it is complete; a sequence's pictures wait in a hidden folder) and no
+// process behind.
 TEST(QnrErrors, SignalsLeaveNoOutputAndNoProcess) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "50", "-c:v", "ffv1",
-          "-f", "matroska", dir / "clip.mkv"});
-  std::ifstream clip(dir / "clip.mkv", std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(clip)), std::istreambuf_iterator<char>());
-  for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
-    qnr::SpawnRequest request;
-    request.argv = {QNR_EXE, "-", dir / "out.mkv", "-q"};
-    request.in = qnr::Stream::pipe;
-    std::string error;
-    bool not_found = false;
-    auto child = qnr::Child::spawn(request, error, not_found);
-    ASSERT_TRUE(child) << error;
-    ASSERT_TRUE(qnr::write_fully(child->stdin_fd(), {{const_cast<char*>(bytes.data()), bytes.size() / 2}}));
-    // Once qnr has drained the pipe it is past start-up and waiting for the rest;
-    // a fixed pause alone can end before a loaded machine has even started it.
-    for (int waited = 0; waited < 10000 && bytes_in_pipe(child->stdin_fd()) > 0; waited += 20) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  make_clip(dir / "clip.mkv", 50);
+  const std::string bytes = contents(dir / "clip.mkv");
+  for (const std::string output : {"out.mkv", "seq%03d.png"}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
+      if (signal == SIGTERM && output != "out.mkv") continue;  // the same road as SIGINT
+      auto child = qnr_reading_pipe({"-", dir / output, "-q"}, bytes);
+      ASSERT_TRUE(child);
+      ASSERT_EQ(::kill(child->pid(), signal), 0);
+      const int status = child->wait();
+      std::vector<std::string> left = dir.files();
+      if (signal == SIGKILL) {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << qnr::describe_status(status);
+        if (output != "out.mkv") {
+          std::erase_if(left, [](const std::string& name) { return name.starts_with(".qnr-"); });
+        }
+      } else {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal)
+            << qnr::describe_status(status);
+        EXPECT_THAT(child->error_text(), MatchesRegex("qnr: interrupted [^\n]*\n"));
+      }
+      EXPECT_EQ(left, std::vector<std::string>{"clip.mkv"}) << output << " " << strsignal(signal);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(::kill(child->pid(), signal), 0);
-    const int status = child->wait();
-    if (signal == SIGKILL) {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << qnr::describe_status(status);
-    } else {
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal)
-          << qnr::describe_status(status);
-      EXPECT_THAT(child->error_text(), MatchesRegex("qnr: interrupted [^\n]*\n"));
-    }
-    EXPECT_EQ(dir.files(), std::vector<std::string>{"clip.mkv"}) << strsignal(signal);
   }
 }
 

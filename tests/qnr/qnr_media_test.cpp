@@ -22,13 +22,13 @@ const std::string kSource = "testsrc2=size=64x48:rate=50";
 // and video that starts a second after its audio.
 TEST(QnrTiming, EachFrameKeepsItsTimestamp) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", kSource, "-vf", "select='if(lt(t,2),not(mod(n,10)),1)'", "-t",
-          "4", "-fps_mode", "passthrough", "-c:v", "ffv1", dir / "vfr.mkv"});
+  ffmpeg({"-f", "lavfi", "-i", kSource, "-vf", "select='if(lt(t,2),not(mod(n,10)),1)'", "-t", "4",
+          "-fps_mode", "passthrough", "-c:v", "ffv1", dir / "vfr.mkv"});
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-t", "1", "-c:v", "ffv1",
           dir / "video.mkv"});
   ffmpeg({"-f", "lavfi", "-i", "sine=d=2", "-c:a", "aac", dir / "audio.m4a"});
-  ffmpeg({"-itsoffset", "1", "-i", dir / "video.mkv", "-i", dir / "audio.m4a", "-map", "0",
-          "-map", "1", "-c", "copy", dir / "late.mkv"});
+  ffmpeg({"-itsoffset", "1", "-i", dir / "video.mkv", "-i", dir / "audio.m4a", "-map", "0", "-map",
+          "1", "-c", "copy", dir / "late.mkv"});
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=30000/1001", "-t", "1", "-c:v",
           "mpeg2video", dir / "ntsc.ts"});
 
@@ -64,9 +64,13 @@ TEST(QnrTiming, EachFrameKeepsItsTimestamp) {
 // into its usual codec, anything else left out; a note, never a failure.
 TEST(QnrStreams, EachStreamOnceAndWhatTheContainerCannotHoldIsLeftOutWithANote) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=d=1",
-          "-f", "lavfi", "-i", "sine=d=1:f=880", "-t", "1", "-map", "0", "-map", "1", "-map", "2",
-          "-c:v", "mpeg2video", "-c:a:0", "mp2", "-c:a:1", "aac", dir / "in.ts"});
+  ffmpeg({"-f",     "lavfi",      "-i",         "testsrc2=size=64x48:rate=25",
+          "-f",     "lavfi",      "-i",         "sine=d=1",
+          "-f",     "lavfi",      "-i",         "sine=d=1:f=880",
+          "-t",     "1",          "-map",       "0",
+          "-map",   "1",          "-map",       "2",
+          "-c:v",   "mpeg2video", "-c:a:0",     "mp2",
+          "-c:a:1", "aac",        dir / "in.ts"});
   struct Case {
     std::string output;
     std::string streams;
@@ -100,12 +104,33 @@ TEST(QnrStreams, PcmAudioChaptersAndMetadataAreKept) {
   std::ofstream(dir / "meta.txt") << ";FFMETADATA1\ntitle=Holiday\n[CHAPTER]\nTIMEBASE=1/1000\n"
                                      "START=0\nEND=500\ntitle=One\n[CHAPTER]\nTIMEBASE=1/1000\n"
                                      "START=500\nEND=1000\ntitle=Two\n";
-  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=d=1",
-          "-i", dir / "meta.txt", "-t", "1", "-map", "0", "-map", "1", "-map_metadata", "2",
-          "-map_chapters", "2", "-c:v", "ffv1", "-c:a", "pcm_s16le", dir / "in.mkv"});
+  ffmpeg({"-f",
+          "lavfi",
+          "-i",
+          "testsrc2=size=64x48:rate=25",
+          "-f",
+          "lavfi",
+          "-i",
+          "sine=d=1",
+          "-i",
+          dir / "meta.txt",
+          "-t",
+          "1",
+          "-map",
+          "0",
+          "-map",
+          "1",
+          "-map_metadata",
+          "2",
+          "-map_chapters",
+          "2",
+          "-c:v",
+          "ffv1",
+          "-c:a",
+          "pcm_s16le",
+          dir / "in.mkv"});
   // MOV keeps its chapters in a text track of its own.
-  for (const auto& [output, kept] :
-       std::vector<std::pair<std::string, std::string>>{
+  for (const auto& [output, kept] : std::vector<std::pair<std::string, std::string>>{
            {"out.mov", "video:h264 audio:pcm_s16le data:bin_data"},
            {"out.mkv", "video:h264 audio:pcm_s16le"}}) {
     const Ran ran = qnr({dir / "in.mkv", dir / output, "-q"});
@@ -147,9 +172,9 @@ TEST(QnrStreams, InputsWithoutVideoFramesSaySo) {
 TEST(QnrStreams, CoverArtIsNeverTheVideo) {
   TempDir dir;
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=32x32", "-frames:v", "1", dir / "cover.png"});
-  ffmpeg({"-i", dir / "cover.png", "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-t",
-          "0.4", "-map", "0", "-map", "1", "-c:v:0", "png", "-c:v:1", "libx264",
-          "-disposition:v:0", "attached_pic", dir / "in.mp4"});
+  ffmpeg({"-i", dir / "cover.png", "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-t", "0.4",
+          "-map", "0", "-map", "1", "-c:v:0", "png", "-c:v:1", "libx264", "-disposition:v:0",
+          "attached_pic", dir / "in.mp4"});
   const Ran ran = qnr({dir / "in.mp4", dir / "out.mkv", "--codec", "ffv1", "-q"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   const std::string video = probe(dir.path() / "out.mkv", "stream=codec_name,width,height", "V");
@@ -177,7 +202,8 @@ TEST(QnrPicture, FieldOrderIsKeptAndSetByInterlace) {
     args.insert(args.end(), c.options.begin(), c.options.end());
     const Ran ran = qnr(args);
     ASSERT_EQ(ran.status, 0) << ran.err;
-    EXPECT_EQ(probe(dir.path() / "out.mp4", "stream=field_order", "v"), "stream," + c.field_order + "\n")
+    EXPECT_EQ(probe(dir.path() / "out.mp4", "stream=field_order", "v"),
+              "stream," + c.field_order + "\n")
         << c.input << " " << ::testing::PrintToString(c.options);
   }
 }
@@ -196,7 +222,8 @@ TEST(QnrPicture, AlphaPassesThroughOrIsDroppedWithANote) {
   const std::vector<uint32_t> out = decode_with_alpha(dir.path() / "out.png");
   ASSERT_EQ(out.size(), in.size());
   for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i] >> 24, in[i] >> 24) << "pixel " << i;
-  EXPECT_EQ(decode(dir.path() / "out.png"), filter_with_module(decode(dir.path() / "in.png"), 64, 48, {}));
+  EXPECT_EQ(decode(dir.path() / "out.png"),
+            filter_with_module(decode(dir.path() / "in.png"), 64, 48, {}));
 
   const Ran jpg = qnr({dir / "in.png", dir / "out.jpg"});
   ASSERT_EQ(jpg.status, 0) << jpg.err;
@@ -214,7 +241,8 @@ TEST(QnrPicture, AspectRatioAndColourTagsAreKept) {
   for (const std::string output : {"out.mkv", "out.mp4"}) {
     const Ran ran = qnr({dir / "in.mp4", dir / output, "-q"});
     ASSERT_EQ(ran.status, 0) << ran.err;
-    EXPECT_EQ(probe(dir.path() / output, entries, "v"), "stream,4:3,tv,bt709,bt709,bt709\n") << output;
+    EXPECT_EQ(probe(dir.path() / output, entries, "v"), "stream,4:3,tv,bt709,bt709,bt709\n")
+        << output;
   }
 }
 
@@ -226,7 +254,8 @@ void add_exif_orientation(const std::string& path, int orientation) {
                            char(orientation) + std::string("\0\0\0\0\0\0", 7);
   const std::string app1 = std::string("Exif\0\0", 6) + tiff;
   const size_t length = app1.size() + 2;
-  const std::string segment = std::string("\xFF\xE1") + char(length >> 8) + char(length & 0xFF) + app1;
+  const std::string segment =
+      std::string("\xFF\xE1") + char(length >> 8) + char(length & 0xFF) + app1;
   jpeg.insert(2, segment);
   std::ofstream(path, std::ios::binary) << jpeg;
 }

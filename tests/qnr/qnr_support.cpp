@@ -1,13 +1,17 @@
 #include "qnr_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "child_process.h"
 #include "support/instance_settings.h"
@@ -47,25 +51,63 @@ Ran qnr(const std::vector<std::string>& args) {
 }
 
 void ffmpeg(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
-                                   "-y"};
+  std::vector<std::string> argv = {"ffmpeg",    "-nostdin", "-hide_banner",
+                                   "-loglevel", "error",    "-y"};
   argv.insert(argv.end(), args.begin(), args.end());
   const Ran ran = run(argv);
   ASSERT_EQ(ran.status, 0) << ran.err;
 }
 
+void make_clip(const std::string& path, int frames, bool audio) {
+  std::vector<std::string> args = {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25"};
+  if (audio) args.insert(args.end(), {"-f", "lavfi", "-i", "sine=d=1", "-c:a", "aac"});
+  args.insert(args.end(), {"-frames:v", std::to_string(frames), "-c:v", "ffv1", path});
+  ffmpeg(args);
+}
+
+std::string contents(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::unique_ptr<qnr::Child> qnr_reading_pipe(const std::vector<std::string>& args,
+                                             const std::string& bytes) {
+  qnr::SpawnRequest request;
+  request.argv = {QNR_EXE};
+  request.argv.insert(request.argv.end(), args.begin(), args.end());
+  request.in = qnr::Stream::pipe;
+  std::string error;
+  bool not_found = false;
+  auto child = qnr::Child::spawn(request, error, not_found);
+  EXPECT_TRUE(child) << error;
+  if (!child) return child;
+  EXPECT_TRUE(
+      qnr::write_fully(child->stdin_fd(), {{const_cast<char*>(bytes.data()), bytes.size() / 2}}));
+  // Once qnr has drained the pipe it is past start-up and waiting for the rest;
+  // a fixed pause alone can end before a loaded machine has even started it.
+  int pending = 1;
+  for (int waited = 0; waited < 10000 && pending > 0; waited += 20) {
+    if (::ioctl(child->stdin_fd(), FIONREAD, &pending) != 0) pending = 0;
+    if (pending > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return child;
+}
+
 std::string probe(const std::filesystem::path& file, const std::string& entries,
                   const std::string& streams) {
-  std::vector<std::string> argv = {"ffprobe", "-v", "error", "-show_entries", entries, "-of", "csv"};
+  std::vector<std::string> argv = {"ffprobe", "-v",  "error", "-show_entries",
+                                   entries,   "-of", "csv"};
   if (!streams.empty()) argv.insert(argv.end(), {"-select_streams", streams});
   argv.push_back(file.string());
   return run(argv).out;
 }
 
 std::string streams(const std::filesystem::path& file) {
-  const std::string text = run({"ffprobe", "-v", "error", "-show_entries",
-                                "stream=index,codec_type,codec_name", "-of", "csv=p=0",
-                                file.string()}).out;
+  const std::string text =
+      run({"ffprobe", "-v", "error", "-show_entries", "stream=index,codec_type,codec_name", "-of",
+           "csv=p=0", file.string()})
+          .out;
   std::map<int, std::string> by_index;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -83,7 +125,8 @@ std::string streams(const std::filesystem::path& file) {
 
 std::vector<double> frame_times(const std::filesystem::path& file) {
   const std::string text = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                "frame=pts_time", "-of", "default=nw=1", file.string()}).out;
+                                "frame=pts_time", "-of", "default=nw=1", file.string()})
+                               .out;
   std::vector<double> times;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
@@ -122,9 +165,9 @@ std::vector<uint32_t> turn_clockwise(const std::vector<uint32_t>& pixels, int32_
 }
 
 std::vector<uint32_t> decode(const std::filesystem::path& file) {
-  const Ran ran = run({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file.string(), "-map",
-                       "0:v:0", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr0",
-                       "pipe:1"});
+  const Ran ran =
+      run({"ffmpeg", "-nostdin", "-loglevel", "error", "-i", file.string(), "-map", "0:v:0",
+           "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgr0", "pipe:1"});
   EXPECT_EQ(ran.status, 0) << ran.err;
   std::vector<uint32_t> words(ran.out.size() / 4);
   std::memcpy(words.data(), ran.out.data(), words.size() * 4);
@@ -173,9 +216,9 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::vector<std::string> TempDir::files() const {
+std::vector<std::string> TempDir::files(const std::string& folder) const {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(path_ / folder)) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());

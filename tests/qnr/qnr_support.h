@@ -4,15 +4,20 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "support/settings.h"
 
+namespace qnr {
+class Child;
+}
+
 namespace qnr_test {
 
 struct Ran {
-  int status = -1;     // exit status, or 128 + signal
+  int status = -1;  // exit status, or 128 + signal
   std::string out;
   std::string err;
   long peak_kib = 0;  // peak resident memory
@@ -25,6 +30,17 @@ Ran qnr(const std::vector<std::string>& args);
 
 // Runs ffmpeg quietly with these arguments and fails the test if it fails.
 void ffmpeg(const std::vector<std::string>& args);
+// A 64x48 FFV1 clip of `frames` frames at 25 fps, with a second of sine
+// sound in AAC when `audio`.
+void make_clip(const std::string& path, int frames, bool audio = false);
+// A file's bytes.
+std::string contents(const std::filesystem::path& file);
+
+// qnr started with its standard input on a pipe that stays open, after the
+// first half of `bytes` has been written and taken up: it is surely past its
+// start-up and busy. The test writes the rest, or signals it.
+std::unique_ptr<qnr::Child> qnr_reading_pipe(const std::vector<std::string>& args,
+                                             const std::string& bytes);
 // "stream,h264,64,48,..." lines from ffprobe -of csv for these entries.
 std::string probe(const std::filesystem::path& file, const std::string& entries,
                   const std::string& streams = "");
@@ -58,8 +74,8 @@ class TempDir {
   ~TempDir();
   const std::filesystem::path& path() const { return path_; }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  // Names of the files in it, sorted.
-  std::vector<std::string> files() const;
+  // Names of the files in it (or in its `folder`), sorted.
+  std::vector<std::string> files(const std::string& folder = "") const;
 
  private:
   std::filesystem::path path_;

@@ -15,10 +15,20 @@ using ::testing::HasSubstr;
 // A clip with audio and a subtitle, lossless video of the given size.
 void make_clip(const TempDir& dir, const std::string& name, const std::string& size, int frames) {
   std::ofstream(dir / "subs.srt") << "1\n00:00:00,000 --> 00:00:00,200\nhello\n";
-  ffmpeg({"-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=25,noise=alls=20:allf=t", "-f",
-          "lavfi", "-i", "sine=frequency=440:sample_rate=8000", "-i", dir / "subs.srt",
-          "-frames:v", std::to_string(frames), "-t", "0.24", "-map", "0:v", "-map", "1:a", "-map",
-          "2:s", "-c:v", "ffv1", "-c:a", "aac", "-c:s", "subrip", dir / name});
+  ffmpeg({"-f",        "lavfi",
+          "-i",        "testsrc=size=" + size + ":rate=25,noise=alls=20:allf=t",
+          "-f",        "lavfi",
+          "-i",        "sine=frequency=440:sample_rate=8000",
+          "-i",        dir / "subs.srt",
+          "-frames:v", std::to_string(frames),
+          "-t",        "0.24",
+          "-map",      "0:v",
+          "-map",      "1:a",
+          "-map",      "2:s",
+          "-c:v",      "ffv1",
+          "-c:a",      "aac",
+          "-c:s",      "subrip",
+          dir / name});
 }
 
 // MP4 holds text subtitles only in its own format: SubRip becomes that there
@@ -73,8 +83,7 @@ TEST(QnrFrames, OutputFramesAreExactlyWhatTheModuleGivesForEverySettingAndJobCou
       {{"--config", "Config(60,80,3,1,1)", "--sharp", "5"}, {60, 80, 5, 1}},
       {{"--f1", "100", "--f2", "0", "--interlace"}, {100, 0, 2, 1}},
       // A line copied from a saved host script, prefix and all.
-      {{"--config", "VirtualDub.video.filters.instance[0].Config(150,-3,9,0,0);"},
-       {150, -3, 9, 0}},
+      {{"--config", "VirtualDub.video.filters.instance[0].Config(150,-3,9,0,0);"}, {150, -3, 9, 0}},
       {{"--show-noise", "--f1", "40"}, {40, 70, 2, 0, 1}},
       {{"--disable"}, {70, 70, 2, 0, 0, 1}},
   };
@@ -85,7 +94,7 @@ TEST(QnrFrames, OutputFramesAreExactlyWhatTheModuleGivesForEverySettingAndJobCou
     }
     for (const char* jobs : {"1", "3"}) {
       std::vector<std::string> args = {dir / "in.mkv", dir / "out.mkv", "--codec", "ffv1", "-q",
-                                       "-y", "--jobs", jobs};
+                                       "-y",           "--jobs",        jobs};
       args.insert(args.end(), c.options.begin(), c.options.end());
       const Ran ran = qnr(args);
       ASSERT_EQ(ran.status, 0) << ran.err;
@@ -127,7 +136,8 @@ TEST(QnrCommands, InfoNamesTheFilterAndDemoWritesItsFiles) {
   const Ran info = qnr({"info"});
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_THAT(info.out, HasSubstr("filter:      QNR 3.6.1 CUDA (x64)\n"));
-  EXPECT_THAT(info.out, HasSubstr("description: Velmora (QNR) 3.6.1, CUDA-accelerated x64 build\n"));
+  EXPECT_THAT(info.out,
+              HasSubstr("description: Velmora (QNR) 3.6.1, CUDA-accelerated x64 build\n"));
   EXPECT_THAT(info.out, HasSubstr("QNR_CUDA.vdf\n"));
   EXPECT_THAT(info.out, HasSubstr("CUDA driver: "));
 
@@ -151,7 +161,8 @@ TEST(QnrVideo, RotatedVideoComesOutUprightWithTheModulesFrames) {
   TempDir dir;
   ffmpeg({"-f", "lavfi", "-i", "testsrc=size=48x32:rate=25,noise=alls=20:allf=t", "-frames:v", "3",
           "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p", dir / "flat.mp4"});
-  ffmpeg({"-i", dir / "flat.mp4", "-c", "copy", "-metadata:s:v:0", "rotate=90", dir / "turned.mp4"});
+  ffmpeg(
+      {"-i", dir / "flat.mp4", "-c", "copy", "-metadata:s:v:0", "rotate=90", dir / "turned.mp4"});
   const Ran ran = qnr({dir / "turned.mp4", dir / "out.mkv", "--codec", "ffv1", "-q"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(probe(dir.path() / "out.mkv", "stream=width,height", "v"), "stream,32,48\n");

@@ -1,5 +1,6 @@
 // The pieces of qnr that decide things on their own: the settings-line
-// reader and the turning of pictures by their orientation.
+// reader, the turning of pictures by their orientation, and which names are
+// image sequences.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -23,7 +24,8 @@ TEST(ScriptLine, ReadsTheLinesHostsStore) {
   EXPECT_EQ(call.name, "Config");
   EXPECT_THAT(call.arguments, ElementsAre(70, -3, 2, 0, 2147483647));
   ASSERT_TRUE(parse_script_line("VirtualDub.video.filters.instance[12].Config(1,2,3,4,-2147483648)",
-                                call, error)) << error;
+                                call, error))
+      << error;
   EXPECT_THAT(call.arguments, ElementsAre(1, 2, 3, 4, -2147483648));
   ASSERT_TRUE(parse_script_line("Reset();", call, error)) << error;
   EXPECT_EQ(call.name, "Reset");
@@ -96,6 +98,36 @@ TEST(Orientation, DisplayMatrixTurnsBecomeOrientations) {
     EXPECT_EQ(orientation_from_matrix(matrix), orientation) << clockwise;
   }
   EXPECT_EQ(orientation_from_matrix(nullptr), 1);
+}
+
+}  // namespace
+}  // namespace qnr
+
+#include "sequence_name.h"
+
+namespace qnr {
+namespace {
+
+// A percent sign makes an image sequence only in a picture name with one
+// %d or %0Nd; anything else is a plain name that replaces nothing unasked.
+TEST(SequenceName, OnlyAPictureNameWithOneNumberFieldIsAPattern) {
+  struct Case {
+    std::string name;
+    std::string format;
+    bool pattern;
+  };
+  const std::vector<Case> cases = {
+      {"seq%03d.png", "", true},     {"shots/img%d.jpg", "", true},
+      {"50%%_%04d.tif", "", true},   {"x%d.raw", "image2", true},
+      {"100%done.mp4", "", false},   {"clip%03d.mkv", "", false},
+      {"50%.png", "", false},        {"a%5d.png", "", false},
+      {"a%0d.png", "", false},       {"a%d_%d.png", "", false},
+      {"frames%d/a.png", "", false}, {"seq%03d.png", "matroska", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(is_sequence_pattern(c.name, c.format), c.pattern) << c.name << " -f " << c.format;
+  }
+  EXPECT_EQ(sequence_file_name("50%%_%04d.tif", 7), "50%_0007.tif");
 }
 
 }  // namespace

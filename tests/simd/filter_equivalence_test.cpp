@@ -69,8 +69,9 @@ TEST_P(FilterEquivalence, EverySettingWithInterlaceAndNoise) {
       for (int32_t show_noise : {0, 1}) {
         for (Fill fill : fills) {
           const TestFrame frame = make_frame(fill, 77, 37, rng);
-          expect_same(frame, {settings.level_f1, settings.level_f2, settings.sharp, interlace,
-                              show_noise}, fill_name(fill));
+          expect_same(frame,
+                      {settings.level_f1, settings.level_f2, settings.sharp, interlace, show_noise},
+                      fill_name(fill));
         }
       }
     }
@@ -89,10 +90,12 @@ const std::vector<LargeCase>& large_cases() {
     std::mt19937 rng(7);
     std::vector<LargeCase> made;
     made.push_back({"random", make_frame(Fill::random, 1917, 1081, rng), {70, 70, 2, 1, 0}, {}});
-    made.push_back({"vertical_stripes", make_frame(Fill::vertical_stripes, 1283, 251, rng),
-                    {100, 0, 6, 0, 1}, {}});
-    made.push_back({"random", make_frame(Fill::random, 643, 479, rng),
-                    {INT_MAX, INT_MIN, -123457, 0, 1}, {}});
+    made.push_back({"vertical_stripes",
+                    make_frame(Fill::vertical_stripes, 1283, 251, rng),
+                    {100, 0, 6, 0, 1},
+                    {}});
+    made.push_back(
+        {"random", make_frame(Fill::random, 643, 479, rng), {INT_MAX, INT_MIN, -123457, 0, 1}, {}});
     for (LargeCase& c : made) {
       c.expected = run_filter(cpu_filter_frame_plain, c.frame, c.run, kPlainSentinel);
     }
@@ -141,8 +144,19 @@ TEST_P(FilterEquivalence, NarrowLevelComponentExactlyAtTheThresholdIsNoise) {
       for (int32_t x1 = 0; x1 < 256 && row.empty(); ++x1) {
         const int32_t rest = 5041 * g + 4464 * x1 - target;
         if (rest % 4895 != 0 || rest / 4895 < 0 || rest / 4895 > 255) continue;
-        row = {static_cast<uint8_t>(rest / 4895), 0, 0, 0, 0, static_cast<uint8_t>(x1),
-               static_cast<uint8_t>(g), 0, 0, 0, 0, 0, 0};
+        row = {static_cast<uint8_t>(rest / 4895),
+               0,
+               0,
+               0,
+               0,
+               static_cast<uint8_t>(x1),
+               static_cast<uint8_t>(g),
+               0,
+               0,
+               0,
+               0,
+               0,
+               0};
       }
     }
     ASSERT_FALSE(row.empty()) << target;
@@ -172,6 +186,8 @@ TEST_P(FilterEquivalence, ReadsOnlyItsInputsAndWritesNothingForEmptyFrames) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, FilterEquivalence,
                          ::testing::Values(CpuVersion::sse41, CpuVersion::avx2, CpuVersion::avx512),
-                         [](const auto& info) { return std::string(cpu_version_name(info.param)); });
+                         [](const auto& info) {
+                           return std::string(cpu_version_name(info.param));
+                         });
 
 }  // namespace

@@ -68,6 +68,8 @@ TEST_P(LumaPlaneEquivalence, EveryLengthUpTo70WritesExactlyCountBytes) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, LumaPlaneEquivalence,
                          ::testing::Values(CpuVersion::sse41, CpuVersion::avx2, CpuVersion::avx512),
-                         [](const auto& info) { return std::string(cpu_version_name(info.param)); });
+                         [](const auto& info) {
+                           return std::string(cpu_version_name(info.param));
+                         });
 
 }  // namespace

@@ -70,10 +70,10 @@ const std::vector<FilterSettings> kSettings = {
     {INT_MIN, INT_MAX, INT_MIN},
     {INT_MAX, INT_MIN, INT_MAX},
     {-1, -70, -6},
-    {2147483, 6451, 1 << 27},     // 10 L and 333 L wrap; S x C wraps
+    {2147483, 6451, 1 << 27},  // 10 L and 333 L wrap; S x C wraps
     {1000000, -1000000, 123456789},
-    {400, -400, 6},                // the widest levels whose thresholds never wrap
-    {-401, 401, 6},                // just beyond them
+    {400, -400, 6},  // the widest levels whose thresholds never wrap
+    {-401, 401, 6},  // just beyond them
     {-400, 400, 1 << 20},
 };
 
@@ -113,8 +113,8 @@ std::string first_difference(const std::vector<uint32_t>& expected,
   for (size_t i = 0; i < expected.size(); ++i) {
     if (expected[i] != actual[i]) {
       std::ostringstream out;
-      out << "first difference at x=" << i % width << " y=" << i / width << ": plain 0x"
-          << std::hex << expected[i] << ", optimised 0x" << actual[i];
+      out << "first difference at x=" << i % width << " y=" << i / width << ": plain 0x" << std::hex
+          << expected[i] << ", optimised 0x" << actual[i];
       return out.str();
     }
   }

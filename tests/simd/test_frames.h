@@ -14,9 +14,12 @@
 using testing_frames::FilterSettings;
 
 enum class Fill { random, black, white, alternating, bump, vertical_stripes, horizontal_stripes };
-inline constexpr Fill kAllFills[] = {Fill::random,      Fill::black,
-                                     Fill::white,       Fill::alternating,
-                                     Fill::bump,        Fill::vertical_stripes,
+inline constexpr Fill kAllFills[] = {Fill::random,
+                                     Fill::black,
+                                     Fill::white,
+                                     Fill::alternating,
+                                     Fill::bump,
+                                     Fill::vertical_stripes,
                                      Fill::horizontal_stripes};
 const char* fill_name(Fill fill);
 

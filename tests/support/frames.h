@@ -27,9 +27,9 @@ inline std::vector<uint32_t> random_frame(int32_t width, int32_t height, uint32_
 // The CPU path on a packed frame (the frame itself when disabled): luma plane
 // by the luma rule, then the frame filter, by default the plain reference (the
 // optimised versions are held to it byte for byte by their own tests).
-inline std::vector<uint32_t> cpu_path(const std::vector<uint32_t>& input, int32_t width,
-                                      int32_t height, const FilterSettings& s = {},
-                                      void (*filter)(const CpuFilterArgs&) = cpu_filter_frame_plain) {
+inline std::vector<uint32_t> cpu_path(
+    const std::vector<uint32_t>& input, int32_t width, int32_t height, const FilterSettings& s = {},
+    void (*filter)(const CpuFilterArgs&) = cpu_filter_frame_plain) {
   if (s.disable != 0) return input;
   std::vector<uint8_t> plane(input.size());
   for (size_t i = 0; i < input.size(); ++i) plane[i] = cpu_luma(input[i]);

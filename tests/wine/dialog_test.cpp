@@ -41,10 +41,22 @@ class RecordingPreview {
   }
   PreviewInterface* as_host_interface() { return reinterpret_cast<PreviewInterface*>(this); }
 
-#define QNR_SLOT(n) \
-  virtual intptr_t slot##n(void* argument) { return record(n, argument); }
-  QNR_SLOT(0) QNR_SLOT(1) QNR_SLOT(2) QNR_SLOT(3) QNR_SLOT(4) QNR_SLOT(5) QNR_SLOT(6)
-  QNR_SLOT(7) QNR_SLOT(8) QNR_SLOT(9) QNR_SLOT(10) QNR_SLOT(11) QNR_SLOT(12)
+#define QNR_SLOT(n)                                                        \
+  virtual intptr_t slot##n(void* argument) { return record(n, argument); } \
+  static_assert(n >= 0)
+  QNR_SLOT(0);
+  QNR_SLOT(1);
+  QNR_SLOT(2);
+  QNR_SLOT(3);
+  QNR_SLOT(4);
+  QNR_SLOT(5);
+  QNR_SLOT(6);
+  QNR_SLOT(7);
+  QNR_SLOT(8);
+  QNR_SLOT(9);
+  QNR_SLOT(10);
+  QNR_SLOT(11);
+  QNR_SLOT(12);
 #undef QNR_SLOT
 
  private:

@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
         instance.end();
 
         std::printf("%s %dx%d %s %016" PRIx64 "%s%s\n", settings.name, size.width, size.height,
-                    layout_name(layout), fnv1a64(dst.packed()), problem != nullptr ? " FAILED: " : "",
-                    problem != nullptr ? problem : "");
+                    layout_name(layout), fnv1a64(dst.packed()),
+                    problem != nullptr ? " FAILED: " : "", problem != nullptr ? problem : "");
         if (problem != nullptr) ++failures;
       }
     }

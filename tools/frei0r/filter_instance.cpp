@@ -38,9 +38,8 @@ bool drivable(const FilterDefinition& d) {
 // late, even during exit, still needs the registered definition.
 const vdhost::FilterModule* bound_module() {
   static const vdhost::FilterModule* const module = []() -> const vdhost::FilterModule* {
-    auto bound =
-        vdhost::FilterModule::bind({VirtualdubFilterModuleInit2, VirtualdubFilterModuleDeinit},
-                                   "the module in qnr.so");
+    auto bound = vdhost::FilterModule::bind(
+        {VirtualdubFilterModuleInit2, VirtualdubFilterModuleDeinit}, "the module in qnr.so");
     if (bound->initialise() != 0 || !bound->accepted() || bound->filter() == nullptr ||
         !drivable(*bound->filter())) {
       return nullptr;

@@ -86,10 +86,10 @@ bool AudioConversion::build_graph() {
   const AVCodecContext* enc = encoder_.get();
   graph_ = avfilter_graph_alloc();
   if (graph_ == nullptr) throw std::bad_alloc();
-  const std::string source_args =
-      "time_base=1/" + std::to_string(dec->sample_rate) + ":sample_rate=" +
-      std::to_string(dec->sample_rate) + ":sample_fmt=" + av_get_sample_fmt_name(dec->sample_fmt) +
-      ":channel_layout=" + layout_text(dec->ch_layout);
+  const std::string source_args = "time_base=1/" + std::to_string(dec->sample_rate) +
+                                  ":sample_rate=" + std::to_string(dec->sample_rate) +
+                                  ":sample_fmt=" + av_get_sample_fmt_name(dec->sample_fmt) +
+                                  ":channel_layout=" + layout_text(dec->ch_layout);
   if (avfilter_graph_create_filter(&source_, avfilter_get_by_name("abuffer"), "in",
                                    source_args.c_str(), nullptr, graph_) < 0 ||
       avfilter_graph_create_filter(&sink_, avfilter_get_by_name("abuffersink"), "out", nullptr,
@@ -135,7 +135,8 @@ void AudioConversion::drain_graph(const std::function<void(AVPacket*)>& write, b
     const int code = av_buffersink_get_frame(sink_, frame.get());
     if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) break;
     check_av(code, "converting the audio failed");
-    if (frame->pts != AV_NOPTS_VALUE) frame->pts = av_rescale_q(frame->pts, sink_time_base, encoder_->time_base);
+    if (frame->pts != AV_NOPTS_VALUE)
+      frame->pts = av_rescale_q(frame->pts, sink_time_base, encoder_->time_base);
     check_av(avcodec_send_frame(encoder_.get(), frame.get()), "encoding the audio failed");
     av_frame_unref(frame.get());
     drain_encoder(write);

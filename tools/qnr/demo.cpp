@@ -38,7 +38,8 @@ Picture picture_from_host(const HostFrame& frame) {
                   std::vector<uint32_t>(size_t(frame.width) * size_t(frame.height))};
   for (int32_t r = 0; r < frame.height; ++r) {
     std::memcpy(&picture.pixels[size_t(r) * size_t(frame.width)],
-                frame.storage.data() + (frame.height - 1 - r) * frame.pitch, size_t(frame.width) * 4);
+                frame.storage.data() + (frame.height - 1 - r) * frame.pitch,
+                size_t(frame.width) * 4);
   }
   return picture;
 }
@@ -96,10 +97,12 @@ void draw_noisy(int index, int32_t width, int32_t height, std::vector<uint32_t>&
       if (y < height / 2) {
         base = bars[(x * 8) / width];
       } else {
-        const uint32_t v = static_cast<uint32_t>((x + index * 2) * 255 / (width + 2 * index + 1)) & 0xFF;
+        const uint32_t v =
+            static_cast<uint32_t>((x + index * 2) * 255 / (width + 2 * index + 1)) & 0xFF;
         base = v | (v << 8) | ((255 - v) << 16);
       }
-      if (x >= square_x && x < square_x + side && y >= square_y && y < square_y + side) base = 0xF0F0F0;
+      if (x >= square_x && x < square_x + side && y >= square_y && y < square_y + side)
+        base = 0xF0F0F0;
       const int luma_noise = grain(24);
       uint32_t pixel = 0;
       for (int c = 0; c < 3; ++c) {
@@ -139,7 +142,8 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
       std::to_string(options.demo_width) + "x" + std::to_string(options.demo_height);
 
   if (!options.quiet) {
-    std::fprintf(stderr, "making a noisy %s clip of %d frames...\n", size.c_str(), options.demo_frames);
+    std::fprintf(stderr, "making a noisy %s clip of %d frames...\n", size.c_str(),
+                 options.demo_frames);
   }
   PictureStream clip;
   clip.path = noisy;
@@ -176,12 +180,12 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
   const double mpix = report.seconds > 0 ? report.frames * double(options.demo_width) *
                                                options.demo_height / report.seconds / 1e6
                                          : 0.0;
-  std::printf("wrote %s: the noisy source, %s, %d frames\n", noisy.c_str(),
-              size.c_str(), options.demo_frames);
+  std::printf("wrote %s: the noisy source, %s, %d frames\n", noisy.c_str(), size.c_str(),
+              options.demo_frames);
   std::printf("wrote %s: filtered, %s (%.1f Mpixel/s)\n", filtered.c_str(), report.summary.c_str(),
               mpix);
-  std::printf("wrote %s: frame %lld, unfiltered on the left, filtered on the right\n",
-              pair.c_str(), static_cast<long long>(capture.wanted + 1));
+  std::printf("wrote %s: frame %lld, unfiltered on the left, filtered on the right\n", pair.c_str(),
+              static_cast<long long>(capture.wanted + 1));
   std::printf("wrote %s: what the filter removed from that frame (Show noise)\n", noise.c_str());
   return 0;
 }

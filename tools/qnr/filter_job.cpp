@@ -4,10 +4,12 @@
 
 #include <thread>
 
+#include "encoder_args.h"
 #include "failure.h"
 #include "interrupt.h"
 #include "media_input.h"
 #include "media_output.h"
+#include "note.h"
 #include "output_file.h"
 #include "progress.h"
 
@@ -54,6 +56,7 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   target.name = options.output;
   target.overwrite = options.overwrite;
   target.input = options.input;
+  target.format = parse_encoder_args(options.encoder_args).format.value_or(options.format);
   // Mistakes in the command line first: the output's name and container.
   OutputFile output_file(target);
   MediaOutput output(output_request(options, output_file));
@@ -87,6 +90,9 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   }
   output.finish();
   output_file.commit();
+  if (!input->sequence_gap.empty() && !output.single_image()) {
+    note(options.quiet, input->sequence_gap);
+  }
 
   JobReport report;
   report.frames = frames;

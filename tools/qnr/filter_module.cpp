@@ -19,7 +19,8 @@ std::string default_module_path() {
 
 LoadedModule load_filter_module(const std::string& path) {
   if (::access(path.c_str(), F_OK) != 0) {
-    throw Failure("the filter module " + path + " does not exist; build it (it is built beside "
+    throw Failure("the filter module " + path +
+                  " does not exist; build it (it is built beside "
                   "qnr) or pass --module PATH");
   }
   std::string error;
@@ -74,13 +75,13 @@ std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded
   if (instance->init() != 0) throw Failure("the filter failed to initialise");
   if (settings.config) call_command(*instance, *settings.config);
   switch (vdhost::apply_settings(*instance, single_settings(settings))) {
-    case vdhost::SettingsOutcome::applied:
-      break;
+    case vdhost::SettingsOutcome::applied: break;
     case vdhost::SettingsOutcome::no_config_command:
       throw Failure("the filter does not report its settings as Config(...); use --config");
     case vdhost::SettingsOutcome::unknown_record:
-      throw Failure("this filter module does not have the settings record qnr knows; "
-                    "--show-noise and --disable need the matching QNR_CUDA.vdf");
+      throw Failure(
+          "this filter module does not have the settings record qnr knows; "
+          "--show-noise and --disable need the matching QNR_CUDA.vdf");
   }
   return instance;
 }

@@ -24,10 +24,8 @@ bool is_full_range_format(AVPixelFormat format) {
     case AV_PIX_FMT_YUVJ422P:
     case AV_PIX_FMT_YUVJ444P:
     case AV_PIX_FMT_YUVJ440P:
-    case AV_PIX_FMT_YUVJ411P:
-      return true;
-    default:
-      return false;
+    case AV_PIX_FMT_YUVJ411P: return true;
+    default: return false;
   }
 }
 
@@ -37,14 +35,38 @@ namespace {
 inline void source_of(Orientation o, int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t& x,
                       int32_t& y) {
   switch (o) {
-    case 2: x = w - 1 - dx; y = dy; break;
-    case 3: x = w - 1 - dx; y = h - 1 - dy; break;
-    case 4: x = dx; y = h - 1 - dy; break;
-    case 5: x = dy; y = dx; break;
-    case 6: x = dy; y = h - 1 - dx; break;
-    case 7: x = w - 1 - dy; y = h - 1 - dx; break;
-    case 8: x = w - 1 - dy; y = dx; break;
-    default: x = dx; y = dy; break;
+    case 2:
+      x = w - 1 - dx;
+      y = dy;
+      break;
+    case 3:
+      x = w - 1 - dx;
+      y = h - 1 - dy;
+      break;
+    case 4:
+      x = dx;
+      y = h - 1 - dy;
+      break;
+    case 5:
+      x = dy;
+      y = dx;
+      break;
+    case 6:
+      x = dy;
+      y = h - 1 - dx;
+      break;
+    case 7:
+      x = w - 1 - dy;
+      y = h - 1 - dx;
+      break;
+    case 8:
+      x = w - 1 - dy;
+      y = dx;
+      break;
+    default:
+      x = dx;
+      y = dy;
+      break;
   }
 }
 
@@ -101,8 +123,8 @@ void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, Host
   const bool alpha = has_alpha(format);
   const AVPixelFormat target = alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
   const int32_t w = frame.width, h = frame.height;
-  in_ = sws_getCachedContext(in_, w, h, format, w, h, target, kScaleFlags, nullptr, nullptr,
-                             nullptr);
+  in_ =
+      sws_getCachedContext(in_, w, h, format, w, h, target, kScaleFlags, nullptr, nullptr, nullptr);
   if (in_ == nullptr) throw std::bad_alloc();
   // The matrix and range the frame says it has, as ffmpeg's own scaler takes them.
   int* inv_table = nullptr;
@@ -146,9 +168,9 @@ FramePtr FrameConverter::from_host(HostFrame& bitmap, const PictureFormat& forma
     return to_own_palette(*from_host(bitmap, full));
   }
   const AVPixelFormat source = bitmap.alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
-  out_ = sws_getCachedContext(out_, bitmap.width, bitmap.height, source, format.width,
-                              format.height, format.pixel_format, kScaleFlags, nullptr, nullptr,
-                              nullptr);
+  out_ =
+      sws_getCachedContext(out_, bitmap.width, bitmap.height, source, format.width, format.height,
+                           format.pixel_format, kScaleFlags, nullptr, nullptr, nullptr);
   if (out_ == nullptr) throw std::bad_alloc();
   int* inv_table = nullptr;
   int* table = nullptr;

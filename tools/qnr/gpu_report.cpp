@@ -58,7 +58,10 @@ class LogSwitchedOn {
     setenv("QNR_LOG", "1", 1);
   }
   ~LogSwitchedOn() {
-    if (had_) setenv("QNR_LOG", previous_.c_str(), 1); else unsetenv("QNR_LOG");
+    if (had_)
+      setenv("QNR_LOG", previous_.c_str(), 1);
+    else
+      unsetenv("QNR_LOG");
   }
 
  private:
@@ -66,7 +69,9 @@ class LogSwitchedOn {
   bool had_ = false;
 };
 
-bool contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
 
 // The cause in a log line: what follows "QNR: GPU road: <step>: ", without
 // the closing "; frames take the CPU path".
@@ -100,11 +105,13 @@ std::string plain_words(const std::string& line) {
   if (contains(line, "cuModuleLoadData returned 209")) {
     return "the module carries no code this GPU can run" + why;
   }
-  if (contains(line, "cuModuleLoadData returned 222") || contains(line, "cuModuleLoadData returned 218")) {
+  if (contains(line, "cuModuleLoadData returned 222") ||
+      contains(line, "cuModuleLoadData returned 218")) {
     return "the driver is too old for the module's GPU code; the 580 series or later is needed" +
            why;
   }
-  if (contains(line, "cuModuleLoadData")) return "the driver cannot load the module's GPU code" + why;
+  if (contains(line, "cuModuleLoadData"))
+    return "the driver cannot load the module's GPU code" + why;
   if (contains(line, "returned 2 (")) return "the GPU is out of memory" + why;
   if (contains(line, "cuInit") || contains(line, "cuDeviceGet") ||
       contains(line, "cuDevicePrimaryCtxRetain")) {

@@ -1,18 +1,18 @@
 // qnr: the command-line host of the QNR filter module.
 #include <stdlib.h>
 
+#include <malloc.h>
 #include <cerrno>
 #include <climits>
-#include <malloc.h>
 
 #include <cstdio>
-#include <limits>
 #include <cstring>
+#include <limits>
 
 #include "demo.h"
 #include "failure.h"
-#include "filter_module.h"
 #include "filter_job.h"
+#include "filter_module.h"
 #include "gpu_report.h"
 #include "interrupt.h"
 #include "libav.h"
@@ -24,8 +24,8 @@ namespace {
 int run_info(const Options& options, const LoadedModule& loaded, const std::string& module_path) {
   const FilterDefinition& filter = *loaded.filter;
   char resolved[PATH_MAX];
-  const std::string shown = ::realpath(module_path.c_str(), resolved) != nullptr ? resolved
-                                                                                 : module_path;
+  const std::string shown =
+      ::realpath(module_path.c_str(), resolved) != nullptr ? resolved : module_path;
   std::string line;
   auto instance = make_instance(loaded, options.settings);
   instance->script_string(line);
@@ -38,8 +38,9 @@ int run_info(const Options& options, const LoadedModule& loaded, const std::stri
   std::printf("settings:    %s\n", line.c_str());
   std::printf("commands:    %s\n", list_script_commands(filter).c_str());
   std::printf("CUDA driver: %s\n",
-              cuda_driver_loads() ? "libcuda.so.1 loads; frames go to the GPU where it accepts them"
-                                  : "not found (libcuda.so.1); every frame takes the exact CPU path");
+              cuda_driver_loads()
+                  ? "libcuda.so.1 loads; frames go to the GPU where it accepts them"
+                  : "not found (libcuda.so.1); every frame takes the exact CPU path");
   std::printf("GPU road:    %s\n", gpu_road_report(*loaded.module, filter).c_str());
   return 0;
 }
@@ -57,10 +58,8 @@ int run(int argc, char** argv) {
   const std::string module_path = options.module.empty() ? default_module_path() : options.module;
   const LoadedModule loaded = load_filter_module(module_path);
   switch (options.mode) {
-    case Options::Mode::info:
-      return run_info(options, loaded, module_path);
-    case Options::Mode::demo:
-      return run_demo(options, loaded);
+    case Options::Mode::info: return run_info(options, loaded, module_path);
+    case Options::Mode::demo: return run_demo(options, loaded);
     default: {
       const JobReport report = run_filter_job(options, loaded);
       if (!options.quiet) std::fprintf(stderr, "%s\n", report.summary.c_str());

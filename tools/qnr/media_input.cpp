@@ -9,6 +9,7 @@
 
 #include "failure.h"
 #include "interrupt.h"
+#include "sequence_name.h"
 
 namespace qnr {
 
@@ -19,7 +20,7 @@ MediaInput::~MediaInput() {
 
 std::string input_url(const std::string& name) {
   if (name == "-") return "pipe:0";
-  if (name.find("://") != std::string::npos || name.find('%') != std::string::npos) return name;
+  if (name.find("://") != std::string::npos || is_sequence_pattern(name)) return name;
   return "file:" + name;
 }
 
@@ -30,7 +31,7 @@ bool is_cover_art(const AVStream* stream) {
 }
 
 void check_input_file(const std::string& name) {
-  if (name == "-" || name.find('%') != std::string::npos || name.find("://") != std::string::npos) {
+  if (name == "-" || is_sequence_pattern(name) || name.find("://") != std::string::npos) {
     return;
   }
   struct stat info {};
@@ -121,6 +122,7 @@ std::unique_ptr<MediaInput> open_media_input(const std::string& name) {
   input->video = find_video_stream(*input);
   open_video_decoder(*input);
   count_frames(*input);
+  if (is_sequence_pattern(name)) input->sequence_gap = sequence_gap(name);
   return input;
 }
 

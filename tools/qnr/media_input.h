@@ -10,12 +10,14 @@
 namespace qnr {
 
 struct MediaInput {
-  std::string name;                  // as the user gave it, for messages
+  std::string name;  // as the user gave it, for messages
   AVFormatContext* format = nullptr;
-  int video = -1;                    // index of the filtered stream
+  int video = -1;  // index of the filtered stream
   CodecPtr decoder;
   std::optional<int64_t> frame_count;       // from the container, when it says
   std::optional<int64_t> estimated_frames;  // from duration x rate otherwise
+  // An image sequence that stops at a missing picture: a note saying so.
+  std::string sequence_gap;
 
   MediaInput() = default;
   MediaInput(const MediaInput&) = delete;
@@ -26,7 +28,8 @@ struct MediaInput {
 };
 
 // What libavformat opens for a name: "-" is standard input, a plain path is
-// read as a file even when it has a colon in it.
+// read as a file even when it has a colon or a percent sign in it; only an
+// image-sequence pattern goes to the picture reader as it is.
 std::string input_url(const std::string& name);
 
 // Opens the input and its video decoder. Throws Failure with a message that

@@ -22,6 +22,7 @@ void MediaOutput::map_streams(const MediaInput& input) {
   input_ = &input;
   StreamChoice choice;
   choice.video_only = single_image_ || request_.sequence;
+  choice.sequence = request_.sequence;
   choice.drop_audio = args_.drop_audio;
   choice.drop_subtitles = args_.drop_subtitles;
   choice.drop_data = args_.drop_data;

@@ -15,7 +15,7 @@ struct Options {
   std::string output;
   std::string module;  // "" for the one beside the executable
   std::string codec;
-  std::string format;  // -f: the container, "" to pick it from OUT's name
+  std::string format;      // -f: the container, "" to pick it from OUT's name
   bool overwrite = false;  // -y: replace an existing OUT
   std::vector<std::string> encoder_args;
   FilterSettings settings;

@@ -12,7 +12,7 @@
 #include <random>
 
 #include "failure.h"
-#include "libav.h"
+#include "output_checks.h"
 
 namespace qnr {
 
@@ -24,13 +24,6 @@ std::atomic<bool> unfinished_set{false};
 
 bool is_standard_output(const std::string& name) {
   return name == "-" || name == "/dev/stdout" || name == "/dev/fd/1" || name == "/proc/self/fd/1";
-}
-
-std::string directory_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 // A short hidden name that fits in any directory that holds the final name.
@@ -56,55 +49,25 @@ std::string link_target(const std::string& name) {
   return target[0] == '/' ? std::string(target) : directory_of(name) + "/" + target;
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-void refuse_input(const std::string& output, const std::string& input, const struct stat& out) {
-  struct stat in {};
-  if (input != "-" && ::stat(input.c_str(), &in) == 0 && same_file(in, out)) {
-    throw Failure("the output " + output + " is the input file; name a different output",
-                  kExitUsage);
-  }
-}
-
 }  // namespace
 
-OutputFile::OutputFile(const OutputTarget& target) : name_(target.name) {
+OutputFile::OutputFile(const OutputTarget& target)
+    : name_(target.name), overwrite_(target.overwrite) {
   if (is_standard_output(name_)) {
     struct stat out {};
     if (::fstat(STDOUT_FILENO, &out) == 0) refuse_input(name_, target.input, out);
     url_ = "pipe:1";
     streamed_ = true;
-  } else if (av_filename_number_test(name_.c_str())) {
-    open_sequence(target);
+  } else if (is_sequence_pattern(name_, target.format)) {
+    sequence_ = std::make_unique<OutputSequence>(name_, overwrite_, target.input);
   } else {
     open_file(target);
   }
 }
 
-// Each picture its own file, numbered from 1.
-void OutputFile::open_sequence(const OutputTarget& target) {
-  char first[PATH_MAX];
-  struct stat info {};
-  if (name_ == target.input) {
-    throw Failure("the output " + name_ + " is the input sequence; name a different output",
-                  kExitUsage);
-  }
-  if (av_get_frame_filename(first, sizeof first, name_.c_str(), 1) == 0 &&
-      ::stat(first, &info) == 0) {
-    refuse_input(first, target.input, info);
-    if (!target.overwrite) {
-      throw Failure(std::string(first) + " exists; add -y (--overwrite) to replace the sequence",
-                    kExitUsage);
-    }
-  }
-  url_ = name_;
-  sequence_ = true;
-}
-
 void OutputFile::open_file(const OutputTarget& target) {
   final_path_ = link_target(name_);
+  directory_ = directory_of(final_path_);
   struct stat existing {};
   if (::stat(final_path_.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) {
@@ -121,12 +84,16 @@ void OutputFile::open_file(const OutputTarget& target) {
       throw Failure(name_ + " exists; add -y (--overwrite) to replace it", kExitUsage);
     }
     replacing_ = true;
+  } else if (errno != ENOENT) {
+    // A link loop or a name too long would otherwise show only at the end.
+    throw_unwritable(name_, directory_, errno);
   }
 
-  directory_ = directory_of(final_path_);
   const mode_t mode = replacing_ ? (existing.st_mode & 07777) : 0666;
   if (!open_unnamed(mode)) {
-    if (errno == ENOENT || errno == EACCES || errno == EROFS || errno == ENOTDIR) unwritable(errno);
+    if (errno == ENOENT || errno == EACCES || errno == EROFS || errno == ENOTDIR) {
+      throw_unwritable(name_, directory_, errno);
+    }
     open_hidden(mode);
   }
   if (replacing_) {
@@ -162,7 +129,7 @@ void OutputFile::open_hidden(mode_t mode) {
       ::close(fd);
       temp_path_ = candidate;
     } else if (errno != EEXIST) {
-      unwritable(errno);
+      throw_unwritable(name_, directory_, errno);
     }
   }
   if (temp_path_.empty()) throw Failure("cannot find a free temporary name beside " + name_);
@@ -184,11 +151,6 @@ void OutputFile::keep_owner_and_mode(const struct stat& existing) {
   }
 }
 
-void OutputFile::unwritable(int error) const {
-  throw Failure("cannot write " + name_ + ": " + std::strerror(error) +
-                " (the output's directory " + directory_ + " must exist and be writable)");
-}
-
 OutputFile::~OutputFile() {
   if (!temp_path_.empty() && !committed_) {
     unfinished_set = false;
@@ -197,54 +159,71 @@ OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);  // an unnamed file vanishes with its last handle
 }
 
+void OutputFile::commit_failed(int error) const {
+  throw Failure("cannot put the finished output in place as " + final_path_ + ": " +
+                (error == EEXIST ? "a file of that name appeared meanwhile; add -y to replace it"
+                                 : std::strerror(error)));
+}
+
+// Puts the file at `path` in place of the final name in one step.
+void OutputFile::replace_with(const std::string& path) {
+  if (::rename(path.c_str(), final_path_.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(path.c_str());
+    commit_failed(error);
+  }
+}
+
+void OutputFile::link_unnamed() {
+  const std::string handle = "/proc/self/fd/" + std::to_string(fd_);
+  const auto link_as = [&](const std::string& path) {
+    return ::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  };
+  if (!replacing_) {
+    if (link_as(final_path_)) return;
+    // A file that appeared under the name meanwhile is replaced only with -y.
+    if (errno != EEXIST || !overwrite_) commit_failed(errno);
+  }
+  // Linked under a hidden name, then renamed over the old file in one step.
+  ::fdatasync(fd_);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string hidden = hidden_name(directory_);
+    if (link_as(hidden)) return replace_with(hidden);
+    if (errno != EEXIST) commit_failed(errno);
+  }
+  throw Failure("cannot put the finished output in place as " + final_path_ +
+                ": no free temporary name");
+}
+
+void OutputFile::link_hidden() {
+  if (!replacing_ && ::link(temp_path_.c_str(), final_path_.c_str()) == 0) {
+    ::unlink(temp_path_.c_str());
+  } else if (!replacing_ && (errno != EEXIST || !overwrite_)) {
+    commit_failed(errno);
+  } else {
+    replace_with(temp_path_);
+  }
+  unfinished_set = false;
+}
+
 void OutputFile::commit() {
-  if (committed_ || streamed_ || sequence_) {
+  if (committed_ || streamed_) {
     committed_ = true;
     return;
   }
-  auto fail = [&](const std::string& why) {
-    throw Failure("cannot put the finished output in place as " + final_path_ + ": " + why);
-  };
-  if (fd_ >= 0) {
-    const std::string handle = "/proc/self/fd/" + std::to_string(fd_);
-    if (replacing_) {
-      // Linked under a hidden name, then renamed over the old file in one step.
-      ::fdatasync(fd_);
-      std::string hidden;
-      for (int attempt = 0; attempt < 100; ++attempt) {
-        hidden = hidden_name(directory_);
-        if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-        if (errno != EEXIST) fail(std::strerror(errno));
-        hidden.clear();
-      }
-      if (hidden.empty()) fail("no free temporary name");
-      if (::rename(hidden.c_str(), final_path_.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(hidden.c_str());
-        fail(std::strerror(error));
-      }
-    } else if (::linkat(AT_FDCWD, handle.c_str(), AT_FDCWD, final_path_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      // A file that appeared under the name meanwhile is not ours to replace.
-      fail(errno == EEXIST ? std::string("a file of that name appeared meanwhile; add -y to replace it")
-                           : std::strerror(errno));
-    }
+  if (sequence_) {
+    sequence_->commit();
+  } else if (fd_ >= 0) {
+    link_unnamed();
   } else {
-    if (!replacing_) {
-      if (::link(temp_path_.c_str(), final_path_.c_str()) != 0) {
-        fail(errno == EEXIST ? std::string("a file of that name appeared meanwhile; add -y to replace it")
-                             : std::strerror(errno));
-      }
-      ::unlink(temp_path_.c_str());
-    } else if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
-      fail(std::strerror(errno));
-    }
-    unfinished_set = false;
+    link_hidden();
   }
   committed_ = true;
 }
 
 void remove_unfinished_output() {
   if (unfinished_set.load()) ::unlink(unfinished_path);
+  remove_unfinished_sequence();
 }
 
 }  // namespace qnr

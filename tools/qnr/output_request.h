@@ -7,15 +7,15 @@
 namespace qnr {
 
 struct OutputRequest {
-  std::string name;         // as the user gave it, for messages
-  std::string url;          // what libavformat writes to
-  std::string format;       // -f NAME, "" to pick from the name
-  std::string codec;        // --codec NAME, "" for the container's default
+  std::string name;                       // as the user gave it, for messages
+  std::string url;                        // what libavformat writes to
+  std::string format;                     // -f NAME, "" to pick from the name
+  std::string codec;                      // --codec NAME, "" for the container's default
   std::vector<std::string> encoder_args;  // after "--": -key value pairs, -an, -sn, -dn
-  bool streamed = false;    // a pipe or device: written once, front to back
-  bool sequence = false;    // an image-sequence pattern (%d, %03d)
-  bool interlace = false;   // --interlace: code the video as interlaced
-  bool quiet = false;       // no notes
+  bool streamed = false;                  // a pipe or device: written once, front to back
+  bool sequence = false;                  // an image-sequence pattern (%d, %03d)
+  bool interlace = false;                 // --interlace: code the video as interlaced
+  bool quiet = false;                     // no notes
 };
 
 }  // namespace qnr

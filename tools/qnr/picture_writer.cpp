@@ -23,10 +23,9 @@ constexpr AVPixelFormat kSource = AV_PIX_FMT_BGR0;
 
 const AVCodec* find_encoder(const PictureStream& stream, const AVOutputFormat* format) {
   const AVCodec* codec =
-      stream.codec.empty()
-          ? avcodec_find_encoder(
-                av_guess_codec(format, nullptr, stream.path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO))
-          : avcodec_find_encoder_by_name(stream.codec.c_str());
+      stream.codec.empty() ? avcodec_find_encoder(av_guess_codec(
+                                 format, nullptr, stream.path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO))
+                           : avcodec_find_encoder_by_name(stream.codec.c_str());
   if (codec == nullptr) throw Failure("no encoder for " + stream.path);
   return codec;
 }
@@ -93,7 +92,7 @@ FramePtr draw_frame(const PictureStream& stream, int index, SwsContext* scaler,
 }  // namespace
 
 void write_pictures(const PictureStream& stream) {
-  OutputFile file({stream.path, true, ""});
+  OutputFile file({stream.path, true, "", ""});
   const AVOutputFormat* format = av_guess_format(nullptr, stream.path.c_str(), nullptr);
   if (format == nullptr) throw Failure("cannot tell the format of " + stream.path);
   if (std::strcmp(format->name, "image2") == 0) {
@@ -105,8 +104,7 @@ void write_pictures(const PictureStream& stream) {
   check_av(avformat_alloc_output_context2(&raw, format, nullptr, file.url().c_str()),
            "cannot set up " + stream.path);
   MuxerPtr muxer(raw);
-  const CodecPtr encoder =
-      open_encoder(stream, codec, (format->flags & AVFMT_GLOBALHEADER) != 0);
+  const CodecPtr encoder = open_encoder(stream, codec, (format->flags & AVFMT_GLOBALHEADER) != 0);
   AVStream* video = avformat_new_stream(muxer.get(), nullptr);
   if (video == nullptr) throw std::bad_alloc();
   check_av(avcodec_parameters_from_context(video->codecpar, encoder.get()),

@@ -15,8 +15,8 @@ struct PictureStream {
   int32_t width = 0;
   int32_t height = 0;
   int frames = 1;
-  int rate = 25;            // frames per second
-  std::string codec;        // "" for the container's default
+  int rate = 25;                                             // frames per second
+  std::string codec;                                         // "" for the container's default
   std::vector<std::pair<std::string, std::string>> options;  // encoder options
   // Fills frame `index` as top-down BGRX words, width x height.
   std::function<void(int index, std::vector<uint32_t>& pixels)> draw;

@@ -64,8 +64,7 @@ class Pipeline {
   }
 
  private:
-  template <class F>
-  void guarded(F&& body) {
+  template <class F> void guarded(F&& body) {
     try {
       body();
     } catch (...) {
@@ -95,7 +94,8 @@ class Pipeline {
     bool more = true;
     while (more && !stopping() && !enough_frames()) {
       const int code = av_read_frame(format, packet.get());
-      if (code == AVERROR_EOF) break;
+      // A sequence's picture reader fails at a missing picture: its end here.
+      if (code == AVERROR_EOF || (code == AVERROR(EIO) && !input.sequence_gap.empty())) break;
       if (code < 0) {
         throw_if_interrupted();
         throw Failure("reading " + input.name + " failed: " + av_error_text(code));
@@ -118,9 +118,7 @@ class Pipeline {
     if (!stopping() && !enough_frames()) decode(nullptr, frame.get());
   }
 
-  bool enough_frames() const {
-    return request_.max_frames && frames_read_ >= *request_.max_frames;
-  }
+  bool enough_frames() const { return request_.max_frames && frames_read_ >= *request_.max_frames; }
 
   // False once enough frames are read.
   bool decode(const AVPacket* packet, AVFrame* frame) {
@@ -278,8 +276,8 @@ class Pipeline {
       out.pts = slot->pts;
       out.sample_aspect_ratio = first_.sample_aspect;
       out.interlaced_frame = (decoded.interlaced_frame || request_.output->interlaced()) ? 1 : 0;
-      out.top_field_first = decoded.interlaced_frame ? decoded.top_field_first
-                                                     : (first_.top_field_first ? 1 : 0);
+      out.top_field_first =
+          decoded.interlaced_frame ? decoded.top_field_first : (first_.top_field_first ? 1 : 0);
       out.color_range = picture_.range;
       out.colorspace = picture_.colorspace;
       out.color_primaries = first_.primaries;

@@ -13,14 +13,21 @@ namespace {
 bool known_to_fit(const AVOutputFormat* format, const AVCodecParameters& par) {
   if (one_of(format->name, {"mpegts"})) {
     switch (par.codec_id) {
-      case AV_CODEC_ID_MP2: case AV_CODEC_ID_MP3: case AV_CODEC_ID_AAC: case AV_CODEC_ID_AC3:
-      case AV_CODEC_ID_EAC3: case AV_CODEC_ID_DTS: case AV_CODEC_ID_OPUS: case AV_CODEC_ID_TRUEHD:
-      case AV_CODEC_ID_DVB_SUBTITLE: case AV_CODEC_ID_DVB_TELETEXT:
-      case AV_CODEC_ID_HDMV_PGS_SUBTITLE: case AV_CODEC_ID_PCM_BLURAY: case AV_CODEC_ID_SMPTE_KLV:
-      case AV_CODEC_ID_TIMED_ID3:
-        return true;
-      default:
-        return false;
+      case AV_CODEC_ID_MP2:
+      case AV_CODEC_ID_MP3:
+      case AV_CODEC_ID_AAC:
+      case AV_CODEC_ID_AC3:
+      case AV_CODEC_ID_EAC3:
+      case AV_CODEC_ID_DTS:
+      case AV_CODEC_ID_OPUS:
+      case AV_CODEC_ID_TRUEHD:
+      case AV_CODEC_ID_DVB_SUBTITLE:
+      case AV_CODEC_ID_DVB_TELETEXT:
+      case AV_CODEC_ID_HDMV_PGS_SUBTITLE:
+      case AV_CODEC_ID_PCM_BLURAY:
+      case AV_CODEC_ID_SMPTE_KLV:
+      case AV_CODEC_ID_TIMED_ID3: return true;
+      default: return false;
     }
   }
   return false;
@@ -69,13 +76,31 @@ bool is_cover_art(const AVStream& stream) {
   return (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
 }
 
-// "audio stream 1 (aac)", "cover art 2 (png)", for notes.
+// A QuickTime timecode track. The demuxer hands its timecode to the video it
+// belongs to, as metadata that these containers store again: mov and mp4 as a
+// timecode track of their own, Matroska as a tag, MXF in its header.
+bool is_timecode_track(const AVStream& stream) {
+  return stream.codecpar->codec_type == AVMEDIA_TYPE_DATA &&
+         stream.codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd');
+}
+
+bool keeps_timecode(const AVOutputFormat* format) {
+  return one_of(format->name, {"mov", "mp4", "ipod", "matroska", "webm", "mxf"});
+}
+
+// "audio stream 1 (aac)", "cover art 2 (png)", "timecode track 3 (01:00:00:00)", for notes.
 std::string describe(const AVStream& stream) {
   const AVCodecParameters& par = *stream.codecpar;
   const char* kind = av_get_media_type_string(par.codec_type);
-  const std::string what =
-      is_cover_art(stream) ? "cover art" : std::string(kind != nullptr ? kind : "data") + " stream";
-  return what + " " + std::to_string(stream.index) + " (" + avcodec_get_name(par.codec_id) + ")";
+  const std::string what = is_cover_art(stream) ? "cover art"
+                           : is_timecode_track(stream)
+                               ? "timecode track"
+                               : std::string(kind != nullptr ? kind : "data") + " stream";
+  const AVDictionaryEntry* timecode = av_dict_get(stream.metadata, "timecode", nullptr, 0);
+  const char* detail = is_timecode_track(stream) && timecode != nullptr
+                           ? timecode->value
+                           : avcodec_get_name(par.codec_id);
+  return what + " " + std::to_string(stream.index) + " (" + detail + ")";
 }
 
 int add_video_stream(const AVStream& stream, AVFormatContext* output) {
@@ -107,6 +132,7 @@ struct StreamMapper {
   AVFormatContext* output;
   const StreamChoice& choice;
   StreamMap& map;
+  const AVStream& video;    // the filtered video
   bool audio_kept = false;  // FLV holds one audio stream
 
   bool dropped(AVMediaType type) const {
@@ -129,6 +155,10 @@ struct StreamMapper {
                              " left out: qnr filters one video stream");
       return;
     }
+    if (is_timecode_track(stream)) {
+      keep_timecode(described);
+      return;
+    }
     if (container_takes(output->oformat, stream)) {
       map.output_of[stream.index] = add_copied_stream(stream, output, described);
       if (type == AVMEDIA_TYPE_AUDIO) audio_kept = true;
@@ -139,14 +169,24 @@ struct StreamMapper {
     note(choice.quiet, described + " left out: the " + container + " container does not hold it");
   }
 
+  void keep_timecode(const std::string& described) {
+    const char* container = output->oformat->name;
+    if (av_dict_get(video.metadata, "timecode", nullptr, 0) == nullptr) {
+      note(choice.quiet, described + " left out: it is not the filtered video's timecode");
+    } else if (!keeps_timecode(output->oformat)) {
+      note(choice.quiet,
+           described + " left out: the " + container + " container holds no timecode");
+    }
+  }
+
   bool convert_subtitle(const AVStream& stream, const std::string& described) {
     const char* target = text_subtitle_codec_for(output->oformat);
     auto conversion = SubtitleConversion::create(stream, target, output);
     if (!conversion) return false;
     map.output_of[stream.index] = conversion->output_stream();
     map.subtitles[stream.index] = std::move(conversion);
-    note(choice.quiet, described + " converted to " + target + " for the " +
-                           output->oformat->name + " container");
+    note(choice.quiet, described + " converted to " + target + " for the " + output->oformat->name +
+                           " container");
     return true;
   }
 
@@ -173,14 +213,22 @@ StreamMap map_streams(const MediaInput& input, AVFormatContext* output,
   map.output_of.assign(count, -1);
   map.audio.resize(count);
   map.subtitles.resize(count);
-  StreamMapper mapper{output, choice, map};
+  StreamMapper mapper{output, choice, map, *input.video_stream()};
+  std::string left_out;  // from a picture output, which holds the video alone
   for (unsigned i = 0; i < count; ++i) {
     const AVStream& stream = *input.format->streams[i];
     if (static_cast<int>(i) == input.video) {
       map.video = map.output_of[i] = add_video_stream(stream, output);
     } else if (!choice.video_only) {
       mapper.keep(stream);
+    } else if (!mapper.dropped(stream.codecpar->codec_type)) {
+      left_out += (left_out.empty() ? "" : ", ") + describe(stream);
     }
+  }
+  if (!left_out.empty()) {
+    note(choice.quiet,
+         left_out + " left out: " + (choice.sequence ? "an image sequence" : "an image file") +
+             " holds pictures only");
   }
   return map;
 }

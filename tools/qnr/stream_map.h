@@ -1,8 +1,9 @@
 // Which of the input's streams the output keeps, and how: the filtered
 // video; others copied packet by packet where the container takes them as
 // they are, text subtitles converted and audio re-encoded where it takes
-// them in another form, anything else left out with a note. Chapters and
-// the container's metadata come along.
+// them in another form, anything else left out with a note. A QuickTime
+// timecode track goes along as the video's timecode where the container has
+// one. Chapters and the container's metadata come along.
 #pragma once
 
 #include <memory>
@@ -18,10 +19,11 @@ namespace qnr {
 // What the user chose to keep.
 struct StreamChoice {
   bool video_only = false;  // an image file or an image sequence
+  bool sequence = false;    // of those, an image sequence
   bool drop_audio = false;
   bool drop_subtitles = false;
   bool drop_data = false;
-  bool quiet = false;       // no notes
+  bool quiet = false;  // no notes
 };
 
 // What becomes of each input stream, by input stream index.
@@ -33,8 +35,7 @@ struct StreamMap {
 };
 
 // Adds the output streams, in the input's order.
-StreamMap map_streams(const MediaInput& input, AVFormatContext* output,
-                      const StreamChoice& choice);
+StreamMap map_streams(const MediaInput& input, AVFormatContext* output, const StreamChoice& choice);
 
 // The input container's metadata (less the name of the encoder that wrote
 // it) and its chapters.

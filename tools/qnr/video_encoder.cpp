@@ -131,8 +131,8 @@ void VideoEncoder::set_fixed_quantiser(Dictionary& options) {
 }
 
 void VideoEncoder::failed(int code) const {
-  throw Failure("the " + std::string(encoder_->codec->name) + " encoder failed: " +
-                av_error_text(code));
+  throw Failure("the " + std::string(encoder_->codec->name) +
+                " encoder failed: " + av_error_text(code));
 }
 
 void VideoEncoder::encode(AVFrame* frame, const std::function<void(AVPacket*)>& write) {

@@ -14,7 +14,7 @@ namespace qnr {
 
 // What the first decoded frame says about the picture.
 struct FirstFrame {
-  int32_t width = 0;   // upright, as filtered
+  int32_t width = 0;  // upright, as filtered
   int32_t height = 0;
   bool alpha = false;
   bool interlaced = false;
@@ -30,10 +30,10 @@ struct FirstFrame {
 // What the encoder is opened with beside the first frame.
 struct VideoEncoderSetup {
   const AVCodec* codec = nullptr;
-  std::string pixel_format;     // -pix_fmt, "" to choose one for the codec
-  bool interlace = false;       // --interlace
-  bool global_header = false;   // the container keeps the codec's headers apart
-  AVRational time_base{1, 1};   // the input video's
+  std::string pixel_format;    // -pix_fmt, "" to choose one for the codec
+  bool interlace = false;      // --interlace
+  bool global_header = false;  // the container keeps the codec's headers apart
+  AVRational time_base{1, 1};  // the input video's
   AVRational frame_rate{0, 1};
   bool quiet = false;
 };

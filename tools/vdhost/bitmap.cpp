@@ -51,8 +51,8 @@ bool Bitmap::padding_intact() const {
 
 HostBitmap bitmap_view(void* lowest, int32_t width, int32_t height, int64_t pitch) {
   HostBitmap record{};
-  record.data = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lowest) -
-                                            lowest_row_offset(pitch, height));
+  record.data =
+      reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lowest) - lowest_row_offset(pitch, height));
   record.depth = 32;
   record.w = width;
   record.h = height;

@@ -71,8 +71,8 @@ bool FilterInstance::script_string(std::string& text, int32_t length) {
   text.clear();
   if (definition_->script_string == nullptr) return false;
   std::vector<char> buffer(static_cast<size_t>(std::max(length, 1)), '\0');
-  const bool wrote = definition_->script_string(&activation_, module_->functions(), buffer.data(),
-                                                length);
+  const bool wrote =
+      definition_->script_string(&activation_, module_->functions(), buffer.data(), length);
   text.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
   return wrote;
 }

@@ -26,8 +26,7 @@ class FilterInstance {
   std::unique_ptr<FilterInstance> duplicate() const;
 
   void* data() { return data_.get(); }
-  template <class T>
-  T* data_as() { return static_cast<T*>(data()); }
+  template <class T> T* data_as() { return static_cast<T*>(data()); }
   FilterActivation& activation() { return activation_; }
   const FilterDefinition& definition() const { return *definition_; }
 
@@ -53,8 +52,7 @@ class FilterInstance {
 
   // Calls a script command by name with integer arguments (call_script_command).
   // False with a message when no command takes these arguments.
-  bool call_script(const std::string& name, std::span<const int32_t> arguments,
-                   std::string& error);
+  bool call_script(const std::string& name, std::span<const int32_t> arguments, std::string& error);
   const ScriptFunctionRow* find_script_command(const std::string& name) const;
 
  private:

@@ -86,9 +86,9 @@ void FilterModule::remove_filter(FilterDefinition* definition) {
 
 const HostFunctions* FilterModule::functions() const {
   static const HostFunctions table = {
-      &FilterModule::add_filter, &FilterModule::remove_filter, host_true, host_true,
-      host_init_vtables,         host_throw_out_of_memory,     host_throw_error,
-      host_cpu_flags,            host_version_info,
+      &FilterModule::add_filter, &FilterModule::remove_filter, host_true,        host_true,
+      host_init_vtables,         host_throw_out_of_memory,     host_throw_error, host_cpu_flags,
+      host_version_info,
   };
   return &table;
 }
@@ -104,11 +104,13 @@ std::unique_ptr<FilterModule> FilterModule::load(const std::string& path, std::s
   if (!library) return nullptr;
   const ModuleEntry entry{
       reinterpret_cast<decltype(ModuleEntry::init)>(library->symbol("VirtualdubFilterModuleInit2")),
-      reinterpret_cast<decltype(ModuleEntry::exit)>(library->symbol("VirtualdubFilterModuleDeinit")),
+      reinterpret_cast<decltype(ModuleEntry::exit)>(
+          library->symbol("VirtualdubFilterModuleDeinit")),
   };
   if (entry.init == nullptr || entry.exit == nullptr) {
-    error = path + " is not a video filter module (it lacks VirtualdubFilterModuleInit2 or "
-                   "VirtualdubFilterModuleDeinit)";
+    error = path +
+            " is not a video filter module (it lacks VirtualdubFilterModuleInit2 or "
+            "VirtualdubFilterModuleDeinit)";
     return nullptr;
   }
   return std::unique_ptr<FilterModule>(new FilterModule(std::move(library), entry, path));

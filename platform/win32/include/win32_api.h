@@ -5,6 +5,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// commctrl.h needs the types windows.h declares first.
 #include <commctrl.h>
 #else
 #include "win32_standin.h"

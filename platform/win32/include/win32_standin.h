@@ -44,9 +44,10 @@ using HMODULE = HINSTANCE;
 #define FALSE 0
 #endif
 
-#define LOWORD(l) ((WORD)((DWORD_PTR)(l) & 0xffff))
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l)&0xffff))
 #define HIWORD(l) ((WORD)(((DWORD_PTR)(l) >> 16) & 0xffff))
-#define MAKELONG(low, high) ((LONG)(((WORD)((DWORD_PTR)(low) & 0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(high) & 0xffff))) << 16))
+#define MAKELONG(low, high) \
+  ((LONG)(((WORD)((DWORD_PTR)(low)&0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(high)&0xffff))) << 16))
 #define MAKEWPARAM(low, high) ((WPARAM)(DWORD)MAKELONG(low, high))
 #define MAKELPARAM(low, high) ((LPARAM)(DWORD)MAKELONG(low, high))
 #define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)

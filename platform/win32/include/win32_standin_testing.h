@@ -43,7 +43,7 @@ QNR_WIN32_API void qnr_standin_press_escape(HWND dialog);
 // The template the dialog was built from, or null when `dialog` is not a
 // dialog; `language` (may be null) receives the resource's language.
 QNR_WIN32_API const win32_standin::DialogTemplate* qnr_standin_dialog_template(HWND dialog,
-                                                                              WORD* language);
+                                                                               WORD* language);
 // TRUE once EndDialog was called for the open dialog (it closes when the hook
 // returns).
 QNR_WIN32_API BOOL qnr_standin_dialog_is_ended(HWND dialog);
