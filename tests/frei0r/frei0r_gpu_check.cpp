@@ -62,7 +62,8 @@ std::vector<uint32_t> kernel_output(const std::vector<uint32_t>& frames, int wid
 int main(int argc, char** argv) {
   const std::string plugin_path =
       argc > 1 ? argv[1] : gpu_test::beside_this_program("frei0r-1/qnr.so");
-  const std::string module_path = argc > 2 ? argv[2] : gpu_test::beside_this_program("QNR_CUDA.vdf");
+  const std::string module_path =
+      argc > 2 ? argv[2] : gpu_test::beside_this_program("QNR_CUDA.vdf");
   std::string error;
   const auto plugin = Frei0rPlugin::open(plugin_path, error);
   if (!plugin || plugin->init() != 1) {
@@ -92,8 +93,8 @@ int main(int argc, char** argv) {
     const bool same = from_plugin == from_module;
     const bool on_gpu = from_module == kernel_output(frames, w, h);
     all_good &= same && on_gpu;
-    std::printf("qnr.so %4dx%-4d x%d frames: %s the module's; the module's are %s\n", w, h,
-                kFrames, same ? "equal to" : "DIFFER from",
+    std::printf("qnr.so %4dx%-4d x%d frames: %s the module's; the module's are %s\n", w, h, kFrames,
+                same ? "equal to" : "DIFFER from",
                 on_gpu ? "the kernel's (GPU road)" : "NOT the kernel's (not the GPU road)");
   }
   plugin->deinit();

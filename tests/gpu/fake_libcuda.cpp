@@ -49,7 +49,8 @@ FAKE_CUDA_EXPORT CuResult cuCtxGetCurrent(CuContext* context) {
 FAKE_CUDA_EXPORT CuResult cuDevicePrimaryCtxSetFlags_v2(CuDevice device, unsigned flags) {
   return fake_cuda::extras::primary_ctx_set_flags(device, flags);
 }
-FAKE_CUDA_EXPORT CuResult cuDevicePrimaryCtxGetState(CuDevice device, unsigned* flags, int* active) {
+FAKE_CUDA_EXPORT CuResult cuDevicePrimaryCtxGetState(CuDevice device, unsigned* flags,
+                                                     int* active) {
   return fake_cuda::extras::primary_ctx_get_state(device, flags, active);
 }
 FAKE_CUDA_EXPORT CuResult cuDevicePrimaryCtxRelease_v2(CuDevice device) {

@@ -151,7 +151,7 @@ TEST_F(ModuleOnFakeDriver, DisableDoesNoGpuWork) {
 // launch, and QNR_LOG says why.
 struct NoKernel {
   const char* name;
-  Op op;            // the call that fails, from_then_on
+  Op op;  // the call that fails, from_then_on
   CuResult code;
   int driver_version;  // what the driver reports
   const char* log;

@@ -157,13 +157,11 @@ TEST_F(ModuleThreads, EightInstancesRunAtOnceEachOnItsOwnThread) {
 #endif
 
 // Runs `done` when the scope ends, however the test leaves it.
-template <class F>
-struct AtExit {
+template <class F> struct AtExit {
   F done;
   ~AtExit() { done(); }
 };
-template <class F>
-AtExit(F) -> AtExit<F>;
+template <class F> AtExit(F) -> AtExit<F>;
 
 // A host or another filter that uses CUDA on the same thread finds its own
 // context current after every callback, and the frames still take the GPU.
@@ -260,8 +258,9 @@ TEST_F(ModuleThreads, FramesGoOnWhenAnotherComponentResetsThePrimaryContext) {
   ASSERT_EQ(later->start(src, dst), 0);
   for (int frame = 0; frame < 2; ++frame) run_frame(*later);
   EXPECT_EQ(later->end(), 0);
-  std::printf("after the primary context's reset: %d of %d frames on the GPU, the rest on the CPU\n",
-              gpu_frames, frames);
+  std::printf(
+      "after the primary context's reset: %d of %d frames on the GPU, the rest on the CPU\n",
+      gpu_frames, frames);
 }
 
 }  // namespace

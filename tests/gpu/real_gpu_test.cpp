@@ -68,9 +68,9 @@ void expect_same(const Frame& got, const Frame& want) {
 
 TEST_F(RealGpu, KernelMatchesItsEmulationBitForBit) {
   const std::vector<std::pair<int, int>> sizes =
-      gpu_test::quick_check()
-          ? std::vector<std::pair<int, int>>{{1, 1}, {17, 9}, {40, 24}}
-          : std::vector<std::pair<int, int>>{{1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
+      gpu_test::quick_check() ? std::vector<std::pair<int, int>>{{1, 1}, {17, 9}, {40, 24}}
+                              : std::vector<std::pair<int, int>>{
+                                    {1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
   std::vector<Settings> settings;
   for (const int interlace : {0, 1})
     for (const int noise : {0, 1})
@@ -107,7 +107,7 @@ TEST_F(RealGpu, OddSizesUpTo8KWithUnalignedHostPitchesOfEitherSign) {
       gpu_test::quick_check()
           ? std::vector<Case>{{67, 45, 3, -1}, {1, 33, -5, 7}, {33, 1, 1, -3}, {3, 2, -7, 5}}
           : std::vector<Case>{{7680, 4320, 3, -1}, {7679, 4319, -5, 7}, {4097, 2161, 1, -3},
-                              {1921, 1079, -7, 5},  {1, 4320, 3, 3},     {7680, 1, -1, -1},
+                              {1921, 1079, -7, 5}, {1, 4320, 3, 3},     {7680, 1, -1, -1},
                               {33, 17, 5, -9}};
   // The emulation is slow at 8K: every case's reference is computed at once.
   std::vector<std::future<Frame>> expected;
@@ -116,7 +116,8 @@ TEST_F(RealGpu, OddSizesUpTo8KWithUnalignedHostPitchesOfEitherSign) {
   for (const Case& c : cases) inputs.push_back(gpu_test::random_frame(c.width, c.height, seed++));
   const Settings s{80, 60, 3, 1, 0};
   for (const Frame& in : inputs) {
-    expected.push_back(std::async(std::launch::async, [&in, s] { return gpu_test::emulated(in, s); }));
+    expected.push_back(
+        std::async(std::launch::async, [&in, s] { return gpu_test::emulated(in, s); }));
   }
   for (size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
