@@ -151,9 +151,9 @@ TEST_F(ModuleThreads, EightInstancesRunAtOnceEachOnItsOwnThread) {
 
 #if defined(QNR_REAL_DRIVER)
 #define OPEN_OTHER_COMPONENT(other) \
-  if (!(other).open()) GTEST_SKIP() << "no usable CUDA driver or GPU"
+  if (!(other).open()) GTEST_SKIP() << "no usable CUDA driver or GPU: no " << (other).missing
 #else
-#define OPEN_OTHER_COMPONENT(other) ASSERT_TRUE((other).open())
+#define OPEN_OTHER_COMPONENT(other) ASSERT_TRUE((other).open()) << "no " << (other).missing
 #endif
 
 // Runs `done` when the scope ends, however the test leaves it.

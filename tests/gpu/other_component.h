@@ -6,6 +6,8 @@
 
 #include <dlfcn.h>
 
+#include <string>
+
 #include "gpu/cuda_driver.h"
 
 namespace gpu_test {
@@ -25,13 +27,18 @@ struct OtherComponent {
   CuResult (*primary_ctx_get_state)(CuDevice, unsigned*, int*) = nullptr;
   CuResult (*primary_ctx_reset)(CuDevice) = nullptr;
   CuDevice device = 0;
+  std::string missing;  // what open() did not find
 
-  // False where the driver library, one of its functions or device 0 is missing.
+  // False where the driver library, one of its functions or device 0 is
+  // missing; `missing` says which.
   bool open() {
     void* library = dlopen("libcuda.so.1", RTLD_NOW | RTLD_LOCAL);
+    missing = "libcuda.so.1";
     if (library == nullptr) return false;
-    const auto find = [library]<class F>(F& function, const char* name) {
+    missing = "device 0";
+    const auto find = [this, library]<class F>(F& function, const char* name) {
       function = reinterpret_cast<F>(dlsym(library, name));
+      if (function == nullptr) missing = name;
       return function != nullptr;
     };
     return find(init, "cuInit") && find(device_get, "cuDeviceGet") &&
