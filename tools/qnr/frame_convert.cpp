@@ -88,6 +88,14 @@ Orientation orientation_from_matrix(const int32_t* matrix) {
   return 1;
 }
 
+Orientation stream_orientation(const AVStream& stream) {
+  size_t size = 0;
+  const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  return matrix != nullptr && size >= 9 * sizeof(int32_t)
+             ? orientation_from_matrix(reinterpret_cast<const int32_t*>(matrix))
+             : 1;
+}
+
 Orientation frame_orientation(const AVFrame& frame, Orientation stream_orientation) {
   if (const AVDictionaryEntry* tag = av_dict_get(frame.metadata, "Orientation", nullptr, 0)) {
     const int value = std::atoi(tag->value);

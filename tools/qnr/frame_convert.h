@@ -19,6 +19,8 @@ using Orientation = int;
 bool swaps_sides(Orientation orientation);
 // From a display matrix (the stream's side data); 1 without one.
 Orientation orientation_from_matrix(const int32_t* matrix);
+// From a stream's display matrix side data; 1 without one.
+Orientation stream_orientation(const AVStream& stream);
 // From the frame itself: EXIF's Orientation tag, else the frame's display matrix.
 Orientation frame_orientation(const AVFrame& frame, Orientation stream_orientation);
 

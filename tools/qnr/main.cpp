@@ -17,6 +17,8 @@
 #include "interrupt.h"
 #include "libav.h"
 #include "options.h"
+#include "tune.h"
+#include "tune_options.h"
 
 namespace qnr {
 namespace {
@@ -45,7 +47,20 @@ int run_info(const Options& options, const LoadedModule& loaded, const std::stri
   return 0;
 }
 
+int run_tune_command(int argc, char** argv) {
+  const TuneOptions options = parse_tune_options(argc, argv);
+  if (options.common.mode == Options::Mode::help) {
+    std::fputs(usage_text().c_str(), stdout);
+    return 0;
+  }
+  const std::string module_path =
+      options.common.module.empty() ? default_module_path() : options.common.module;
+  const LoadedModule loaded = load_filter_module(module_path);
+  return run_tune(options, loaded, module_path);
+}
+
 int run(int argc, char** argv) {
+  if (is_tune_command(argc, argv)) return run_tune_command(argc, argv);
   const Options options = parse_options(argc, argv);
   if (options.mode == Options::Mode::help) {
     std::fputs(usage_text().c_str(), stdout);

@@ -158,6 +158,7 @@ std::string usage_text() {
 usage:
   qnr IN OUT [options] [-- encoder options]
   qnr demo [DIR] [--size WxH] [--frames N] [--jobs N]
+  qnr tune IN [settings] [--at TIME] [--port N] [--no-browser]
   qnr info
 
 IN is any video or image FFmpeg reads ("-" for standard input); OUT's extension
@@ -177,6 +178,13 @@ filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
   --disable         pass the frames through unfiltered
   --config LINE     the filter's settings line as hosts store it, e.g.
                     "Config(70,70,2,0,1)"; single options above override it
+
+qnr tune serves a page on 127.0.0.1 for choosing the settings by eye on IN's
+own frames (before and after, zoom, the noise removed); it prints the page's
+address with its access token first, opens it in the desktop's browser unless
+--no-browser, and prints the chosen settings line when the page's "done" is
+pressed. The settings above are the page's starting values; --at TIME (seconds
+or M:SS) the starting time; --port N a fixed port instead of a free one.
 
 other options:
   --jobs N          filter instances working in parallel (default: one per

@@ -23,9 +23,9 @@ struct Options {
   bool quiet = false;
   // qnr demo
   std::string demo_dir = "qnr-demo";
-  int demo_width = 640;
-  int demo_height = 360;
-  int demo_frames = 50;
+  int demo_width = 1280;
+  int demo_height = 720;
+  int demo_frames = 48;
 };
 
 // Throws Failure (usage status) with a message naming the bad option.

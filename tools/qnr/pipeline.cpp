@@ -143,7 +143,7 @@ class Pipeline {
 
   void take_frame(AVFrame* frame) {
     const AVStream* stream = request_.input->video_stream();
-    const Orientation orientation = frame_orientation(*frame, stream_orientation(stream));
+    const Orientation orientation = frame_orientation(*frame, stream_orientation(*stream));
     const int32_t width = swaps_sides(orientation) ? frame->height : frame->width;
     const int32_t height = swaps_sides(orientation) ? frame->width : frame->height;
     if (frames_read_ == 0) {
@@ -177,14 +177,6 @@ class Pipeline {
       writer_queue_.push_back(std::move(item));
     }
     changed_.notify_all();
-  }
-
-  static Orientation stream_orientation(const AVStream* stream) {
-    size_t size = 0;
-    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
-    return matrix != nullptr && size >= 9 * sizeof(int32_t)
-               ? orientation_from_matrix(reinterpret_cast<const int32_t*>(matrix))
-               : 1;
   }
 
   FirstFrame describe_first(const AVFrame& frame, int32_t width, int32_t height,

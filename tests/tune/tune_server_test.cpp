@@ -1,0 +1,424 @@
+// qnr tune's HTTP interface, through a real `qnr tune --no-browser` child:
+// the pictures are the module's bytes, the access rules hold, and bad or
+// hostile requests get a clear refusal without ending the server.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "qnr_support.h"
+#include "tune_support.h"
+
+namespace qnr_test {
+namespace {
+
+struct Clip {
+  std::string name;
+  std::vector<std::string> ffmpeg_args;  // after -i's source, before the file name
+  std::string source;
+};
+
+// Odd and even sizes; H.264 with B-frames and short keyframe intervals (seeks
+// that land between keyframes), a millisecond time base, a single picture.
+const Clip kClips[] = {
+    {"odd.mp4",
+     {"-vf", "scale=97:61", "-frames:v", "30", "-c:v", "libx264", "-g", "12", "-bf", "2",
+      "-pix_fmt", "yuv444p", "-crf", "28"},
+     "testsrc2=size=96x64:rate=25"},
+    {"even.mkv",
+     {"-frames:v", "20", "-c:v", "ffv1", "-pix_fmt", "bgr0"},
+     "testsrc2=size=64x36:rate=24,noise=alls=20:allf=t"},
+    {"still.png", {"-frames:v", "1"}, "testsrc2=size=33x17:rate=25"},
+};
+
+struct ClipData {
+  std::string path;
+  int32_t width = 0, height = 0;
+  std::vector<double> times;                  // of each frame, from the first
+  std::vector<std::vector<uint32_t>> frames;  // what qnr hands the module
+  std::unique_ptr<TuneChild> server;
+};
+
+// Clips, their expected frames and their servers are made on first use:
+// ctest runs every test in a process of its own.
+class TuneServerTest : public ::testing::Test {
+ protected:
+  static void TearDownTestSuite() {
+    clips_.clear();
+    delete dir_;
+    dir_ = nullptr;
+  }
+
+  static std::string temp(const std::string& name) {
+    if (dir_ == nullptr) dir_ = new TempDir;
+    return *dir_ / name;
+  }
+
+  static ClipData& made(const std::string& name) {
+    ClipData& data = clips_[name];
+    if (!data.path.empty()) return data;
+    for (const Clip& clip : kClips) {
+      if (clip.name != name) continue;
+      data.path = temp(clip.name);
+      std::vector<std::string> args = {"-f", "lavfi", "-i", clip.source};
+      args.insert(args.end(), clip.ffmpeg_args.begin(), clip.ffmpeg_args.end());
+      args.push_back(data.path);
+      ffmpeg(args);
+    }
+    return data;
+  }
+
+  // The clip with the frames qnr hands the module: qnr with the filter disabled.
+  static ClipData& with_frames(const std::string& name) {
+    ClipData& data = made(name);
+    if (!data.frames.empty()) return data;
+    const std::string stem = temp(name + "-src");
+    const Ran ran = qnr({data.path, stem + "%03d.png", "--disable", "-q"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    const std::string size = probe(stem + "001.png", "stream=width,height");
+    EXPECT_EQ(std::sscanf(size.c_str(), "stream,%d,%d", &data.width, &data.height), 2);
+    const std::vector<uint32_t> all = decode(stem + "%03d.png");
+    const size_t pixels = size_t(data.width) * data.height;
+    for (size_t at = 0; pixels > 0 && at + pixels <= all.size(); at += pixels) {
+      data.frames.emplace_back(all.begin() + at, all.begin() + at + pixels);
+    }
+    data.times = frame_times(data.path);
+    EXPECT_EQ(data.times.size(), data.frames.size());
+    const double first = data.times.empty() ? 0 : data.times.front();
+    for (double& t : data.times) t -= first;
+    return data;
+  }
+
+  static TuneChild& server(const std::string& name = "odd.mp4") {
+    ClipData& data = made(name);
+    if (!data.server) data.server = std::make_unique<TuneChild>(data.path);
+    return *data.server;
+  }
+
+  static TempDir* dir_;
+  static std::map<std::string, ClipData> clips_;
+};
+TempDir* TuneServerTest::dir_ = nullptr;
+std::map<std::string, ClipData> TuneServerTest::clips_;
+
+struct Settings {
+  std::string query;
+  FilterSettings module;  // f1, f2, sharp, interlace, show noise
+};
+const Settings kSettings[] = {
+    {"", {}},
+    {"f1=0&f2=100&sharp=6&interlace=1", {0, 100, 6, 1, 0}},
+    {"f1=35&show_noise=1", {35, 70, 2, 0, 1}},
+};
+
+TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTheTime) {
+  for (const Clip& clip : kClips) {
+    const ClipData& data = with_frames(clip.name);
+    ASSERT_FALSE(data.frames.empty()) << clip.name;
+    TuneChild& tune = server(clip.name);
+    ASSERT_TRUE(tune.started());
+    const size_t last = data.times.size() - 1;
+    // The frame asked for, and the one expected: past the end (the last), a
+    // hair after a frame in a later keyframe interval (the next frame), then
+    // back to exactly a frame's time, and to the start.
+    const auto at = [&](size_t i) { return std::min(i, last); };
+    const std::pair<double, size_t> cases[] = {
+        {1000.0, last},
+        {data.times[at(13)] + 0.001, at(14)},
+        {data.times[at(5)], at(5)},
+        {0.0, 0},
+    };
+    for (const auto& [t, index] : cases) {
+      SCOPED_TRACE(clip.name + " at t=" + std::to_string(t));
+      const httplib::Result source = tune.get("/api/frame?view=source&t=" + std::to_string(t));
+      ASSERT_TRUE(source && source->status == 200) << (source ? source->body : "no answer");
+      const Picture before = decode_png(source->body);
+      ASSERT_EQ(before.width, data.width);
+      ASSERT_EQ(before.height, data.height);
+      EXPECT_EQ(before.pixels, data.frames[index]);
+      EXPECT_EQ(source->get_header_value("X-QNR-Frame"), std::to_string(index));
+      EXPECT_NEAR(std::stod(source->get_header_value("X-QNR-Time")), data.times[index], 1e-5);
+      for (const Settings& settings : kSettings) {
+        SCOPED_TRACE("settings: " + settings.query);
+        const httplib::Result filtered =
+            tune.get("/api/frame?t=" + std::to_string(t) + "&" + settings.query);
+        ASSERT_TRUE(filtered && filtered->status == 200);
+        EXPECT_EQ(filtered->get_header_value("X-QNR-Road"), "CPU");
+        EXPECT_GE(std::stod(filtered->get_header_value("X-QNR-Filter-Ms")), 0.0);
+        EXPECT_EQ(decode_png(filtered->body).pixels,
+                  filter_with_module(before.pixels, data.width, data.height, settings.module));
+      }
+    }
+  }
+}
+
+TEST_F(TuneServerTest, InfoDescribesTheInputAndTheStartingSettings) {
+  TuneChild started(made("odd.mp4").path, {"--config", "Config(10,20,3,0,0)", "--f2", "44", "--at",
+                                           "0:00.5", "--show-noise"});
+  ASSERT_TRUE(started.started());
+  const httplib::Result info = started.get("/api/info");
+  ASSERT_TRUE(info && info->status == 200);
+  EXPECT_EQ(info->get_header_value("Content-Type"), "application/json");
+  for (const char* part :
+       {"\"width\":97,\"height\":61,\"frame_count\":30,\"duration\":1.2,\"frame_rate\":25",
+        "\"filter\":\"QNR ", "\"gpu\":false",
+        "\"start\":{\"t\":0.5,\"f1\":10,\"f2\":44,\"sharp\":3,\"interlace\":0,\"show_noise\":1,"
+        "\"multithreading\":0,\"config\":\"Config(10,44,3,0,0)\"}"}) {
+    EXPECT_NE(info->body.find(part), std::string::npos) << part << " in " << info->body;
+  }
+  // Omitted values take the starting ones.
+  const httplib::Result omitted = started.get("/api/frame");
+  const httplib::Result spelled = started.get("/api/frame?t=0.5&f1=10&f2=44&sharp=3&show_noise=1");
+  ASSERT_TRUE(omitted && spelled);
+  EXPECT_EQ(omitted->body, spelled->body);
+  EXPECT_EQ(omitted->get_header_value("X-QNR-Time"), "0.520000");
+}
+
+TEST_F(TuneServerTest, OnlyRequestsWithTheTokenAndThisServersHostAreServed) {
+  TuneChild& s = server();
+  const std::string port = std::to_string(s.port());
+  const std::string token = s.token();
+  struct Case {
+    const char* what;
+    std::string request;
+    int status;
+  };
+  const Case cases[] = {
+      {"no token", "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n", 403},
+      {"wrong token",
+       "GET /api/info?token=" + std::string(token.size(), '0') +
+           " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n",
+       403},
+      {"token's prefix",
+       "GET /api/info?token=" + token.substr(0, 8) + " HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+           "\r\n",
+       403},
+      {"token in the query",
+       "GET /api/info?token=" + token + " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n", 200},
+      {"token in a header",
+       "GET /api/info HTTP/1.1\r\nHost: localhost:" + port + "\r\nX-QNR-Token: " + token + "\r\n",
+       200},
+      {"localhost in capitals",
+       "GET / HTTP/1.1\r\nHost: LOCALHOST:" + port + "\r\nX-QNR-Token: " + token + "\r\n", 200},
+      {"another name (DNS rebinding)",
+       "GET /api/info HTTP/1.1\r\nHost: attacker.example:" + port + "\r\nX-QNR-Token: " + token +
+           "\r\n",
+       403},
+      {"another port",
+       "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:1\r\nX-QNR-Token: " + token + "\r\n", 403},
+      {"no port", "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1\r\nX-QNR-Token: " + token + "\r\n",
+       403},
+      {"no Host", "GET /api/info HTTP/1.0\r\nX-QNR-Token: " + token + "\r\n", 403},
+      {"two Hosts",
+       "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+           "\r\nHost: attacker.example\r\nX-QNR-Token: " + token + "\r\n",
+       403},
+  };
+  for (const Case& c : cases) {
+    const std::string response = raw_exchange(s.port(), c.request + "Connection: close\r\n\r\n");
+    EXPECT_EQ(status_of(response), c.status) << c.what << ": " << response.substr(0, 200);
+    // Every answer, refusals included, lets the page's own origin only.
+    EXPECT_NE(response.find("Content-Security-Policy: default-src 'none'; script-src 'nonce-"),
+              std::string::npos)
+        << c.what;
+    EXPECT_EQ(response.find("unsafe"), std::string::npos) << c.what;
+  }
+}
+
+TEST_F(TuneServerTest, BadValuesAreRefusedWithAOneLineReason) {
+  const char* queries[] = {"t=-1",
+                           "t=abc",
+                           "t=nan",
+                           "t=inf",
+                           "t=1e3",
+                           "f1=101",
+                           "f1=-1",
+                           "f1=1.5",
+                           "f1=",
+                           "f2=x",
+                           "sharp=7",
+                           "interlace=2",
+                           "show_noise=yes",
+                           "view=both",
+                           "f3=1",
+                           "f1=1&f1=2",
+                           "f1=99999999999999999999"};
+  for (const char* query : queries) {
+    const httplib::Result res = server().get(std::string("/api/frame?") + query);
+    ASSERT_TRUE(res) << query;
+    EXPECT_EQ(res->status, 400) << query;
+    EXPECT_EQ(res->body.find('\n'), res->body.size() - 1) << query << ": " << res->body;
+    EXPECT_LT(res->body.size(), 200u) << query;
+  }
+}
+
+TEST_F(TuneServerTest, NoPathButThePageAndTheApiIsServedAndNoneReachesAFile) {
+  const char* paths[] = {"/x",
+                         "/index.html",
+                         "/api",
+                         "/api/info/",
+                         "/../etc/passwd",
+                         "/%2e%2e/%2e%2e/etc/passwd",
+                         "/api%2finfo",
+                         "/api/frame/..%2f..%2fetc%2fpasswd",
+                         "/./api/../../etc/passwd",
+                         "//etc/passwd",
+                         "/api/frame%00"};
+  const std::string port = std::to_string(server().port());
+  for (const char* path : paths) {
+    const std::string response =
+        raw_exchange(server().port(), std::string("GET ") + path + "?token=" + server().token() +
+                                          " HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+                                          "\r\nConnection: close\r\n\r\n");
+    const int status = status_of(response);
+    EXPECT_TRUE(status == 404 || status == 400) << path << ": " << response.substr(0, 200);
+    EXPECT_EQ(response.find("root:"), std::string::npos) << path;
+  }
+}
+
+TEST_F(TuneServerTest, OversizedRequestsAreRefusedAndTheServerGoesOn) {
+  const std::string head = "Host: 127.0.0.1:" + std::to_string(server().port()) +
+                           "\r\nX-QNR-Token: " + server().token() + "\r\n";
+  std::string many_headers;
+  for (int i = 0; i < 2000; ++i)
+    many_headers += "X-Filler-" + std::to_string(i) + ": 0123456789\r\n";
+  const std::pair<const char*, std::string> requests[] = {
+      {"request line",
+       "GET /api/info?" + std::string(100000, 'a') + " HTTP/1.1\r\n" + head + "\r\n"},
+      {"header line",
+       "GET /api/info HTTP/1.1\r\n" + head + "X-Long: " + std::string(100000, 'a') + "\r\n\r\n"},
+      {"header count", "GET /api/info HTTP/1.1\r\n" + head + many_headers + "\r\n"},
+      {"body", "POST /api/done HTTP/1.1\r\n" + head + "Content-Length: 100000\r\n\r\n" +
+                   std::string(100000, 'a')},
+  };
+  for (const auto& [what, request] : requests) {
+    const int status = status_of(raw_exchange(server().port(), request, 1000));
+    EXPECT_TRUE(status >= 400 && status < 500 || status == 0) << what << ": " << status;
+    const httplib::Result after = server().get("/api/info");
+    ASSERT_TRUE(after) << "after an oversized " << what;
+    EXPECT_EQ(after->status, 200);
+  }
+}
+
+TEST_F(TuneServerTest, ThirtyParallelRequestsAreAllAnswered) {
+  TuneChild& s = server();
+  ASSERT_TRUE(s.started());
+  std::vector<std::thread> clients;
+  std::vector<int> statuses(30, 0);
+  for (int i = 0; i < 30; ++i) {
+    clients.emplace_back([&, i] {
+      const httplib::Result res =
+          s.get("/api/frame?f1=" + std::to_string(i) + "&t=" + std::to_string(i * 0.04));
+      if (res && decode_png(res->body).width == 97) statuses[i] = res->status;
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(statuses, std::vector<int>(30, 200));
+}
+
+TEST_F(TuneServerTest, ClientsThatStallOrLeaveMidAnswerDoNotStopIt) {
+  // A bigger picture than the socket buffers hold, so the answer is cut.
+  const std::string big = temp("big.mp4");
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25", "-frames:v", "3", big});
+  TuneChild s(big);
+  ASSERT_TRUE(s.started());
+  const std::string request = "GET /api/frame?view=source&token=" + s.token() +
+                              " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(s.port()) +
+                              "\r\n\r\n";
+  for (int i = 0; i < 5; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(s.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_GT(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), 0);
+    char some[1000];
+    ASSERT_GT(::recv(fd, some, sizeof some, MSG_WAITALL), 0);
+    const linger reset{1, 0};  // leave with a reset, mid-answer
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    ::close(fd);
+  }
+  // A handful of clients that send half a request and wait.
+  std::vector<int> stalled;
+  for (int i = 0; i < 5; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(s.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::send(fd, "GET /api/info HTTP/1.1\r\n", 24, MSG_NOSIGNAL);
+    stalled.push_back(fd);
+  }
+  const auto began = std::chrono::steady_clock::now();
+  const httplib::Result res = s.get("/api/frame?f1=50");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(decode_png(res->body).width, 1280);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(4));
+  for (int fd : stalled) ::close(fd);
+}
+
+TEST_F(TuneServerTest, DonePrintsTheSettingsLineAndCtrlCEndsCleanly) {
+  {
+    TuneChild s(made("still.png").path, {"--config", "Config(70,70,2,0,0)"});
+    ASSERT_TRUE(s.started());
+    const httplib::Result done = s.client()->Post(
+        "/api/done?f1=12&f2=34&sharp=5&interlace=1&token=" + s.token(), "", "text/plain");
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->body, "Config(12,34,5,1,0)\n");
+    std::string rest;
+    EXPECT_EQ(s.wait(rest), 0);
+    EXPECT_EQ(rest, "Config(12,34,5,1,0)\n");
+  }
+  {
+    TuneChild s(made("still.png").path);
+    ASSERT_TRUE(s.started());
+    ASSERT_TRUE(s.get("/api/frame"));  // a browser's idle connection stays open
+    s.signal(SIGINT);
+    std::string rest;
+    EXPECT_EQ(s.wait(rest), 0);
+    EXPECT_EQ(rest, "");
+  }
+}
+
+TEST_F(TuneServerTest, EachRunHasItsOwnPortAndA128BitToken) {
+  TuneChild other(made("still.png").path);
+  ASSERT_TRUE(other.started());
+  EXPECT_NE(other.port(), server().port());
+  EXPECT_NE(other.token(), server().token());
+  EXPECT_EQ(other.token().find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_GE(other.token().size() * 4, 128u);
+}
+
+TEST(TuneCommandLine, MistakesAreNamedBeforeAnythingIsServed) {
+  const std::vector<std::string> mistakes[] = {
+      {"tune"},
+      {"tune", "a.mp4", "b.mp4"},
+      {"tune", "a.mp4", "--codec", "h264"},
+      {"tune", "a.mp4", "--port", "0"},
+      {"tune", "a.mp4", "--port", "70000"},
+      {"tune", "a.mp4", "--at", "-1"},
+      {"tune", "a.mp4", "--at", "1:2:3:4"},
+      {"tune", "a.mp4", "--f1", "101"},
+      {"tune", "-"},
+  };
+  for (const std::vector<std::string>& args : mistakes) {
+    const Ran ran = qnr(args);
+    EXPECT_EQ(ran.status, 2) << args.back();
+    EXPECT_EQ(ran.out, "") << args.back();
+    EXPECT_NE(ran.err.find("qnr: "), std::string::npos) << args.back();
+  }
+  EXPECT_EQ(qnr({"tune", "no-such-file.mp4", "--no-browser"}).status, 1);
+}
+
+}  // namespace
+}  // namespace qnr_test
