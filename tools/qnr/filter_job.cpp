@@ -63,6 +63,10 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   OutputFile output_file(target);
   MediaOutput output(output_request(options, output_file));
   const std::unique_ptr<MediaInput> input = open_media_input(options.input);
+  // A gap is a picture the sequence has lost: damage --strict does not accept.
+  if (options.strict && !input->sequence_gap.empty()) {
+    throw Failure(input->sequence_gap + " (--strict stops at damage in the input)");
+  }
   output.map_streams(*input);
 
   std::optional<int64_t> total = input->frame_count;
