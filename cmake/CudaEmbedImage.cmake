@@ -1,5 +1,6 @@
-# cmake -DINPUT=file -DOUTPUT=file.cpp -P CudaEmbedImage.cmake
-# Writes the bytes of INPUT as the module's kernel image (gpu/kernel_image.h).
+# cmake -DINPUT=file -DOUTPUT=file.cpp -DDRIVER_VERSION=n -P CudaEmbedImage.cmake
+# Writes the bytes of INPUT as the module's kernel image (gpu/kernel_image.h),
+# with the oldest driver version (cuDriverGetVersion's count) that loads it.
 file(READ ${INPUT} hex HEX)
 string(LENGTH "${hex}" hex_length)
 math(EXPR size "${hex_length} / 2")
@@ -17,7 +18,7 @@ alignas(64) const unsigned char image_bytes[${size}] = {
 };
 }  // namespace
 
-const KernelImage qnr_kernel_image = {image_bytes, ${size}};
+const KernelImage qnr_kernel_image = {image_bytes, ${size}, ${DRIVER_VERSION}};
 ")
 file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)
 file(REMOVE ${OUTPUT}.tmp)

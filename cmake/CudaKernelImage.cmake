@@ -26,7 +26,22 @@ if(QNR_CUDA)
   find_program(QNR_NVCC nvcc HINTS $ENV{CUDA_PATH}/bin /usr/local/cuda/bin)
   if(QNR_NVCC)
     set(QNR_HAVE_KERNEL_IMAGE ON CACHE INTERNAL "")
-    message(STATUS "QNR: GPU kernel image built with ${QNR_NVCC}")
+    # Machine code built by CUDA X.Y loads with any driver of CUDA X.0 or later
+    # (the driver's minor version compatibility); older drivers cannot load it,
+    # so the module does not take the GPU road on them. The PTX, which needs a
+    # driver of X.Y, is only compiled for GPUs newer than every machine code.
+    execute_process(COMMAND ${QNR_NVCC} --version OUTPUT_VARIABLE nvcc_version_text
+                    ERROR_QUIET RESULT_VARIABLE nvcc_version_result)
+    if(nvcc_version_result EQUAL 0 AND nvcc_version_text MATCHES "release ([0-9]+)\\.([0-9]+)")
+      math(EXPR driver_version "${CMAKE_MATCH_1} * 1000")
+      message(STATUS "QNR: GPU kernel image built with ${QNR_NVCC} (CUDA ${CMAKE_MATCH_1}."
+                     "${CMAKE_MATCH_2}); it needs a driver of CUDA ${CMAKE_MATCH_1}.0 or later")
+    else()
+      set(driver_version 0)
+      message(WARNING "QNR: ${QNR_NVCC} --version names no release; the module will not check "
+                      "the driver's version before it loads the kernel")
+    endif()
+    set(QNR_KERNEL_DRIVER_VERSION ${driver_version} CACHE INTERNAL "")
   else()
     message(WARNING "QNR: nvcc not found; the module carries no GPU kernel and every frame "
                     "takes the CPU path (set QNR_NVCC to enable the GPU road)")
@@ -71,6 +86,7 @@ function(qnr_add_kernel_image target)
   add_custom_command(
     OUTPUT ${image_cpp}
     COMMAND ${CMAKE_COMMAND} -DINPUT=${fatbin} -DOUTPUT=${image_cpp}
+            -DDRIVER_VERSION=${QNR_KERNEL_DRIVER_VERSION}
             -P ${PROJECT_SOURCE_DIR}/cmake/CudaEmbedImage.cmake
     DEPENDS ${fatbin} ${PROJECT_SOURCE_DIR}/cmake/CudaEmbedImage.cmake
     COMMENT "Embedding the GPU kernel image"

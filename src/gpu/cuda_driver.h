@@ -47,6 +47,7 @@ static_assert(sizeof(CuMemcpy2D) == 128);
 // driver's entry points are all generated from this list, so they cannot drift
 // apart. Every function returns a CuResult.
 #define QNR_CUDA_DRIVER_FUNCTIONS(X)                                                             \
+  X(cuDriverGetVersion, driver_get_version, (int* version), (version))                           \
   X(cuInit, init, (unsigned flags), (flags))                                                     \
   X(cuDeviceGet, device_get, (CuDevice * device, int ordinal), (device, ordinal))                \
   X(cuDevicePrimaryCtxRetain, primary_ctx_retain, (CuContext * context, CuDevice device),        \

@@ -59,8 +59,21 @@ void bind(Binding& b) {
     if (!load_driver_library(b.driver, b.bind_failure)) return;
   }
   b.loaded = true;
+  // A driver older than the kernel image needs cannot load it: the road is not
+  // taken, before cuInit and the primary context cost anything on the device.
+  int version = 0;
+  CuResult error = b.driver.driver_get_version(&version);
+  if (error != 0) {
+    b.bind_failure = driver_call_failure(CudaCall::driver_get_version, error);
+    return;
+  }
+  if (version < b.image.driver_version) {
+    b.bind_failure = CudaFailure{CudaFailureKind::kDriverTooOld, CudaCall::driver_get_version,
+                                 version, b.image.driver_version};
+    return;
+  }
   CuDevice device = 0;
-  CuResult error = b.driver.init(0);
+  error = b.driver.init(0);
   if (error != 0) {
     b.bind_failure = driver_call_failure(CudaCall::init, error);
     return;
@@ -224,33 +237,48 @@ CudaError cuda_stream_destroy(CudaStream stream) {
                      scope.driver().stream_destroy(static_cast<CuStream>(stream)));
 }
 
+namespace {
+
+// The once-per-process lookup, in the primary context that `scope` made
+// current; the lookup's error, kept for every later call.
+CuResult look_kernel_up(const PrimaryContext& scope) {
+  Binding* b = &scope.binding_in_use();
+  std::call_once(b->kernel_once, [b] {
+    if (b->image.data == nullptr || b->image.size == 0) {
+      b->kernel_failure = CudaFailure{CudaFailureKind::kNoKernelImage, CudaCall::module_load_data,
+                                      kCudaErrorNoKernelImage};
+      return;
+    }
+    CuModule module = nullptr;
+    CuResult result = b->driver.module_load_data(&module, b->image.data);
+    if (result != 0) {
+      b->kernel_failure = driver_call_failure(CudaCall::module_load_data, result);
+      return;
+    }
+    result = b->driver.module_get_function(&b->kernel, module, kKernelSymbol);
+    if (result != 0) b->kernel_failure = driver_call_failure(CudaCall::module_get_function, result);
+  });
+  if (b->kernel_failure.kind == CudaFailureKind::kNone) return 0;
+  last_failure = b->kernel_failure;
+  return b->kernel_failure.result;
+}
+
+}  // namespace
+
+CudaError cuda_load_qnr_kernel() {
+  const PrimaryContext scope;
+  if (!scope.entered()) return scope.error();
+  return look_kernel_up(scope);
+}
+
 CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, CudaStream stream,
                                  void** arguments) {
   const PrimaryContext scope;
   CuResult error = scope.error();
   if (scope.entered()) {
     Binding* b = &scope.binding_in_use();
-    // The module is loaded into the primary context, current here.
-    std::call_once(b->kernel_once, [b] {
-      if (b->image.data == nullptr || b->image.size == 0) {
-        b->kernel_failure = CudaFailure{CudaFailureKind::kNoKernelImage, CudaCall::module_load_data,
-                                        kCudaErrorNoKernelImage};
-        return;
-      }
-      CuModule module = nullptr;
-      CuResult result = b->driver.module_load_data(&module, b->image.data);
-      if (result != 0) {
-        b->kernel_failure = driver_call_failure(CudaCall::module_load_data, result);
-        return;
-      }
-      result = b->driver.module_get_function(&b->kernel, module, kKernelSymbol);
-      if (result != 0)
-        b->kernel_failure = driver_call_failure(CudaCall::module_get_function, result);
-    });
-    if (b->kernel_failure.kind != CudaFailureKind::kNone) {
-      error = b->kernel_failure.result;
-      last_failure = b->kernel_failure;
-    } else {
+    error = look_kernel_up(scope);
+    if (error == 0) {
       error = scope.check(
           CudaCall::launch_kernel,
           scope.driver().launch_kernel(b->kernel, grid.x, grid.y, grid.z, block.x, block.y, block.z,

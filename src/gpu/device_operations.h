@@ -35,10 +35,16 @@ CudaError cuda_memcpy_2d_async(void* dst, size_t dst_pitch, const void* src, siz
 CudaError cuda_stream_synchronize(CudaStream stream);
 CudaError cuda_stream_destroy(CudaStream stream);
 
+// Looks qnr_kernel<16,16> up in the module's image: once per process, on the
+// first call of this or of the launch. A failed lookup is kept and returned
+// again, never retried. The GPU context asks before it allocates anything, so
+// a machine whose driver cannot load the kernel spends nothing per frame.
+CudaError cuda_load_qnr_kernel();
+
 // Launches qnr_kernel<16,16> with its eleven arguments (pointers to each value,
-// in parameter order). The kernel is looked up in the module's image on the
-// first launch in the process; a failed lookup is kept, so every later launch
-// fails too. A failed launch leaves its error for cuda_get_last_error.
+// in parameter order), looking it up first where that has not happened yet; a
+// failed lookup fails every launch. A failed launch leaves its error for
+// cuda_get_last_error.
 CudaError cuda_launch_qnr_kernel(Dim3 grid, Dim3 block, size_t shared_bytes, CudaStream stream,
                                  void** arguments);
 
@@ -53,12 +59,14 @@ enum class CudaFailureKind {
   kNoKernelImage,    // the module was built without device code
   kDriverCall,       // `call` returned `result`
   kPitchMismatch,    // two pitched images of one size reported different pitches
+  kDriverTooOld,     // the driver's version `result` is below `needed`, the kernel image's
 };
 
 struct CudaFailure {
   CudaFailureKind kind = CudaFailureKind::kNone;
   CudaCall call = CudaCall::init;
   int result = 0;
+  int needed = 0;  // kDriverTooOld: the driver version the kernel image needs
 };
 
 // This thread's latest failure; a later success does not clear it. A failure

@@ -23,6 +23,16 @@ bool failed(GpuContext* c, GpuStep step, const CudaFailure& failure = cuda_last_
   return false;
 }
 
+// The same after an upload was queued: the copy may still be reading the
+// host's source rows (from pageable memory it can run asynchronously where the
+// GPU reads host memory directly), and the host may reuse them as soon as the
+// callback returns, so the stream is waited for first.
+bool failed_after_upload(GpuContext* c, GpuStep step) {
+  const CudaFailure cause = cuda_last_failure();
+  cuda_stream_synchronize(c->stream);
+  return failed(c, step, cause);
+}
+
 // Runs an operation whose result nothing depends on; a failure is only logged.
 void ignoring_result(GpuContext& c, GpuStep step, CudaError result) {
   if (result != kCudaSuccess) failed(&c, step);
@@ -40,6 +50,13 @@ void free_images(GpuContext& c, GpuStep step) {
   c.pitch = 0;
 }
 
+// A failed allocation names the frame size, so a lack of device memory shows
+// which instance went to the CPU path and for what.
+bool failed_sizing(GpuContext& c, const CudaFailure& cause, int32_t width, int32_t height) {
+  gpu_log_sizing_failure(&c.log, cause, width, height);
+  return false;
+}
+
 // Frees the old images only after the stream is idle, so no queued copy or
 // kernel can still use them, and allocates both anew with one recorded pitch.
 bool size_images(GpuContext& c, int32_t width, int32_t height) {
@@ -50,7 +67,7 @@ bool size_images(GpuContext& c, int32_t width, int32_t height) {
   size_t src_pitch = 0, pitch = 0;
   if (cuda_malloc_pitch(&c.src_image, &src_pitch, row_bytes, rows) != kCudaSuccess) {
     c.src_image = nullptr;
-    return failed(&c, GpuStep::kSizing);
+    return failed_sizing(c, cuda_last_failure(), width, height);
   }
   // The kernel addresses both images with one pitch: unequal pitches would
   // read the source with the wrong row distance, so they count as a failure.
@@ -65,7 +82,7 @@ bool size_images(GpuContext& c, int32_t width, int32_t height) {
     c.dst_image = nullptr;
     cuda_free(c.src_image);
     c.src_image = nullptr;
-    return failed(&c, GpuStep::kSizing, cause);
+    return failed_sizing(c, cause, width, height);
   }
   c.pitch = pitch;
   c.width = width;
@@ -76,10 +93,21 @@ bool size_images(GpuContext& c, int32_t width, int32_t height) {
 GpuContext* create() {
   auto* context = static_cast<GpuContext*>(std::calloc(1, sizeof(GpuContext)));
   if (context == nullptr) return nullptr;
+  // No instance memory for the log yet: the process's own keeps it from repeating.
   if (cuda_stream_create_with_flags(&context->stream, kCudaStreamNonBlocking) != kCudaSuccess) {
     std::free(context);
-    // No instance memory yet: the process's own keeps the log from repeating.
     failed(nullptr, GpuStep::kStart);
+    return nullptr;
+  }
+  // A kernel that cannot load (a driver or GPU too old for every code in the
+  // image) would fail every launch: without a context the instance allocates,
+  // uploads and launches nothing, and every frame goes straight to the CPU. The
+  // lookup happens once per process, so nothing here is tried again later.
+  if (cuda_load_qnr_kernel() != kCudaSuccess) {
+    const CudaFailure cause = cuda_last_failure();
+    cuda_stream_destroy(context->stream);
+    std::free(context);
+    failed(nullptr, GpuStep::kKernel, cause);
     return nullptr;
   }
   return context;
@@ -146,12 +174,12 @@ bool process(GpuContext* context, const uint8_t* src, int64_t src_pitch, uint8_t
   const Dim3 grid{static_cast<unsigned>((int64_t{width} + kBlockWidth - 1) / kBlockWidth),
                   static_cast<unsigned>((int64_t{height} + kBlockHeight - 1) / kBlockHeight), 1};
   cuda_launch_qnr_kernel(grid, block, 0, context->stream, arguments);
-  if (cuda_get_last_error() != kCudaSuccess) return failed(context, GpuStep::kKernel);
+  if (cuda_get_last_error() != kCudaSuccess) return failed_after_upload(context, GpuStep::kKernel);
 
   if (cuda_memcpy_2d_async(destination.first, static_cast<size_t>(destination.stride),
                            context->dst_image, context->pitch, row_bytes, rows,
                            CudaCopyKind::kDeviceToHost, context->stream) != kCudaSuccess) {
-    return failed(context, GpuStep::kDownload);
+    return failed_after_upload(context, GpuStep::kDownload);
   }
   if (cuda_stream_synchronize(context->stream) != kCudaSuccess) {
     return failed(context, GpuStep::kWait);

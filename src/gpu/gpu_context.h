@@ -16,7 +16,8 @@ struct GpuContext {
   GpuLogMemory log;  // failures already written (QNR_LOG=1)
 };
 
-// A new context with its stream and no images, or null when no usable GPU exists.
+// A new context with its stream and no images, or null when no usable GPU
+// exists or the driver cannot load the kernel.
 GpuContext* gpu_create();
 
 // Sizes the images for width x height; true when the context is sized on return.

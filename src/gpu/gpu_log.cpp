@@ -60,18 +60,51 @@ void write_line(const std::string& line) {
 #endif
 }
 
-void write_once(GpuLogMemory* memory, GpuStep step, const CudaFailure& failure) {
+// True when the failure is new to `memory` (null: the process's own).
+bool first_time(GpuLogMemory* memory, GpuStep step, const CudaFailure& failure) {
   const uint64_t key = key_of(step, failure);
   if (memory != nullptr) {
     // An instance's context is used by one thread at a time.
-    if (!remember(*memory, key)) return;
-  } else {
-    static std::mutex lock;
-    static GpuLogMemory process{};
-    const std::lock_guard<std::mutex> guard(lock);
-    if (!remember(process, key)) return;
+    return remember(*memory, key);
   }
-  write_line(gpu_log_line(step, failure));
+  static std::mutex lock;
+  static GpuLogMemory process{};
+  const std::lock_guard<std::mutex> guard(lock);
+  return remember(process, key);
+}
+
+constexpr int kCudaErrorOutOfMemory = 2;
+
+// A driver version as CUDA names it: 12080 is 12.8.
+std::string cuda_version_text(int version) {
+  return std::to_string(version / 1000) + "." + std::to_string(version % 1000 / 10);
+}
+
+// What a failure was, after "QNR: GPU road: <step>: ".
+std::string cause_text(const CudaFailure& f) {
+  switch (f.kind) {
+    case CudaFailureKind::kNone: return "failed";
+    case CudaFailureKind::kNoDriverLibrary:
+      return std::string("no CUDA driver (") + kDriverLibrary + " could not be loaded)";
+    case CudaFailureKind::kMissingSymbol:
+      return std::string("the CUDA driver lacks ") + cuda_call_name(f.call) + " (driver too old)";
+    case CudaFailureKind::kNoKernelImage: return "the module was built without GPU code";
+    case CudaFailureKind::kPitchMismatch: return "the two device images got different pitches";
+    case CudaFailureKind::kDriverTooOld:
+      return "driver too old: it supports CUDA " + cuda_version_text(f.result) +
+             ", the module's GPU code needs CUDA " + cuda_version_text(f.needed) + " or later";
+    case CudaFailureKind::kDriverCall: {
+      const char* name = cuda_error_name(f.result);
+      return std::string(cuda_call_name(f.call)) + " returned " + std::to_string(f.result) + " (" +
+             (name != nullptr ? name : "unknown") + ")";
+    }
+  }
+  return "failed";
+}
+
+std::string line_for(GpuStep step, const std::string& cause) {
+  return "QNR: GPU road: " + std::string(step_name(step)) + ": " + cause +
+         (step == GpuStep::kRelease ? "" : "; frames take the CPU path");
 }
 
 }  // namespace
@@ -82,43 +115,38 @@ bool gpu_log_enabled() {
 }
 
 std::string gpu_log_line(GpuStep step, const CudaFailure& f) {
-  std::string line = "QNR: GPU road: ";
-  line += step_name(step);
-  line += ": ";
-  switch (f.kind) {
-    case CudaFailureKind::kNone: line += "failed"; break;
-    case CudaFailureKind::kNoDriverLibrary:
-      line += "no CUDA driver (";
-      line += kDriverLibrary;
-      line += " could not be loaded)";
-      break;
-    case CudaFailureKind::kMissingSymbol:
-      line += "the CUDA driver lacks ";
-      line += cuda_call_name(f.call);
-      line += " (driver too old)";
-      break;
-    case CudaFailureKind::kNoKernelImage: line += "the module was built without GPU code"; break;
-    case CudaFailureKind::kPitchMismatch:
-      line += "the two device images got different pitches";
-      break;
-    case CudaFailureKind::kDriverCall: {
-      const char* name = cuda_error_name(f.result);
-      line += cuda_call_name(f.call);
-      line += " returned " + std::to_string(f.result) + " (";
-      line += name != nullptr ? name : "unknown";
-      line += ")";
-      break;
-    }
+  return line_for(step, cause_text(f));
+}
+
+std::string gpu_log_sizing_line(const CudaFailure& f, int32_t width, int32_t height) {
+  if (f.kind != CudaFailureKind::kDriverCall || f.result != kCudaErrorOutOfMemory) {
+    return gpu_log_line(GpuStep::kSizing, f);
   }
-  line += step == GpuStep::kRelease ? "" : "; frames take the CPU path";
-  return line;
+  // Two images of width x 4 bytes per row; the driver's row padding adds a little.
+  const double megabytes = 2.0 * 4.0 * width * height / 1e6;
+  char size[96];
+  std::snprintf(size, sizeof size, "two %dx%d images, about %.1f MB", width, height, megabytes);
+  return line_for(GpuStep::kSizing, std::string("not enough GPU memory for this instance's ") +
+                                        size + " (" + cause_text(f) + ")");
 }
 
 void gpu_log_failure(GpuLogMemory* memory, GpuStep step, const CudaFailure& failure) noexcept {
   if (!gpu_log_enabled()) return;
   try {
-    write_once(memory, step, failure);
+    if (first_time(memory, step, failure)) write_line(gpu_log_line(step, failure));
   } catch (...) {
     // A log line that cannot be built (no memory) is dropped; the frame goes on.
+  }
+}
+
+void gpu_log_sizing_failure(GpuLogMemory* memory, const CudaFailure& failure, int32_t width,
+                            int32_t height) noexcept {
+  if (!gpu_log_enabled()) return;
+  try {
+    if (first_time(memory, GpuStep::kSizing, failure)) {
+      write_line(gpu_log_sizing_line(failure, width, height));
+    }
+  } catch (...) {
+    // As above.
   }
 }

@@ -24,7 +24,15 @@ bool gpu_log_enabled();
 // The line for a failure, without its newline.
 std::string gpu_log_line(GpuStep step, const CudaFailure& failure);
 
+// The line for a failed sizing of the images for a width x height frame: a
+// lack of device memory says so in words, with what the two images need.
+std::string gpu_log_sizing_line(const CudaFailure& failure, int32_t width, int32_t height);
+
 // Writes the line for a failure unless `memory` (null: the process's own, for
 // failures before an instance has a context) holds it already. Does nothing
 // while the log is off.
 void gpu_log_failure(GpuLogMemory* memory, GpuStep step, const CudaFailure& failure) noexcept;
+
+// The same for a failed sizing (gpu_log_sizing_line).
+void gpu_log_sizing_failure(GpuLogMemory* memory, const CudaFailure& failure, int32_t width,
+                            int32_t height) noexcept;

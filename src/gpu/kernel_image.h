@@ -7,6 +7,9 @@
 struct KernelImage {
   const unsigned char* data;  // null when the build had no CUDA compiler
   size_t size;
+  // The oldest driver that loads the image, as cuDriverGetVersion counts
+  // (1000 x major + 10 x minor); 0 when nothing is required.
+  int driver_version;
 };
 
 extern const KernelImage qnr_kernel_image;

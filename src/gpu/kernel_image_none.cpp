@@ -2,4 +2,4 @@
 // launch fails and every frame takes the CPU path.
 #include "gpu/kernel_image.h"
 
-const KernelImage qnr_kernel_image = {nullptr, 0};
+const KernelImage qnr_kernel_image = {nullptr, 0, 0};

@@ -116,7 +116,7 @@ TEST_F(CudaRuntime, AFailedKernelLookupIsNeverRetried) {
 }
 
 TEST_F(CudaRuntime, WithoutAKernelImageEveryLaunchFailsWithoutAskingTheDriver) {
-  cuda_use_driver_for_testing(&fake_cuda::driver_table(), KernelImage{nullptr, 0});
+  cuda_use_driver_for_testing(&fake_cuda::driver_table(), KernelImage{nullptr, 0, 0});
   EXPECT_NE(launch_once(), 0);
   EXPECT_NE(cuda_get_last_error(), 0);
   EXPECT_EQ(fake.count(Op::module_load_data), 0);

@@ -15,6 +15,8 @@ constexpr CuResult kNoDevice = 100;
 constexpr CuResult kInvalidHandle = 400;
 constexpr CuResult kNotFound = 500;
 constexpr CuResult kInvalidContext = 201;
+constexpr CuResult kContextIsDestroyed = 709;
+constexpr size_t kDeviceMemory = size_t{16} << 30;
 
 CuModule const kModule = reinterpret_cast<CuModule>(uintptr_t{0x30});
 CuFunction const kFunction = reinterpret_cast<CuFunction>(uintptr_t{0xF0});
@@ -40,6 +42,15 @@ bool injected(Op op, CuResult& error) {
 
 void violation(std::string what) { d().violations.push_back(std::move(what)); }
 
+// A call naming a stream or allocation: the error a real driver gives when a
+// reset destroyed it, else a misuse recorded as `what`.
+CuResult unknown_handle(uintptr_t handle, const char* what, CuResult error) {
+  if (d().destroyed_by_reset.count(handle)) return kContextIsDestroyed;
+  violation(what);
+  return error;
+}
+uintptr_t handle_of(CuStream stream) { return reinterpret_cast<uintptr_t>(stream); }
+
 // True when rows of `width` bytes, `pitch` apart, lie inside one allocation.
 bool inside_allocation(CuDevicePtr p, size_t pitch, size_t width, size_t height) {
   const auto address = static_cast<uintptr_t>(p);
@@ -64,6 +75,11 @@ uintptr_t allocation_base(CuDevicePtr p) {
 // that the entry points below add.
 namespace impl {
 
+CuResult driver_get_version(int* version) {
+  *version = d().driver_version;
+  return 0;
+}
+
 // The one fake device, unless CUDA_VISIBLE_DEVICES hides it as the real
 // driver reads that list: the devices named before the first entry that
 // names none (so "-1" or "" hides all; "0" or a GPU UUID shows this one).
@@ -85,6 +101,7 @@ CuResult device_get(CuDevice* device, int ordinal) {
 
 CuResult primary_ctx_retain(CuContext* context, CuDevice) {
   *context = kPrimaryContext;
+  ++d().primary_retains;
   return 0;
 }
 
@@ -127,8 +144,7 @@ void drain(CuStream stream) {
 
 CuResult stream_synchronize(CuStream stream) {
   if (!d().streams.count(stream)) {
-    violation("wait on an unknown stream");
-    return kInvalidHandle;
+    return unknown_handle(handle_of(stream), "wait on an unknown stream", kInvalidHandle);
   }
   d().events.push_back({Op::stream_synchronize, reinterpret_cast<uintptr_t>(stream)});
   drain(stream);
@@ -137,8 +153,7 @@ CuResult stream_synchronize(CuStream stream) {
 
 CuResult stream_destroy(CuStream stream) {
   if (!d().streams.count(stream)) {
-    violation("destroy of an unknown stream");
-    return kInvalidHandle;
+    return unknown_handle(handle_of(stream), "destroy of an unknown stream", kInvalidHandle);
   }
   drain(stream);
   d().streams.erase(stream);
@@ -167,8 +182,7 @@ CuResult mem_alloc_pitch(CuDevicePtr* pointer, size_t* pitch, size_t width_bytes
 CuResult mem_free(CuDevicePtr pointer) {
   const auto address = static_cast<uintptr_t>(pointer);
   if (!d().allocations.count(address)) {
-    violation("free of unknown device memory");
-    return kInvalidValue;
+    return unknown_handle(address, "free of unknown device memory", kInvalidValue);
   }
   // Only this instance's work matters: other streams may be busy meanwhile.
   for (const auto& [stream, work] : d().streams) {
@@ -185,8 +199,7 @@ CuResult mem_free(CuDevicePtr pointer) {
 
 CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
   if (!d().streams.count(stream)) {
-    violation("copy on an unknown stream");
-    return kInvalidHandle;
+    return unknown_handle(handle_of(stream), "copy on an unknown stream", kInvalidHandle);
   }
   d().copies.push_back({*c, stream});
   if (c->width_in_bytes > c->src_pitch || c->width_in_bytes > c->dst_pitch) {
@@ -236,6 +249,7 @@ CuResult memcpy_2d_async(const CuMemcpy2D* c, CuStream stream) {
 CuResult module_load_data(CuModule* module, const void* image) {
   if (image == nullptr) return kInvalidValue;
   *module = kModule;
+  d().module_loaded = true;
   return 0;
 }
 
@@ -255,10 +269,10 @@ template <class T> T argument(void** parameters, int i) {
 CuResult launch_kernel(CuFunction function, unsigned gx, unsigned gy, unsigned gz, unsigned bx,
                        unsigned by, unsigned bz, unsigned shared_bytes, CuStream stream,
                        void** parameters, void** extra) {
-  if (function != kFunction) return kInvalidHandle;
+  // A reset unloads the module: its function handle is stale from then on.
+  if (function != kFunction || !d().module_loaded) return kInvalidHandle;
   if (!d().streams.count(stream)) {
-    violation("launch on an unknown stream");
-    return kInvalidHandle;
+    return unknown_handle(handle_of(stream), "launch on an unknown stream", kInvalidHandle);
   }
   if (parameters == nullptr || extra != nullptr) return kInvalidValue;
   // The driver copies the arguments when the launch is queued.
@@ -307,6 +321,7 @@ CuResult get_error_name(CuResult error, const char** name) {
       {209, "CUDA_ERROR_NO_BINARY_FOR_GPU"},
       {222, "CUDA_ERROR_UNSUPPORTED_PTX_VERSION"},
       {kInvalidHandle, "CUDA_ERROR_INVALID_HANDLE"},
+      {kContextIsDestroyed, "CUDA_ERROR_CONTEXT_IS_DESTROYED"},
       {kNotFound, "CUDA_ERROR_NOT_FOUND"},
       {kInjectedError, "CUDA_ERROR_UNKNOWN"},
   };
@@ -325,6 +340,7 @@ CuResult get_error_name(CuResult error, const char** name) {
 // current one, which must be the primary context the GPU road pushed.
 bool needs_context(Op op) {
   switch (op) {
+    case Op::driver_get_version:
     case Op::init:
     case Op::device_get:
     case Op::primary_ctx_retain:
@@ -359,6 +375,69 @@ QNR_CUDA_DRIVER_FUNCTIONS(FAKE_CUDA_ENTRY)
 }  // namespace
 
 CuContext current_context() { return context_stack.empty() ? nullptr : context_stack.back(); }
+
+namespace extras {
+
+CuResult ctx_create(CuContext* context, unsigned, CuDevice) {
+  const std::lock_guard<std::mutex> guard(d().mutex);
+  context_stack.push_back(kForeignContext);
+  *context = kForeignContext;
+  return 0;
+}
+
+CuResult ctx_destroy(CuContext context) {
+  const std::lock_guard<std::mutex> guard(d().mutex);
+  if (context != kForeignContext) return kInvalidContext;
+  if (!context_stack.empty() && context_stack.back() == context) context_stack.pop_back();
+  return 0;
+}
+
+CuResult ctx_get_current(CuContext* context) {
+  *context = current_context();
+  return 0;
+}
+
+CuResult primary_ctx_set_flags(CuDevice, unsigned flags) {
+  const std::lock_guard<std::mutex> guard(d().mutex);
+  d().primary_flags = flags;
+  return 0;
+}
+
+CuResult primary_ctx_get_state(CuDevice, unsigned* flags, int* active) {
+  const std::lock_guard<std::mutex> guard(d().mutex);
+  *flags = d().primary_flags;
+  *active = d().primary_retains > 0 ? 1 : 0;
+  return 0;
+}
+
+CuResult primary_ctx_release(CuDevice) {
+  const std::lock_guard<std::mutex> guard(d().mutex);
+  if (d().primary_retains == 0) return kInvalidContext;
+  --d().primary_retains;
+  return 0;
+}
+
+CuResult primary_ctx_reset(CuDevice) {
+  const std::lock_guard<std::mutex> guard(d().mutex);
+  for (const auto& [stream, work] : d().streams) d().destroyed_by_reset.insert(handle_of(stream));
+  for (const auto& [address, allocation] : d().allocations) d().destroyed_by_reset.insert(address);
+  d().streams.clear();
+  d().allocations.clear();
+  d().module_loaded = false;
+  ++d().primary_resets;
+  return 0;
+}
+
+CuResult mem_get_info(size_t* free, size_t* total) {
+  const std::lock_guard<std::mutex> guard(d().mutex);
+  size_t used = 0;
+  for (const auto& [address, allocation] : d().allocations) used += allocation.size;
+  *total = kDeviceMemory;
+  *free = kDeviceMemory - used;
+  return 0;
+}
+
+}  // namespace extras
 
 FakeDriver& driver() {
   static FakeDriver instance;

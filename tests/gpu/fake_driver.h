@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ inline const CuContext kPrimaryContext = reinterpret_cast<CuContext>(uintptr_t{0
 inline const CuContext kForeignContext = reinterpret_cast<CuContext>(uintptr_t{0xF00});
 
 inline constexpr CuResult kInjectedError = 999;
+inline constexpr int kDefaultDriverVersion = 13000;
 inline constexpr size_t kPitchAlignment = 512;
 
 struct Allocation {
@@ -97,6 +99,16 @@ struct FakeDriver {
   uintptr_t next_stream = 1;
   // The nth allocation from now reports a pitch one alignment step wider.
   int widen_pitch_countdown = 0;
+  // What cuDriverGetVersion reports: CUDA 13.0 unless a test says otherwise.
+  int driver_version = kDefaultDriverVersion;
+  // Device 0's primary context as other components see it (driver_extras).
+  unsigned primary_flags = 0;
+  int primary_retains = 0;
+  int primary_resets = 0;
+  bool module_loaded = false;
+  // Streams and allocations a primary-context reset destroyed: calls that
+  // name them fail as on a real driver, and are no misuse of ours.
+  std::set<uintptr_t> destroyed_by_reset;
 
   int count(Op op) {
     const std::lock_guard<std::mutex> guard(mutex);
@@ -132,6 +144,20 @@ struct FakeDriver {
     streams.clear();
     peak_allocations = 0;
     widen_pitch_countdown = 0;
+    driver_version = kDefaultDriverVersion;
+    primary_flags = 0;
+    primary_retains = 0;
+    primary_resets = 0;
+    module_loaded = false;
+    destroyed_by_reset.clear();
+  }
+
+  // Work queued on streams and not yet run: none once every stream was waited for.
+  size_t queued_work() {
+    const std::lock_guard<std::mutex> guard(mutex);
+    size_t n = 0;
+    for (const auto& [stream, work] : streams) n += work.size();
+    return n;
   }
 };
 
@@ -141,6 +167,21 @@ const CudaDriver& driver_table();
 
 // The context current on the calling thread (top of its context stack), or null.
 CuContext current_context();
+
+// Driver functions the module never calls, which other components of a
+// process do (a host with its own context, a library that sets the primary
+// context's flags or resets it) and the GPU check calls to stand in for them.
+namespace extras {
+CuResult ctx_create(CuContext* context, unsigned flags, CuDevice device);  // the foreign context
+CuResult ctx_destroy(CuContext context);
+CuResult ctx_get_current(CuContext* context);
+CuResult primary_ctx_set_flags(CuDevice device, unsigned flags);
+CuResult primary_ctx_get_state(CuDevice device, unsigned* flags, int* active);
+CuResult primary_ctx_release(CuDevice device);
+// Destroys every stream, allocation and module of the primary context.
+CuResult primary_ctx_reset(CuDevice device);
+CuResult mem_get_info(size_t* free, size_t* total);
+}  // namespace extras
 
 // The address of a fake device pointer's memory.
 inline uint8_t* host_address(CuDevicePtr p) {

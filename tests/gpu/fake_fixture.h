@@ -18,8 +18,9 @@ class FakeDriverTest : public testing::Test {
 
   void SetUp() override {
     fake.reset();
-    cuda_use_driver_for_testing(&fake_cuda::driver_table(),
-                                KernelImage{kFakeImage, sizeof kFakeImage});
+    cuda_use_driver_for_testing(
+        &fake_cuda::driver_table(),
+        KernelImage{kFakeImage, sizeof kFakeImage, fake_cuda::kDefaultDriverVersion});
   }
   void TearDown() override {
     for (const std::string& v : fake.violations) ADD_FAILURE() << "driver misuse: " << v;

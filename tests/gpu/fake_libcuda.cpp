@@ -21,10 +21,6 @@ FAKE_CUDA_EXPORT CuContext fake_cuda_current_context() { return fake_cuda::curre
 
 // Device queries that only the GPU check's report makes (not part of the
 // module's binding), so the report can be tried out on the fake.
-FAKE_CUDA_EXPORT CuResult cuDriverGetVersion(int* version) {
-  *version = 13000;
-  return 0;
-}
 FAKE_CUDA_EXPORT CuResult cuDeviceGetName(char* name, int length, CuDevice) {
   std::snprintf(name, static_cast<size_t>(length), "%s", "QNR fake CUDA device");
   return 0;
@@ -37,4 +33,32 @@ FAKE_CUDA_EXPORT CuResult cuDeviceGetAttribute(int* value, int attribute, CuDevi
 FAKE_CUDA_EXPORT CuResult cuFuncGetAttribute(int* value, int, CuFunction) {
   *value = 120;  // PTX and binary version alike: machine code
   return 0;
+}
+
+// What other components of a process call: contexts of their own, the
+// primary context's flags, its reset (fake_driver.h, extras).
+FAKE_CUDA_EXPORT CuResult cuCtxCreate_v2(CuContext* context, unsigned flags, CuDevice device) {
+  return fake_cuda::extras::ctx_create(context, flags, device);
+}
+FAKE_CUDA_EXPORT CuResult cuCtxDestroy_v2(CuContext context) {
+  return fake_cuda::extras::ctx_destroy(context);
+}
+FAKE_CUDA_EXPORT CuResult cuCtxGetCurrent(CuContext* context) {
+  return fake_cuda::extras::ctx_get_current(context);
+}
+FAKE_CUDA_EXPORT CuResult cuDevicePrimaryCtxSetFlags_v2(CuDevice device, unsigned flags) {
+  return fake_cuda::extras::primary_ctx_set_flags(device, flags);
+}
+FAKE_CUDA_EXPORT CuResult cuDevicePrimaryCtxGetState(CuDevice device, unsigned* flags,
+                                                     int* active) {
+  return fake_cuda::extras::primary_ctx_get_state(device, flags, active);
+}
+FAKE_CUDA_EXPORT CuResult cuDevicePrimaryCtxRelease_v2(CuDevice device) {
+  return fake_cuda::extras::primary_ctx_release(device);
+}
+FAKE_CUDA_EXPORT CuResult cuDevicePrimaryCtxReset_v2(CuDevice device) {
+  return fake_cuda::extras::primary_ctx_reset(device);
+}
+FAKE_CUDA_EXPORT CuResult cuMemGetInfo_v2(size_t* free, size_t* total) {
+  return fake_cuda::extras::mem_get_info(free, total);
 }

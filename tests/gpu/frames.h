@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -12,6 +13,14 @@
 #include "support/frames.h"
 
 namespace gpu_test {
+
+// True in the GPU check's dry run (QNR_GPU_CHECK_QUICK=1), which drives the
+// fake driver: its launches run the kernel's emulation on the CPU, so the
+// checks keep their frames small there.
+inline bool quick_check() {
+  const char* value = std::getenv("QNR_GPU_CHECK_QUICK");
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
 
 using Settings = testing_frames::FilterSettings;
 

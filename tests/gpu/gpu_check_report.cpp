@@ -1,9 +1,16 @@
-// The GPU check's report, on a machine with a GPU: the device and driver, the
-// image the driver took from the module's fatbin (machine code or PTX compiled
-// by the driver), the kernel against its emulation bit for bit case by case,
-// and per-frame times of the round trip (upload, kernel, download, wait), its
-// copies alone, the kernel alone and the CPU path at 1080p and 4K.
-// Exits non-zero when no GPU is usable or any case differs.
+// The GPU check's report, on a machine with a GPU. Sections, in the order
+// given on the command line (none: device, exactness, times):
+//   device     the device and driver, the driver version the module needs, the
+//              images the module carries and the one the driver loads from them
+//              (machine code, or PTX it compiles)
+//   exactness  the kernel against its emulation bit for bit, case by case
+//   sanitize   a short run of small frames, for compute-sanitizer to watch
+//   times      ms per frame of the round trip, its copies alone, the kernel
+//              alone and the CPU path at 1080p and 4K, and the device memory
+//              one instance holds at 1080p, 4K and 8K
+// Exits 0 when everything holds, 1 on any failure, and 3 with one line when no
+// driver or no device is there to check. QNR_GPU_CHECK_QUICK=1 keeps frames
+// small (the dry run on the fake driver).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +33,9 @@ using Clock = std::chrono::steady_clock;
 using gpu_test::Frame;
 using gpu_test::Settings;
 
+constexpr int kExitFailure = 1;
+constexpr int kExitNothingToCheck = 3;
+
 // Mean ms per call over up to `calls` calls, stopping early (after two) once
 // a second has passed, so a slow device or the fake driver ends soon too.
 template <class F> double ms_per_call(int calls, F&& f) {
@@ -39,13 +49,21 @@ template <class F> double ms_per_call(int calls, F&& f) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / done;
 }
 
-// Queries the module's runtime has no use for, taken from the driver directly.
-struct DriverQueries {
-  CuResult (*driver_get_version)(int*);
-  CuResult (*device_get_name)(char*, int, CuDevice);
-  CuResult (*device_get_attribute)(int*, int, CuDevice);
-  CuResult (*func_get_attribute)(int*, int, CuFunction);
-  CudaDriver base;
+// The driver as the report asks it directly: the module's functions and the
+// queries the module has no use for.
+struct Driver {
+  CudaDriver base{};
+  CuResult (*device_get_name)(char*, int, CuDevice) = nullptr;
+  CuResult (*device_get_attribute)(int*, int, CuDevice) = nullptr;
+  CuResult (*func_get_attribute)(int*, int, CuFunction) = nullptr;
+  CuResult (*mem_get_info)(size_t*, size_t*) = nullptr;
+  CuDevice device = 0;
+  CuContext primary = nullptr;
+
+  const char* error_name(CuResult error) const {
+    const char* name = nullptr;
+    return base.get_error_name(error, &name) == 0 && name != nullptr ? name : "unknown";
+  }
 };
 
 constexpr int kComputeCapabilityMajor = 75;  // CU_DEVICE_ATTRIBUTE_COMPUTE_CAPABILITY_MAJOR
@@ -53,18 +71,51 @@ constexpr int kComputeCapabilityMinor = 76;
 constexpr int kFuncPtxVersion = 5;     // CU_FUNC_ATTRIBUTE_PTX_VERSION
 constexpr int kFuncBinaryVersion = 6;  // CU_FUNC_ATTRIBUTE_BINARY_VERSION
 
-bool load_queries(DriverQueries& q) {
+std::string cuda_version(int version) {
+  return std::to_string(version / 1000) + "." + std::to_string(version % 1000 / 10);
+}
+
+// Binds the driver and retains device 0's primary context; on failure prints
+// the one line that says why nothing can be checked.
+bool open_driver(Driver& d) {
   void* library = open_cuda_driver_library();
+  if (library == nullptr) {
+    std::printf("gpu-check: stopped: no NVIDIA driver here (libcuda.so.1 cannot be loaded)\n");
+    return false;
+  }
   CudaCall missing = CudaCall::init;
-  if (library == nullptr || !bind_cuda_driver(library, q.base, missing)) return false;
   const auto find = [library]<class F>(F& function, const char* name) {
     function = reinterpret_cast<F>(cuda_driver_symbol(library, name));
     return function != nullptr;
   };
-  return find(q.driver_get_version, "cuDriverGetVersion") &&
-         find(q.device_get_name, "cuDeviceGetName") &&
-         find(q.device_get_attribute, "cuDeviceGetAttribute") &&
-         find(q.func_get_attribute, "cuFuncGetAttribute");
+  if (!bind_cuda_driver(library, d.base, missing)) {
+    std::printf("gpu-check: stopped: the NVIDIA driver lacks %s (driver too old)\n",
+                cuda_call_name(missing));
+    return false;
+  }
+  CuResult error = d.base.init(0);
+  if (error == 0) error = d.base.device_get(&d.device, 0);
+  if (error != 0) {
+    std::printf("gpu-check: stopped: the NVIDIA driver finds no usable GPU (%d %s)\n", error,
+                d.error_name(error));
+    return false;
+  }
+  if (!find(d.device_get_name, "cuDeviceGetName") ||
+      !find(d.device_get_attribute, "cuDeviceGetAttribute") ||
+      !find(d.func_get_attribute, "cuFuncGetAttribute") ||
+      !find(d.mem_get_info, "cuMemGetInfo_v2")) {
+    std::printf("gpu-check: stopped: the NVIDIA driver lacks queries the check makes\n");
+    return false;
+  }
+  error = d.base.primary_ctx_retain(&d.primary, d.device);
+  if (error != 0) {
+    std::printf(
+        "gpu-check: stopped: the NVIDIA driver cannot start the GPU "
+        "(cuDevicePrimaryCtxRetain: %d %s)\n",
+        error, d.error_name(error));
+    return false;
+  }
+  return true;
 }
 
 std::string first_line_of(const char* path) {
@@ -76,46 +127,39 @@ std::string first_line_of(const char* path) {
 
 // Device, driver and the image the driver picks for this GPU (the module's
 // own choice, since it loads the same bytes the same way).
-bool report_device() {
-  DriverQueries q{};
-  CuDevice device = 0;
-  CuContext context = nullptr;
-  if (!load_queries(q) || q.base.init(0) != 0 || q.base.device_get(&device, 0) != 0 ||
-      q.base.primary_ctx_retain(&context, device) != 0) {
-    std::printf("device:       none usable (libcuda.so.1 missing, or no device)\n");
-    return false;
-  }
+bool report_device(const Driver& d) {
   char name[256] = {};
   int major = 0, minor = 0, version = 0;
-  q.device_get_name(name, sizeof name, device);
-  q.device_get_attribute(&major, kComputeCapabilityMajor, device);
-  q.device_get_attribute(&minor, kComputeCapabilityMinor, device);
-  q.driver_get_version(&version);
+  d.device_get_name(name, sizeof name, d.device);
+  d.device_get_attribute(&major, kComputeCapabilityMajor, d.device);
+  d.device_get_attribute(&minor, kComputeCapabilityMinor, d.device);
+  d.base.driver_get_version(&version);
   std::printf("device:       %s, compute capability %d.%d\n", name, major, minor);
   const std::string release = first_line_of("/proc/driver/nvidia/version");
-  std::printf("driver:       CUDA %d.%d%s%s\n", version / 1000, version % 1000 / 10,
+  std::printf("driver:       CUDA %s%s%s\n", cuda_version(version).c_str(),
               release.empty() ? "" : "; ", release.c_str());
+  std::printf("module needs: a driver of CUDA %s or later\n",
+              cuda_version(qnr_kernel_image.driver_version).c_str());
 
   const auto entries = gpu_test::fatbin_entries(qnr_kernel_image.data, qnr_kernel_image.size);
   std::string listed;
   for (const auto& e : entries.value_or(std::vector<gpu_test::FatbinEntry>{})) {
     listed += (e.ptx ? " compute_" : " sm_") + std::to_string(e.arch);
   }
-  std::printf("module image:%s\n", listed.c_str());
+  std::printf("module image:%s (%zu bytes)\n", entries ? listed.c_str() : " NOT A FATBIN",
+              qnr_kernel_image.size);
 
-  q.base.ctx_push_current(context);
+  d.base.ctx_push_current(d.primary);
   CuModule module = nullptr;
   CuFunction function = nullptr;
-  CuResult error = q.base.module_load_data(&module, qnr_kernel_image.data);
-  if (error == 0) error = q.base.module_get_function(&function, module, kKernelSymbol);
+  CuResult error = d.base.module_load_data(&module, qnr_kernel_image.data);
+  if (error == 0) error = d.base.module_get_function(&function, module, kKernelSymbol);
   if (error != 0) {
-    const char* error_name = nullptr;
-    q.base.get_error_name(error, &error_name);
-    std::printf("kernel image: none loads (%d %s)\n", error, error_name ? error_name : "");
+    std::printf("kernel image: none loads (%d %s): FAILED\n", error, d.error_name(error));
   } else {
     int ptx = 0, binary = 0;
-    q.func_get_attribute(&ptx, kFuncPtxVersion, function);
-    q.func_get_attribute(&binary, kFuncBinaryVersion, function);
+    d.func_get_attribute(&ptx, kFuncPtxVersion, function);
+    d.func_get_attribute(&binary, kFuncBinaryVersion, function);
     // Each machine-code entry is built from PTX of its own generation; code
     // from the compute_75 PTX for a later GPU was compiled by the driver.
     const bool jit = ptx != binary;
@@ -124,8 +168,41 @@ bool report_device() {
                 binary, std::getenv("CUDA_FORCE_PTX_JIT") ? "  [CUDA_FORCE_PTX_JIT=1]" : "");
   }
   CuContext popped = nullptr;
-  q.base.ctx_pop_current(&popped);
+  d.base.ctx_pop_current(&popped);
   return error == 0;
+}
+
+// The frame through the module's round trip into a packed output; false when
+// the round trip failed.
+bool through_gpu(GpuContext* context, const Frame& in, const Settings& s,
+                 std::vector<uint32_t>& out, int64_t src_pitch = 0) {
+  const int64_t row = 4 * int64_t{in.width};
+  out.assign(in.pixels.size(), 0);
+  if (src_pitch >= 0) {
+    return gpu_process(context, reinterpret_cast<const uint8_t*>(in.pixels.data()), row,
+                       reinterpret_cast<uint8_t*>(out.data()), row, in.width, in.height, s.level_f1,
+                       s.level_f2, s.sharp, s.interlace, s.show_noise);
+  }
+  // The same rows handed over bottom-up: the lowest-addressed row comes first either way.
+  const auto* last_src = reinterpret_cast<const uint8_t*>(in.pixels.data()) + (in.height - 1) * row;
+  auto* last_dst = reinterpret_cast<uint8_t*>(out.data()) + (in.height - 1) * row;
+  return gpu_process(context, last_src, -row, last_dst, -row, in.width, in.height, s.level_f1,
+                     s.level_f2, s.sharp, s.interlace, s.show_noise);
+}
+
+// "exact", or where the output differs from the expected frame.
+std::string verdict(bool ran, const std::vector<uint32_t>& out, const Frame& want) {
+  if (!ran) return "GPU ROUND TRIP FAILED";
+  size_t differing = 0, first = 0;
+  for (size_t i = out.size(); i-- > 0;) {
+    if (out[i] != want.pixels[i]) {
+      ++differing;
+      first = i;
+    }
+  }
+  if (differing == 0) return "exact";
+  return "DIFFERS in " + std::to_string(differing) + " pixels, first at " +
+         std::to_string(first % want.width) + "," + std::to_string(first / want.width);
 }
 
 struct Case {
@@ -137,8 +214,10 @@ struct Case {
 
 bool report_exactness(GpuContext* context) {
   std::vector<Case> cases;
-  const std::vector<std::pair<int, int>> sizes = {
-      {1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
+  const std::vector<std::pair<int, int>> sizes =
+      gpu_test::quick_check() ? std::vector<std::pair<int, int>>{{1, 1}, {17, 9}, {48, 20}}
+                              : std::vector<std::pair<int, int>>{
+                                    {1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
   const std::vector<Settings> settings = {
       {70, 70, 2, 0, 0}, {100, 100, 6, 1, 1}, {0, 100, 0, 0, 0}, {100, 0, 6, 2, 0}};
   uint32_t seed = 1;
@@ -154,41 +233,46 @@ bool report_exactness(GpuContext* context) {
         std::async(std::launch::async, [&c] { return gpu_test::emulated(c.in, c.settings); });
   }
   std::printf("\nkernel against its emulation, bit for bit:\n");
-  bool all_exact = true;
+  int exact = 0;
   for (Case& c : cases) {
-    const Frame& in = c.in;
     const Settings& s = c.settings;
-    std::vector<uint32_t> out(in.pixels.size());
-    const int64_t pitch = 4 * int64_t{in.width};
-    const bool ran = gpu_process(context, reinterpret_cast<const uint8_t*>(in.pixels.data()), pitch,
-                                 reinterpret_cast<uint8_t*>(out.data()), pitch, in.width, in.height,
-                                 s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise);
-    const Frame want = c.expected.get();
-    size_t differing = 0, first = 0;
-    for (size_t i = out.size(); i-- > 0;) {
-      if (out[i] != want.pixels[i]) {
-        ++differing;
-        first = i;
-      }
-    }
-    std::string verdict = "exact";
-    if (!ran) {
-      verdict = "GPU ROUND TRIP FAILED";
-    } else if (differing != 0) {
-      verdict = "DIFFERS in " + std::to_string(differing) + " pixels, first at " +
-                std::to_string(first % in.width) + "," + std::to_string(first / in.width);
-    }
-    all_exact &= ran && differing == 0;
-    std::printf("  %4dx%-4d %-8s f1 %3d f2 %3d sharp %d interlace %d noise %d  %s\n", in.width,
-                in.height, c.content, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise,
-                verdict.c_str());
+    std::vector<uint32_t> out;
+    const bool ran = through_gpu(context, c.in, s, out);
+    const std::string v = verdict(ran, out, c.expected.get());
+    exact += v == "exact";
+    std::printf("  %4dx%-4d %-8s f1 %3d f2 %3d sharp %d interlace %d noise %d  %s\n", c.in.width,
+                c.in.height, c.content, s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise,
+                v.c_str());
   }
-  return all_exact;
+  std::printf("exactness: %d of %zu cases exact\n", exact, cases.size());
+  return exact == static_cast<int>(cases.size());
+}
+
+// A few small frames, both row orders and a change of size, for
+// compute-sanitizer's tools to watch every kind of work the road queues.
+bool report_sanitized_run(GpuContext* context) {
+  bool exact = true;
+  uint32_t seed = 40;
+  for (const auto& [w, h] : {std::pair{67, 45}, {200, 120}, {67, 45}}) {
+    for (const int64_t pitch_sign : {1, -1}) {
+      const Frame in = gpu_test::textured_frame(w, h, seed++);
+      const Settings s{80, 60, 3, 1, pitch_sign < 0 ? 1 : 0};
+      std::vector<uint32_t> out;
+      const bool ran = through_gpu(context, in, s, out, pitch_sign);
+      exact &= verdict(ran, out, gpu_test::emulated(in, s)) == "exact";
+    }
+  }
+  std::printf("short run: 6 frames of 67x45 and 200x120, pitches of either sign: %s\n",
+              exact ? "exact" : "FAILED");
+  return exact;
 }
 
 bool report_times(GpuContext* context) {
   std::printf("\nms per frame       round trip  copies only  kernel only   CPU path  speed-up\n");
-  for (const auto& [w, h] : {std::pair{1920, 1080}, {3840, 2160}}) {
+  const std::vector<std::pair<int, int>> sizes =
+      gpu_test::quick_check() ? std::vector<std::pair<int, int>>{{96, 54}, {160, 90}}
+                              : std::vector<std::pair<int, int>>{{1920, 1080}, {3840, 2160}};
+  for (const auto& [w, h] : sizes) {
     const Frame in = gpu_test::textured_frame(w, h, 1);
     std::vector<uint32_t> out(in.pixels.size());
     const auto* src = reinterpret_cast<const uint8_t*>(in.pixels.data());
@@ -231,7 +315,7 @@ bool report_times(GpuContext* context) {
     });
     const double cpu = ms_per_call(3, [&] { gpu_test::cpu_path(in, Settings{}); });
     if (!ok) {
-      std::printf("  %dx%d: a GPU operation failed\n", w, h);
+      std::printf("  %dx%d: a GPU operation FAILED\n", w, h);
       return false;
     }
     std::printf("  %4dx%-5d %12.3f %12.3f %12.3f %10.1f %8.1fx\n", w, h, trip, copies, kernel, cpu,
@@ -240,22 +324,69 @@ bool report_times(GpuContext* context) {
   return true;
 }
 
+// What one instance holds on the device once sized: the driver's free memory
+// before and after, beside what two images of the reported pitch take.
+bool report_instance_memory(const Driver& d) {
+  std::printf("\ndevice memory one instance holds (two pitched images):\n");
+  bool ok = true;
+  for (const auto& [w, h] : {std::pair{1920, 1080}, {3840, 2160}, {7680, 4320}}) {
+    GpuContext* context = gpu_create();
+    size_t free_before = 0, free_after = 0, total = 0;
+    d.base.ctx_push_current(d.primary);
+    d.mem_get_info(&free_before, &total);
+    const bool sized = context != nullptr && gpu_resize(context, w, h);
+    d.mem_get_info(&free_after, &total);
+    CuContext popped = nullptr;
+    d.base.ctx_pop_current(&popped);
+    if (!sized) {
+      std::printf("  %4dx%-5d sizing FAILED\n", w, h);
+      ok = false;
+    } else {
+      const double images = 2.0 * static_cast<double>(context->pitch) * h / 1e6;
+      std::printf("  %4dx%-5d %7.1f MB measured; two images of pitch %llu: %.1f MB\n", w, h,
+                  static_cast<double>(free_before - free_after) / 1e6,
+                  static_cast<unsigned long long>(context->pitch), images);
+    }
+    gpu_release(context);
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool times = !(argc > 1 && std::string(argv[1]) == "--no-times");
+  std::vector<std::string> sections(argv + 1, argv + argc);
+  if (sections.empty()) sections = {"device", "exactness", "times"};
+  for (const std::string& s : sections) {
+    if (s != "device" && s != "exactness" && s != "sanitize" && s != "times") {
+      std::fprintf(stderr, "usage: gpu_check_report [device|exactness|sanitize|times]...\n");
+      return 2;
+    }
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // lines reach the log as they come
+  Driver driver;
+  if (!open_driver(driver)) return kExitNothingToCheck;
   if (qnr_kernel_image.data == nullptr) {
-    std::printf("gpu_check_report: built without nvcc, the module carries no kernel\n");
-    return 1;
+    std::printf("gpu-check: the module was built without nvcc and carries no kernel: FAILED\n");
+    return kExitFailure;
   }
-  if (!report_device()) return 1;
-  GpuContext* context = gpu_create();
-  if (context == nullptr) {
-    std::printf("gpu_check_report: the GPU road found no usable driver or GPU\n");
-    return 1;
+  bool ok = true;
+  GpuContext* context = nullptr;
+  for (const std::string& section : sections) {
+    if (section == "device") {
+      ok &= report_device(driver);
+      continue;
+    }
+    if (context == nullptr && (context = gpu_create()) == nullptr) {
+      std::printf(
+          "gpu-check: the module's GPU road makes no context here (QNR_LOG=1 says why): "
+          "FAILED\n");
+      return kExitFailure;
+    }
+    if (section == "exactness") ok &= report_exactness(context);
+    if (section == "sanitize") ok &= report_sanitized_run(context);
+    if (section == "times") ok &= report_times(context) & report_instance_memory(driver);
   }
-  bool ok = report_exactness(context);
-  if (times) ok &= report_times(context);
   gpu_release(context);
-  return ok ? 0 : 1;
+  return ok ? 0 : kExitFailure;
 }

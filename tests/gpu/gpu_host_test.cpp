@@ -3,6 +3,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "fake_driver.h"
 #include "gpu/gpu_context.h"
 #include "module_harness.h"
@@ -52,6 +55,7 @@ class ModuleOnFakeDriver : public testing::Test {
 };
 
 TEST_F(ModuleOnFakeDriver, StartCreatesASizedContextAndEndReleasesIt) {
+  if (!kernel_image_built()) GTEST_SKIP() << "built without nvcc: start makes no GPU context";
   host.open({});
   vdhost::Bitmap src(40, 24), dst(40, 24);
   ASSERT_EQ(host.instance->start(src, dst), 0);
@@ -72,6 +76,7 @@ TEST_F(ModuleOnFakeDriver, StartCreatesASizedContextAndEndReleasesIt) {
 // the original's end has released it, neither the copy's start nor the end
 // after a failed start may release it again.
 TEST_F(ModuleOnFakeDriver, ACopiedRecordNeverReleasesTheOriginalsContext) {
+  if (!kernel_image_built()) GTEST_SKIP() << "built without nvcc: start makes no GPU context";
   host.open({});
   vdhost::Bitmap src(40, 24), dst(40, 24);
   ASSERT_EQ(host.instance->start(src, dst), 0);
@@ -108,7 +113,8 @@ TEST_F(ModuleOnFakeDriver, FramesGoThroughTheKernelWhenTheModuleCarriesOne) {
   }
   EXPECT_TRUE(dst.padding_intact());
   EXPECT_EQ(fake->count(Op::launch_kernel), kernel_image_built() ? 2 : 0);
-  EXPECT_EQ(fake->count(Op::mem_alloc_pitch), 2);  // sized once, at start
+  // Sized once, at start; without a kernel nothing is allocated at all.
+  EXPECT_EQ(fake->count(Op::mem_alloc_pitch), kernel_image_built() ? 2 : 0);
 }
 
 TEST_F(ModuleOnFakeDriver, ShowNoiseReachesTheKernelAsOneAndInterlaceAsStored) {
@@ -137,6 +143,62 @@ TEST_F(ModuleOnFakeDriver, DisableDoesNoGpuWork) {
   EXPECT_EQ(gpu_test::get(dst).pixels, in.pixels);
   EXPECT_EQ(fake->count(Op::memcpy_2d_async), 0);
   EXPECT_EQ(fake->count(Op::launch_kernel), 0);
+}
+
+// Where the kernel cannot be had (no code for this GPU, PTX too new for the
+// driver, no kernel in the image, a driver older than the image needs), start
+// makes no GPU context: frames go to the CPU without any allocation, copy or
+// launch, and QNR_LOG says why.
+struct NoKernel {
+  const char* name;
+  Op op;  // the call that fails, from_then_on
+  CuResult code;
+  int driver_version;  // what the driver reports
+  const char* log;
+};
+
+TEST_F(ModuleOnFakeDriver, WhereTheKernelCannotLoadFramesCostTheDeviceNothing) {
+  if (!kernel_image_built()) GTEST_SKIP() << "built without nvcc: the module carries no kernel";
+  const NoKernel cases[] = {
+      {"no code for this GPU", Op::module_load_data, 209, 13000,
+       "QNR: GPU road: kernel: cuModuleLoadData returned 209 (CUDA_ERROR_NO_BINARY_FOR_GPU)"},
+      {"PTX too new", Op::module_load_data, 222, 13000,
+       "QNR: GPU road: kernel: cuModuleLoadData returned 222"},
+      {"no kernel in the image", Op::module_get_function, 500, 13000,
+       "QNR: GPU road: kernel: cuModuleGetFunction returned 500"},
+      {"old driver", Op::init, 0, 12080,
+       "QNR: GPU road: start: driver too old: it supports CUDA 12.8, the module's GPU code "
+       "needs CUDA 13.0 or later; frames take the CPU path\n"},
+  };
+  const Settings s{};
+  const Frame in = gpu_test::textured_frame(40, 26, 8);
+  for (const NoKernel& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    if (c.code != 0) fake->fail(c.op, 1, true, c.code);
+    fake->driver_version = c.driver_version;
+    host.open(s);
+    vdhost::Bitmap src(40, 26), dst(40, 26);
+    gpu_test::put(src, in);
+    setenv("QNR_LOG", "1", 1);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(host.instance->start(src, dst), 0);
+    EXPECT_EQ(host.config()->gpu_context, nullptr);
+    for (int frame = 0; frame < 3; ++frame) ASSERT_EQ(host.instance->run(src, dst), 0);
+    ASSERT_EQ(host.instance->end(), 0);
+    const std::string log = testing::internal::GetCapturedStderr();
+    unsetenv("QNR_LOG");
+    EXPECT_EQ(gpu_test::get(dst).pixels, gpu_test::cpu_path(in, s).pixels);
+    EXPECT_NE(log.find(c.log), std::string::npos) << log;
+    EXPECT_EQ(fake->count(Op::mem_alloc_pitch), 0);
+    EXPECT_EQ(fake->count(Op::memcpy_2d_async), 0);
+    EXPECT_EQ(fake->count(Op::launch_kernel), 0);
+    // An old driver is turned away before it makes a context on the device.
+    if (c.driver_version < fake_cuda::kDefaultDriverVersion) {
+      EXPECT_EQ(fake->count(Op::init), 0);
+    }
+    TearDown();
+  }
 }
 
 // One failing driver call; `at_start` counts it from the start callback, else
@@ -170,6 +232,9 @@ TEST_P(ModuleFault, TheFrameComesOutCompleteFromTheCpuPath) {
   ASSERT_EQ(host.instance->run(src, dst), 0);
   EXPECT_EQ(gpu_test::get(dst).pixels, expected.pixels);
   EXPECT_TRUE(dst.padding_intact());
+  // Whatever was queued before the failure had finished when the callback
+  // returned: the host may reuse its source rows at once.
+  EXPECT_EQ(fake->queued_work(), 0u);
 
   // A failure is not remembered: with the driver healthy again and a context
   // present, the next frame goes through the kernel.

@@ -122,6 +122,17 @@ TEST_F(GpuLog, ADriverWithoutADeviceIsReportedOnceForTheProcess) {
             "the CPU path\n");
 }
 
+TEST_F(GpuLog, AnInstanceShortOfDeviceMemorySaysSoWithTheFrameSize) {
+  open();
+  fake.fail(Op::mem_alloc_pitch, 1, false, 2);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(gpu_resize(context, 3840, 2160));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "QNR: GPU road: sizing: not enough GPU memory for this instance's two 3840x2160 "
+            "images, about 66.4 MB (cuMemAllocPitch_v2 returned 2 (CUDA_ERROR_OUT_OF_MEMORY)); "
+            "frames take the CPU path\n");
+}
+
 TEST_F(GpuLog, AValueTheDriverCannotNameIsCalledUnknown) {
   open();
   gpu_resize(context, 20, 11);  // a new size allocates anew
@@ -158,6 +169,10 @@ TEST(GpuLogLine, NamesTheCausesThatNeedNoDriverCall) {
                          {CudaFailureKind::kNoKernelImage, CudaCall::module_load_data, 209}),
             "QNR: GPU road: kernel: the module was built without GPU code; frames take the CPU "
             "path");
+  EXPECT_EQ(gpu_log_line(GpuStep::kStart, {CudaFailureKind::kDriverTooOld,
+                                           CudaCall::driver_get_version, 12040, 13000}),
+            "QNR: GPU road: start: driver too old: it supports CUDA 12.4, the module's GPU code "
+            "needs CUDA 13.0 or later; frames take the CPU path");
 }
 
 }  // namespace

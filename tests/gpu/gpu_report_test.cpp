@@ -41,6 +41,16 @@ TEST(GpuRoadReport, PutsEachCauseInPlainWords) {
        "frames take the CPU path",
        "the driver is too old for the module's GPU code"},
       {false,
+       "QNR: GPU road: start: driver too old: it supports CUDA 12.8, the module's GPU code needs "
+       "CUDA 13.0 or later; frames take the CPU path",
+       "not used here: the NVIDIA driver is too old: it supports CUDA 12.8, the module's GPU code "
+       "needs CUDA 13.0 or later (the 580 series or later gives CUDA 13). Every frame"},
+      {false,
+       "QNR: GPU road: sizing: not enough GPU memory for this instance's two 7680x4320 images, "
+       "about 265.4 MB (cuMemAllocPitch_v2 returned 2 (CUDA_ERROR_OUT_OF_MEMORY)); frames take the "
+       "CPU path",
+       "the GPU is out of memory (sizing: not enough GPU memory for this instance's two 7680x4320"},
+      {false,
        "QNR: GPU road: sizing: cuMemAllocPitch_v2 returned 2 (CUDA_ERROR_OUT_OF_MEMORY); frames "
        "take the CPU path",
        "the GPU is out of memory"},

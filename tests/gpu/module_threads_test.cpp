@@ -6,12 +6,15 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "module_harness.h"
+#include "other_component.h"
+#include "program_folder.h"
 #if !defined(QNR_REAL_DRIVER)
 #include "fake_driver.h"
 #endif
@@ -32,7 +35,7 @@ class ModuleThreads : public testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    module = vdhost::FilterModule::load(QNR_MODULE_PATH, error);
+    module = vdhost::FilterModule::load(gpu_test::beside_this_program("QNR_CUDA.vdf"), error);
     ASSERT_NE(module, nullptr) << error;
     ASSERT_EQ(module->initialise(), 0);
 #if !defined(QNR_REAL_DRIVER)
@@ -146,38 +149,118 @@ TEST_F(ModuleThreads, EightInstancesRunAtOnceEachOnItsOwnThread) {
   }
 }
 
-#if !defined(QNR_REAL_DRIVER)
-// The host's own CUDA context, current on its thread, is current again after
-// every callback; the fake driver reports any work done outside the primary
-// context.
-TEST_F(ModuleThreads, TheHostsCurrentContextSurvivesEveryCallback) {
-  using Push = CuResult (*)(CuContext);
-  using Pop = CuResult (*)(CuContext*);
-  using Current = CuContext (*)();
-  const auto push = reinterpret_cast<Push>(dlsym(library, "cuCtxPushCurrent_v2"));
-  const auto pop = reinterpret_cast<Pop>(dlsym(library, "cuCtxPopCurrent_v2"));
-  const auto current = reinterpret_cast<Current>(dlsym(library, "fake_cuda_current_context"));
-  ASSERT_TRUE(push && pop && current);
+#if defined(QNR_REAL_DRIVER)
+#define OPEN_OTHER_COMPONENT(other) \
+  if (!(other).open()) GTEST_SKIP() << "no usable CUDA driver or GPU: no " << (other).missing
+#else
+#define OPEN_OTHER_COMPONENT(other) ASSERT_TRUE((other).open()) << "no " << (other).missing
+#endif
 
-  ASSERT_EQ(push(fake_cuda::kForeignContext), 0);
+// Runs `done` when the scope ends, however the test leaves it.
+template <class F> struct AtExit {
+  F done;
+  ~AtExit() { done(); }
+};
+template <class F> AtExit(F) -> AtExit<F>;
+
+// A host or another filter that uses CUDA on the same thread finds its own
+// context current after every callback, and the frames still take the GPU.
+TEST_F(ModuleThreads, TheCallersOwnContextIsCurrentAfterEveryCallback) {
+  gpu_test::OtherComponent other;
+  OPEN_OTHER_COMPONENT(other);
+  CuContext own = nullptr;
+  ASSERT_EQ(other.ctx_create(&own, 0, other.device), 0);
+  const AtExit destroy{[&] { other.ctx_destroy(own); }};
+  ASSERT_EQ(other.current(), own);
+
   const Settings s{};
   auto instance = make_instance(s);
-  const Frame in = gpu_test::textured_frame(30, 20, 4);
-  vdhost::Bitmap src(30, 20), dst(30, 20);
+  const Frame in = gpu_test::textured_frame(61, 37, 4);
+  vdhost::Bitmap src(61, 37), dst(61, 37);
   gpu_test::put(src, in);
   ASSERT_EQ(instance->start(src, dst), 0);
-  EXPECT_EQ(current(), fake_cuda::kForeignContext);
+  EXPECT_EQ(other.current(), own) << "after start";
+  SKIP_WITHOUT_GPU_ROAD(*instance);
   ASSERT_EQ(instance->run(src, dst), 0);
-  EXPECT_EQ(current(), fake_cuda::kForeignContext);
-  if (kKernelImageBuilt) {
+  EXPECT_EQ(other.current(), own) << "after run";
+  EXPECT_EQ(gpu_test::get(dst).pixels, gpu_test::emulated(in, s).pixels);
+  ASSERT_EQ(instance->end(), 0);
+  EXPECT_EQ(other.current(), own) << "after end";
+}
+
+// A component that retained the primary context with flags of its own before
+// the module's first use: the module shares that context as it is, leaves its
+// flags alone, and its frames are exact.
+TEST_F(ModuleThreads, APrimaryContextRetainedBeforeWithOtherFlagsIsSharedAsItIs) {
+  gpu_test::OtherComponent other;
+  OPEN_OTHER_COMPONENT(other);
+  constexpr unsigned kFlags = gpu_test::kCtxSchedBlockingSync | gpu_test::kCtxLmemResizeToMax;
+  ASSERT_EQ(other.primary_ctx_set_flags(other.device, kFlags), 0);
+  CuContext primary = nullptr;
+  ASSERT_EQ(other.primary_ctx_retain(&primary, other.device), 0);
+  const AtExit release{[&] {
+    other.primary_ctx_release(other.device);
+    other.primary_ctx_set_flags(other.device, 0);
+  }};
+  unsigned flags_before = 0, flags_after = 0;
+  int active = 0;
+  ASSERT_EQ(other.primary_ctx_get_state(other.device, &flags_before, &active), 0);
+
+  const Settings s{60, 75, 4, 1, 0};
+  auto instance = make_instance(s);
+  const Frame in = gpu_test::textured_frame(83, 29, 5);
+  vdhost::Bitmap src(83, 29), dst(83, 29);
+  gpu_test::put(src, in);
+  ASSERT_EQ(instance->start(src, dst), 0);
+  SKIP_WITHOUT_GPU_ROAD(*instance);
+  for (int frame = 0; frame < 2; ++frame) {
+    ASSERT_EQ(instance->run(src, dst), 0);
     EXPECT_EQ(gpu_test::get(dst).pixels, gpu_test::emulated(in, s).pixels);
   }
   ASSERT_EQ(instance->end(), 0);
-  EXPECT_EQ(current(), fake_cuda::kForeignContext);
-  CuContext popped = nullptr;
-  ASSERT_EQ(pop(&popped), 0);
-  EXPECT_EQ(popped, fake_cuda::kForeignContext);
+  ASSERT_EQ(other.primary_ctx_get_state(other.device, &flags_after, &active), 0);
+  EXPECT_EQ(flags_after, flags_before);
+  EXPECT_EQ(active, 1);
 }
-#endif
+
+// Another component resets the primary context between two frames, which
+// destroys the module's stream, images and kernel with it. Frames go on, on
+// the GPU or on the CPU, each one complete; nothing crashes; a later instance
+// works as well.
+TEST_F(ModuleThreads, FramesGoOnWhenAnotherComponentResetsThePrimaryContext) {
+  gpu_test::OtherComponent other;
+  OPEN_OTHER_COMPONENT(other);
+  const Settings s{};
+  const Frame in = gpu_test::textured_frame(70, 44, 6);
+  const Frame on_gpu = gpu_test::emulated(in, s), on_cpu = gpu_test::cpu_path(in, s);
+  ASSERT_NE(on_gpu.pixels, on_cpu.pixels);
+  vdhost::Bitmap src(70, 44), dst(70, 44);
+  gpu_test::put(src, in);
+  auto instance = make_instance(s);
+  ASSERT_EQ(instance->start(src, dst), 0);
+  SKIP_WITHOUT_GPU_ROAD(*instance);
+  ASSERT_EQ(instance->run(src, dst), 0);
+  ASSERT_EQ(gpu_test::get(dst).pixels, on_gpu.pixels);
+
+  ASSERT_EQ(other.primary_ctx_reset(other.device), 0);
+  int frames = 0, gpu_frames = 0;
+  const auto run_frame = [&](vdhost::FilterInstance& i) {
+    gpu_test::put(dst, gpu_test::uniform_frame(70, 44, 0x5A5A5A5Au));
+    ASSERT_EQ(i.run(src, dst), 0);
+    const std::vector<uint32_t> out = gpu_test::get(dst).pixels;
+    EXPECT_TRUE(out == on_gpu.pixels || out == on_cpu.pixels) << "frame " << frames;
+    ++frames;
+    gpu_frames += out == on_gpu.pixels;
+  };
+  for (int frame = 0; frame < 3; ++frame) run_frame(*instance);
+  EXPECT_EQ(instance->end(), 0);
+  auto later = make_instance(s);
+  ASSERT_EQ(later->start(src, dst), 0);
+  for (int frame = 0; frame < 2; ++frame) run_frame(*later);
+  EXPECT_EQ(later->end(), 0);
+  std::printf(
+      "after the primary context's reset: %d of %d frames on the GPU, the rest on the CPU\n",
+      gpu_frames, frames);
+}
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <future>
 
 #include "core/row_walk.h"
 #include "frames.h"
@@ -45,6 +46,12 @@ class RealGpu : public testing::Test {
     Frame out{in.width, in.height, std::vector<uint32_t>(in.pixels.size())};
     copy_rows(packed_walk(out.pixels.data(), row), {dst.data(), row_stride(dst_pitch)}, in.height,
               row);
+    size_t padding_changed = 0;
+    for (int32_t k = 0; k < in.height; ++k) {
+      const uint8_t* line = dst.data() + k * row_stride(dst_pitch);
+      for (int64_t i = row; i < row_stride(dst_pitch); ++i) padding_changed += line[i] != 0x5A;
+    }
+    EXPECT_EQ(padding_changed, 0u) << "bytes past the frame's rows were written";
     return out;
   }
 
@@ -60,8 +67,10 @@ void expect_same(const Frame& got, const Frame& want) {
 }
 
 TEST_F(RealGpu, KernelMatchesItsEmulationBitForBit) {
-  const std::vector<std::pair<int, int>> sizes = {
-      {1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
+  const std::vector<std::pair<int, int>> sizes =
+      gpu_test::quick_check() ? std::vector<std::pair<int, int>>{{1, 1}, {17, 9}, {40, 24}}
+                              : std::vector<std::pair<int, int>>{
+                                    {1, 1}, {17, 9}, {720, 576}, {1920, 1080}, {3840, 2160}};
   std::vector<Settings> settings;
   for (const int interlace : {0, 1})
     for (const int noise : {0, 1})
@@ -83,6 +92,43 @@ TEST_F(RealGpu, KernelMatchesItsEmulationBitForBit) {
       expect_same(on_gpu(random, s), gpu_test::emulated(random, s));
       expect_same(on_gpu(textured, s), gpu_test::emulated(textured, s));
     }
+  }
+}
+
+// Sizes that fill no whole block, up to 8K, with host rows padded by a number
+// of bytes that is no multiple of 4 (so pixels sit unaligned) and walked
+// bottom-up or top-down on either side.
+TEST_F(RealGpu, OddSizesUpTo8KWithUnalignedHostPitchesOfEitherSign) {
+  struct Case {
+    int width, height;
+    int src_padding, dst_padding;  // bytes past 4 x width; negative: a negative pitch
+  };
+  const std::vector<Case> cases =
+      gpu_test::quick_check()
+          ? std::vector<Case>{{67, 45, 3, -1}, {1, 33, -5, 7}, {33, 1, 1, -3}, {3, 2, -7, 5}}
+          : std::vector<Case>{{7680, 4320, 3, -1}, {7679, 4319, -5, 7}, {4097, 2161, 1, -3},
+                              {1921, 1079, -7, 5}, {1, 4320, 3, 3},     {7680, 1, -1, -1},
+                              {33, 17, 5, -9}};
+  // The emulation is slow at 8K: every case's reference is computed at once.
+  std::vector<std::future<Frame>> expected;
+  std::vector<Frame> inputs;
+  uint32_t seed = 300;
+  for (const Case& c : cases) inputs.push_back(gpu_test::random_frame(c.width, c.height, seed++));
+  const Settings s{80, 60, 3, 1, 0};
+  for (const Frame& in : inputs) {
+    expected.push_back(
+        std::async(std::launch::async, [&in, s] { return gpu_test::emulated(in, s); }));
+  }
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    const auto pitch = [&c](int padding) {
+      const int64_t magnitude = 4 * int64_t{c.width} + (padding < 0 ? -padding : padding);
+      return padding < 0 ? -magnitude : magnitude;
+    };
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " pitches "
+                                    << pitch(c.src_padding) << ", " << pitch(c.dst_padding));
+    expect_same(on_gpu(inputs[i], s, pitch(c.src_padding), pitch(c.dst_padding)),
+                expected[i].get());
   }
 }
 

@@ -225,13 +225,19 @@ TEST(QnrFiles, AFileThatAppearsMeanwhileIsReplacedOnlyWithOverwrite) {
   }
 }
 
+// ... and makes the same pictures every time.
 TEST(QnrFiles, DemoReplacesItsOwnFiles) {
   TempDir dir;
+  std::string pictures[2];
   for (int run_number = 0; run_number < 2; ++run_number) {
     const Ran demo = qnr({"demo", dir / "demo", "--size", "64x48", "--frames", "3", "-q"});
     ASSERT_EQ(demo.status, 0) << demo.err;
+    pictures[run_number] =
+        contents(dir / "demo/before-after.png") + contents(dir / "demo/noise.png");
   }
   EXPECT_EQ(probe(dir.path() / "demo" / "filtered.mp4", "stream=nb_frames", "v"), "stream,3\n");
+  EXPECT_FALSE(pictures[0].empty());
+  EXPECT_EQ(pictures[0], pictures[1]);
 }
 
 // Memory follows the frames in flight: one picture costs about the same

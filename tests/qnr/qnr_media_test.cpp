@@ -282,13 +282,7 @@ TEST(QnrPicture, MidStreamSizeChangeIsScaledToTheFirstSizeWithANote) {
           dir / "a.ts"});
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=80x60:rate=25", "-t", "0.4", "-c:v", "libx264",
           "-output_ts_offset", "0.4", dir / "b.ts"});
-  {
-    std::ofstream joined(dir / "joined.ts", std::ios::binary);
-    for (const char* part : {"a.ts", "b.ts"}) {
-      std::ifstream in(dir / part, std::ios::binary);
-      joined << in.rdbuf();
-    }
-  }
+  concatenate({dir / "a.ts", dir / "b.ts"}, dir / "joined.ts");
   const Ran ran = qnr({dir / "joined.ts", dir / "out.mkv", "--codec", "ffv1"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_THAT(ran.err, HasSubstr("qnr: note: frame 11 is 80x60 where the video began at 64x48"));

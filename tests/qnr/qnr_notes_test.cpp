@@ -30,6 +30,10 @@ TEST(QnrNotes, AnInputSequenceWithAGapIsFilteredUpToIt) {
   const Ran quiet = qnr({dir / "img%03d.png", dir / "out.mkv", "-y", "-q"});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.err, "");
+  const Ran strict = qnr({dir / "img%03d.png", dir / "strict.mkv", "--strict"});
+  EXPECT_NE(strict.status, 0);
+  EXPECT_THAT(strict.err, HasSubstr("img004.png is missing"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "strict.mkv"));
 }
 
 // A QuickTime timecode is kept where the container holds one, and named as

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -123,14 +125,20 @@ std::string streams(const std::filesystem::path& file) {
   return out;
 }
 
-std::vector<double> frame_times(const std::filesystem::path& file) {
-  const std::string text = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                "frame=pts_time", "-of", "default=nw=1", file.string()})
-                               .out;
+std::vector<double> frame_times(const std::filesystem::path& file, const std::string& stream) {
+  // The time a player shows each frame at: its own, or the decoder's best
+  // guess where the container stores decoding times only (AVI, B-frames in MPEG).
+  const std::string text =
+      run({"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries",
+           "frame=best_effort_timestamp_time", "-of", "default=nw=1", file.string()})
+          .out;
+  const std::string key = "best_effort_timestamp_time=";
   std::vector<double> times;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("pts_time=", 0) == 0) times.push_back(std::stod(line.substr(9)));
+    if (line.rfind(key, 0) != 0) continue;
+    const std::string value = line.substr(key.size());
+    times.push_back(value == "N/A" ? std::nan("") : std::stod(value));
   }
   return times;
 }
@@ -141,6 +149,28 @@ double video_tick(const std::filesystem::path& file) {
   const size_t comma = text.find(','), slash = text.find('/');
   if (comma == std::string::npos || slash == std::string::npos) return 0;
   return std::stod(text.substr(comma + 1, slash - comma - 1)) / std::stod(text.substr(slash + 1));
+}
+
+double probe_number(const std::filesystem::path& file, const std::string& entry,
+                    const std::string& streams) {
+  std::vector<std::string> argv = {"ffprobe", "-v",  "error",  "-show_entries",
+                                   entry,     "-of", "csv=p=0"};
+  if (!streams.empty()) argv.insert(argv.end(), {"-select_streams", streams});
+  argv.push_back(file.string());
+  const std::string text = run(argv).out;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() ? std::nan("") : value;
+}
+
+void concatenate(const std::vector<std::string>& parts, const std::string& whole) {
+  std::string bytes;
+  for (const std::string& part : parts) bytes += contents(part);
+  write_bytes(whole, bytes);
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::vector<uint32_t> decode_with_alpha(const std::filesystem::path& file) {

@@ -48,10 +48,21 @@ std::string probe(const std::filesystem::path& file, const std::string& entries,
 // "video:h264 audio:aac subtitle:subrip", each stream once in index order
 // (ffprobe lists a transport stream's streams again inside its program).
 std::string streams(const std::filesystem::path& file);
-// The video frames' timestamps in seconds, in presentation order.
-std::vector<double> frame_times(const std::filesystem::path& file);
+// The frames' timestamps in seconds, in presentation order, of the first
+// video stream or of `stream` ("a:0"); NaN for a frame the file gives none
+// (the last of an MPEG program stream).
+std::vector<double> frame_times(const std::filesystem::path& file,
+                                const std::string& stream = "v:0");
 // The video stream's time base in seconds per tick.
 double video_tick(const std::filesystem::path& file);
+// One number ffprobe gives, e.g. "format=duration"; NaN when it gives none.
+double probe_number(const std::filesystem::path& file, const std::string& entry,
+                    const std::string& streams = "");
+
+// `parts` one after the other into `whole`, as `cat` joins recordings.
+void concatenate(const std::vector<std::string>& parts, const std::string& whole);
+// Bytes into a file (contents() reads them back).
+void write_bytes(const std::string& path, const std::string& bytes);
 
 // All frames of a file as top-down bgr0 words, alpha bytes cleared.
 std::vector<uint32_t> decode(const std::filesystem::path& file);

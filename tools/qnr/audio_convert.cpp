@@ -37,7 +37,7 @@ AVRational AudioConversion::time_base() const { return encoder_->time_base; }
 
 std::unique_ptr<AudioConversion> AudioConversion::create(const AVStream& input,
                                                          const char* encoder_name,
-                                                         AVFormatContext* output) {
+                                                         AVFormatContext* output, int sample_rate) {
   const AVCodec* encoder = avcodec_find_encoder_by_name(encoder_name);
   if (encoder == nullptr) return nullptr;
   std::unique_ptr<AudioConversion> c(new AudioConversion());
@@ -50,7 +50,7 @@ std::unique_ptr<AudioConversion> AudioConversion::create(const AVStream& input,
     av_channel_layout_default(&dec->ch_layout, channels);
   }
   c->input_time_base_ = input.time_base;
-  if (!c->open_encoder(encoder, (output->oformat->flags & AVFMT_GLOBALHEADER) != 0) ||
+  if (!c->open_encoder(encoder, (output->oformat->flags & AVFMT_GLOBALHEADER) != 0, sample_rate) ||
       !c->build_graph()) {
     return nullptr;
   }
@@ -65,13 +65,14 @@ std::unique_ptr<AudioConversion> AudioConversion::create(const AVStream& input,
   return c;
 }
 
-// The decoder's channels at the rate nearest its own that the encoder takes.
-bool AudioConversion::open_encoder(const AVCodec* encoder, bool global_header) {
+// The decoder's channels at the rate asked for, else the one nearest its own
+// that the encoder takes.
+bool AudioConversion::open_encoder(const AVCodec* encoder, bool global_header, int sample_rate) {
   const AVCodecContext* dec = decoder_.get();
   encoder_.reset(avcodec_alloc_context3(encoder));
   if (!encoder_) throw std::bad_alloc();
   AVCodecContext* enc = encoder_.get();
-  enc->sample_rate = pick_sample_rate(encoder, dec->sample_rate);
+  enc->sample_rate = sample_rate > 0 ? sample_rate : pick_sample_rate(encoder, dec->sample_rate);
   enc->sample_fmt = encoder->sample_fmts != nullptr ? encoder->sample_fmts[0] : dec->sample_fmt;
   if (av_channel_layout_copy(&enc->ch_layout, &dec->ch_layout) < 0) return false;
   enc->time_base = {1, enc->sample_rate};
@@ -109,15 +110,19 @@ bool AudioConversion::build_graph() {
   return true;
 }
 
-void AudioConversion::convert(const AVPacket* packet, const std::function<void(AVPacket*)>& write) {
+bool AudioConversion::convert(const AVPacket* packet, const std::function<void(AVPacket*)>& write) {
   AVCodecContext* dec = decoder_.get();
-  if (avcodec_send_packet(dec, packet) < 0 && packet != nullptr) return;  // a damaged packet
+  if (avcodec_send_packet(dec, packet) < 0 && packet != nullptr) return false;
+  bool decoded = true;
   FramePtr frame = new_frame();
   for (;;) {
     const int code = avcodec_receive_frame(dec, frame.get());
-    if (code == AVERROR(EAGAIN)) return;
+    if (code == AVERROR(EAGAIN)) return decoded;
     if (code == AVERROR_EOF) break;
-    if (code < 0) continue;
+    if (code < 0) {
+      decoded = false;
+      continue;
+    }
     const int64_t pts = frame->best_effort_timestamp;
     frame->pts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                        : av_rescale_q(pts, input_time_base_, {1, dec->sample_rate});
@@ -126,6 +131,7 @@ void AudioConversion::convert(const AVPacket* packet, const std::function<void(A
   }
   check_av(av_buffersrc_add_frame(source_, nullptr), "converting the audio failed");
   drain_graph(write, true);
+  return decoded;
 }
 
 void AudioConversion::drain_graph(const std::function<void(AVPacket*)>& write, bool end) {

@@ -42,6 +42,8 @@ OutputRequest output_request(const Options& options, const OutputFile& file) {
   request.sequence = file.sequence();
   request.interlace = options.settings.interlace;
   request.quiet = options.quiet;
+  request.strict = options.strict;
+  request.rate = {options.rate_num, options.rate_den};
   return request;
 }
 
@@ -62,6 +64,10 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   OutputFile output_file(target);
   MediaOutput output(output_request(options, output_file));
   const std::unique_ptr<MediaInput> input = open_media_input(options.input);
+  // A gap is a picture the sequence has lost: damage --strict does not accept.
+  if (options.strict && !input->sequence_gap.empty()) {
+    throw Failure(input->sequence_gap + " (--strict stops at damage in the input)");
+  }
   output.map_streams(*input);
 
   std::optional<int64_t> total = input->frame_count;
@@ -82,13 +88,17 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   pipeline.progress = &progress;
   pipeline.quiet = options.quiet;
   pipeline.observe = observe;
-  const int64_t frames = run_pipeline(pipeline);
+  pipeline.rate = {options.rate_num, options.rate_den};
+  pipeline.strict = options.strict;
+  const PipelineResult result = run_pipeline(pipeline);
+  const int64_t frames = result.frames;
   progress.finish();
   throw_if_interrupted();
   if (frames == 0) {
     throw Failure("the video stream of " + options.input +
                   " has no frames (is the file damaged or cut short?)");
   }
+  for (const std::string& line : result.notes) note(options.quiet, line);
   output.finish();
   output_file.commit();
   if (!input->sequence_gap.empty() && !output.single_image()) {

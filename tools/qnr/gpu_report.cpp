@@ -90,6 +90,12 @@ std::string plain_words(const std::string& line) {
     return "no NVIDIA driver is installed (libcuda.so.1 not found)";
   }
   if (contains(line, "cuInit returned 100")) return "the NVIDIA driver finds no GPU" + why;
+  if (contains(line, ": driver too old: ")) {
+    // "...: driver too old: it supports CUDA a.b, the module's GPU code needs CUDA c.d or later"
+    const std::string versions = cause.substr(cause.find("driver too old: ") + 16);
+    return "the NVIDIA driver is too old: " + versions +
+           (contains(versions, "needs CUDA 13.") ? " (the 580 series or later gives CUDA 13)" : "");
+  }
   if (contains(line, "lacks")) {
     return "the NVIDIA driver is too old; the 580 series or later is needed" + why;
   }

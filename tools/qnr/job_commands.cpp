@@ -83,6 +83,9 @@ JobPlan wanted_plan(const Options& options) {
   plan.show_noise = options.settings.show_noise;
   plan.disable = options.settings.disable;
   plan.interlace = options.settings.interlace;
+  plan.rate_num = options.rate_num;
+  plan.rate_den = options.rate_den;
+  plan.strict = options.strict;
   plan.format = options.format;
   plan.codec = options.codec;
   plan.encoder_args = options.encoder_args;
@@ -106,18 +109,23 @@ PlannedJob plan_job(const Options& options, const JobFolder& folder) {
     job.resumed = true;
     return job;
   }
-  {
-    // The container and codec are refused now rather than after the work.
-    const MediaOutput check(plan_output_request(wanted, true));
-    if (check.single_image()) {
-      throw Failure("a long job writes video; " + options.output + " holds one picture",
-                    kExitUsage);
-    }
+  // The container and codec are refused now rather than after the work.
+  MediaOutput check(plan_output_request(wanted, true));
+  if (check.single_image()) {
+    throw Failure("a long job writes video; " + options.output + " holds one picture", kExitUsage);
   }
-  folder.make_for_plan();
   const std::unique_ptr<MediaInput> input = open_media_input(wanted.input);
+  check.map_streams(*input);
+  const ClockMode clock = check.clock_mode();
+  folder.make_for_plan();
   note(options.quiet, "planning: reading every frame's timestamp in " + options.input);
-  const VideoScan scan = scan_video(*input, options.quiet);
+  VideoScan scan = scan_video(*input, options.quiet);
+  // Frames counted from the video's start cannot be counted from a segment's.
+  if (wanted.rate_num > 0) {
+    scan.unsplittable = "--rate counts the frames from the start";
+  } else if (clock != ClockMode::exact) {
+    scan.unsplittable = "the output's codec or container counts frames at a fixed rate";
+  }
   if (scan.pts.empty()) {
     throw Failure("the video stream of " + options.input +
                       " has no frames (is the file damaged or cut short?)",

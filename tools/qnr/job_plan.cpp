@@ -75,6 +75,8 @@ std::string plan_text(const JobPlan& plan) {
   record.add_number("show_noise", plan.show_noise);
   record.add_number("disable", plan.disable);
   record.add_number("interlace", plan.interlace);
+  record.add("rate", std::to_string(plan.rate_num) + "/" + std::to_string(plan.rate_den));
+  record.add_number("strict", plan.strict);
   record.add("output", plan.output);
   record.add("format", plan.format);
   record.add("codec", plan.codec);
@@ -106,6 +108,12 @@ JobPlan parse_plan(const std::string& text) {
   plan.show_noise = record.flag("show_noise");
   plan.disable = record.flag("disable");
   plan.interlace = record.flag("interlace");
+  const std::string& rate = record.text("rate");
+  if (std::sscanf(rate.c_str(), "%d/%d", &plan.rate_num, &plan.rate_den) != 2 ||
+      plan.rate_num < 0 || plan.rate_den <= 0) {
+    throw RecordError("its rate is malformed");
+  }
+  plan.strict = record.flag("strict");
   plan.output = record.text("output");
   plan.format = record.text("format");
   plan.codec = record.text("codec");
@@ -150,6 +158,9 @@ std::string plan_difference(const JobPlan& planned, const JobPlan& wanted) {
       {planned.format == wanted.format && planned.codec == wanted.codec &&
            planned.encoder_args == wanted.encoder_args,
        "the codec or the encoder options"},
+      {planned.rate_num == wanted.rate_num && planned.rate_den == wanted.rate_den &&
+           planned.strict == wanted.strict,
+       "the input's reading (--rate, --strict)"},
       {planned.segment_seconds == wanted.segment_seconds, "the segment length"},
   };
   for (const Part& part : parts) {

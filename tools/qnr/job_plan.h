@@ -40,6 +40,9 @@ struct JobPlan {
   bool show_noise = false;
   bool disable = false;
   bool interlace = false;  // --interlace: the output is coded interlaced
+  int rate_num = 0;        // --rate, 0/1 for the input's own
+  int rate_den = 1;
+  bool strict = false;  // --strict: damage in the input stops the job
 
   std::string output;  // absolute path
   std::string format;  // -f, "" for the one the name picks

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "failure.h"
+#include "input_timeline.h"
 #include "interrupt.h"
 #include "progress.h"
 
@@ -37,9 +38,10 @@ class Scanner {
     if (input_.format->pb == nullptr || !(input_.format->pb->seekable & AVIO_SEEKABLE_NORMAL)) {
       unsplittable("the input cannot be read from a given time");
     }
-    for (unsigned i = 0; i < input_.format->nb_streams; ++i) {
-      if (static_cast<int>(i) != input_.video) input_.format->streams[i]->discard = AVDISCARD_ALL;
-    }
+    // Every stream's packets, as a run reads them: a jump in any of them
+    // moves the video's clock too.
+    InputTimeline timeline(*input_.format, input_.video,
+                           av_guess_frame_rate(input_.format, input_.video_stream(), nullptr));
     PacketPtr packet = new_packet();
     for (;;) {
       throw_if_interrupted();
@@ -49,9 +51,11 @@ class Scanner {
         throw Failure("reading " + input_.name + " failed: " + av_error_text(code));
       }
       if (packet->stream_index == input_.video) take(*packet);
+      timeline.fix(*packet);
       av_packet_unref(packet.get());
     }
     progress_.finish();
+    if (timeline.jumps() > 0) unsplittable("the input's clock jumps");
     check_times();
     return std::move(scan_);
   }

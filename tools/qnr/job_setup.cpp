@@ -95,6 +95,8 @@ OutputRequest plan_output_request(const JobPlan& plan, bool quiet) {
   request.encoder_args = plan.encoder_args;
   request.interlace = plan.interlace;
   request.quiet = quiet;
+  request.strict = plan.strict;
+  request.rate = {plan.rate_num, plan.rate_den};
   return request;
 }
 

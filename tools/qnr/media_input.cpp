@@ -3,9 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+
+extern "C" {
+#include <libavutil/parseutils.h>
+}
 
 #include "failure.h"
 #include "interrupt.h"
@@ -48,6 +53,30 @@ void check_input_file(const std::string& name) {
 
 int stop_when_interrupted(void*) { return interrupted_signal() != 0 ? 1 : 0; }
 
+// An MP4 or MOV whose index comes after its pictures cannot be read from a
+// pipe: the demuxer reads the whole file to reach the index and cannot go
+// back to the pictures (except a file small enough to still be in its buffer).
+void check_index_reachable(const MediaInput& input) {
+  AVFormatContext* format = input.format;
+  AVIOContext* pb = format->pb;
+  if (pb == nullptr || (pb->seekable & AVIO_SEEKABLE_NORMAL) != 0 ||
+      std::strncmp(format->iformat->name, "mov", 3) != 0) {
+    return;
+  }
+  const int64_t here = avio_tell(pb);
+  int64_t first = here;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (avformat_index_get_entries_count(format->streams[i]) == 0) continue;
+    first = std::min(first, avformat_index_get_entry(format->streams[i], 0)->pos);
+  }
+  if (first >= here) return;
+  if (avio_seek(pb, first, SEEK_SET) >= 0 && avio_seek(pb, here, SEEK_SET) >= 0) return;
+  throw Failure("cannot read " + input.name +
+                " from a pipe: its index (the moov box) comes after its pictures, and a pipe "
+                "cannot go back to them; give the file's name instead, or move the index to "
+                "the front first (ffmpeg -i IN -c copy -movflags +faststart OUT)");
+}
+
 void open_container(MediaInput& input) {
   input.format = avformat_alloc_context();
   if (input.format == nullptr) throw std::bad_alloc();
@@ -58,6 +87,7 @@ void open_container(MediaInput& input) {
     throw Failure("cannot read " + input.name + " as video or image: " + av_error_text(code) +
                   " (is it damaged or not a media file?)");
   }
+  check_index_reachable(input);
   if (int code = avformat_find_stream_info(input.format, nullptr); code < 0) {
     throw_if_interrupted();
     throw Failure("cannot read " + input.name + " as video or image: " + av_error_text(code) +
@@ -112,6 +142,31 @@ void count_frames(MediaInput& input) {
   }
 }
 
+// The stream's own duration where the header gives one, else the end
+// Matroska's muxers note for each track, else the file's duration when the
+// video is all it holds; never a length estimated from the data.
+void find_expected_end(MediaInput& input) {
+  const AVFormatContext* format = input.format;
+  const AVStream* stream = input.video_stream();
+  if (format->duration_estimation_method != AVFMT_DURATION_FROM_STREAM) return;
+  const AVRational time_base = stream->time_base;
+  if (stream->duration > 0) {
+    const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    input.expected_end = (start + stream->duration) * av_q2d(time_base);
+    return;
+  }
+  int64_t end = 0;
+  if (const AVDictionaryEntry* tag = av_dict_get(stream->metadata, "DURATION", nullptr, 0);
+      tag != nullptr && av_parse_time(&end, tag->value, 1) == 0 && end > 0) {
+    input.expected_end = end / double(AV_TIME_BASE);
+    return;
+  }
+  if (format->nb_streams == 1 && format->duration > 0) {
+    const int64_t start = format->start_time == AV_NOPTS_VALUE ? 0 : format->start_time;
+    input.expected_end = (start + format->duration) / double(AV_TIME_BASE);
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<MediaInput> open_media_input(const std::string& name) {
@@ -122,6 +177,7 @@ std::unique_ptr<MediaInput> open_media_input(const std::string& name) {
   input->video = find_video_stream(*input);
   open_video_decoder(*input);
   count_frames(*input);
+  find_expected_end(*input);
   if (is_sequence_pattern(name)) input->sequence_gap = sequence_gap(name);
   return input;
 }

@@ -16,6 +16,9 @@ struct MediaInput {
   CodecPtr decoder;
   std::optional<int64_t> frame_count;       // from the container, when it says
   std::optional<int64_t> estimated_frames;  // from duration x rate otherwise
+  // Where the container's header says the video ends, in seconds on its
+  // clock; unknown where the length is only estimated from what was read.
+  std::optional<double> expected_end;
   // An image sequence that stops at a missing picture: a note saying so.
   std::string sequence_gap;
 

@@ -1,6 +1,8 @@
 #include "media_output.h"
 
 #include "failure.h"
+#include "frame_clock.h"
+#include "note.h"
 #include "output_format.h"
 
 namespace qnr {
@@ -20,6 +22,7 @@ MediaOutput::~MediaOutput() = default;
 
 void MediaOutput::map_streams(const MediaInput& input) {
   input_ = &input;
+  damage_ = std::make_unique<DamageLog>(input.name, request_.strict);
   StreamChoice choice;
   choice.video_only = single_image_ || request_.sequence || sink_;
   choice.sequence = request_.sequence;
@@ -40,37 +43,77 @@ std::string MediaOutput::encoder_name() const { return codec_ != nullptr ? codec
 
 void MediaOutput::send_video_to(VideoPacketSink sink) { sink_ = std::move(sink); }
 
-PictureFormat MediaOutput::open(const FirstFrame& first) {
+ClockMode MediaOutput::clock_mode() {
+  set_up_clock();
+  return clock_.mode;
+}
+
+void MediaOutput::set_up_clock() {
   AVStream* in = input_->video_stream();
+  ClockChoice choice;
+  choice.format = &muxer_->format();
+  choice.codec = codec_;
+  choice.input_time_base = in->time_base;
+  choice.input_rate = av_guess_frame_rate(input_->format, in, nullptr);
+  choice.user_rate = request_.rate;
+  choice.input = input_->name;
+  clock_ = choose_output_clock(choice);
+  placer_ = std::make_unique<FramePlacer>(clock_, in->time_base);
+}
+
+// Before FFmpeg 6, the Matroska muxer left Opus's codec delay out of the
+// stored times, which its reader takes off again: each pass moved the
+// sound earlier against the video. Added here, the stored times come back
+// as they went in.
+void MediaOutput::set_up_timestamp_shifts() {
+  const AVFormatContext& format = *muxer_->context();
+  shift_.assign(format.nb_streams, 0);
+  last_dts_.assign(format.nb_streams, AV_NOPTS_VALUE);
+  if (avformat_version() >= AV_VERSION_INT(60, 0, 0) ||
+      !one_of(format.oformat->name, {"matroska", "webm"})) {
+    return;
+  }
+  for (unsigned i = 0; i < format.nb_streams; ++i) {
+    const AVStream& stream = *format.streams[i];
+    if (stream.codecpar->codec_id == AV_CODEC_ID_OPUS && stream.codecpar->initial_padding > 0) {
+      shift_[i] = av_rescale_q(stream.codecpar->initial_padding, {1, 48000}, stream.time_base);
+    }
+  }
+}
+
+PictureFormat MediaOutput::open(const FirstFrame& first) {
+  set_up_clock();
   VideoEncoderSetup setup;
   setup.codec = codec_;
   setup.pixel_format = args_.pixel_format;
   setup.interlace = request_.interlace;
   setup.global_header = (muxer_->format().flags & AVFMT_GLOBALHEADER) != 0;
-  setup.time_base = in->time_base;
-  setup.frame_rate = av_guess_frame_rate(input_->format, in, nullptr);
+  setup.time_base = clock_.time_base;
+  setup.frame_rate = clock_.frame_rate;
   setup.quiet = request_.quiet;
   const PictureFormat picture = encoder_.open(setup, first, args_.encoder_options);
   // What the encoder did not take goes to the muxer.
   args_.muxer_options.add_all(args_.encoder_options);
 
-  const AVCodecContext& enc = encoder_.context();
-  coded_ = describe_coded_video(enc, first.sample_aspect, args_.encoder_options);
+  coded_ = describe_coded_video(encoder_.context(), first.sample_aspect, args_.encoder_options);
   set_up_video_stream(coded_);
   if (sink_) {
     check_muxer_options();
   } else {
     write_header();
   }
+  set_up_timestamp_shifts();
   opened_ = true;
   return picture;
 }
 
 void MediaOutput::open_coded(const CodedVideo& video) {
+  set_up_clock();
   coded_ = video.copy();
   args_.muxer_options.add_all(coded_.muxer_options);
   set_up_video_stream(coded_);
   write_header();
+  set_up_timestamp_shifts();
   opened_ = true;
 }
 
@@ -135,38 +178,94 @@ void MediaOutput::write_video(AVPacket* packet, AVRational time_base) {
   write_to(streams_.video, packet, time_base);
 }
 
-void MediaOutput::write_to(int out, AVPacket* packet, AVRational time_base) {
+bool MediaOutput::write_to(int out, AVPacket* packet, AVRational time_base, bool copied,
+                           int* refusal) {
   av_packet_rescale_ts(packet, time_base, muxer_->stream(out).time_base);
   packet->stream_index = out;
-  muxer_->write(packet);
+  if (shift_[out] != 0) {
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += shift_[out];
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift_[out];
+  }
+  // Each stream's decoding times must rise, as ffmpeg keeps them: a packet
+  // that overlaps the one before (where joined recordings meet) goes on a tick.
+  int64_t& last = last_dts_[out];
+  if (packet->dts != AV_NOPTS_VALUE && last != AV_NOPTS_VALUE &&
+      !(muxer_->format().flags & AVFMT_NOTIMESTAMPS)) {
+    const int64_t least = last + ((muxer_->format().flags & AVFMT_TS_NONSTRICT) ? 0 : 1);
+    if (packet->dts < least) {
+      if (packet->pts != AV_NOPTS_VALUE && packet->pts >= packet->dts) {
+        packet->pts = std::max(packet->pts, least);
+      }
+      packet->dts = least;
+    }
+  }
+  const int64_t dts = packet->dts;
+  if (!copied) {
+    muxer_->write(packet);
+  } else if (const int code = muxer_->offer(packet); code < 0) {
+    if (refusal != nullptr) *refusal = code;
+    return false;
+  }
+  if (dts != AV_NOPTS_VALUE) last = dts;
+  return true;
 }
 
 std::function<void(AVPacket*)> MediaOutput::writer_to(int out, AVRational time_base) {
   return [this, out, time_base](AVPacket* packet) { write_to(out, packet, time_base); };
 }
 
+void MediaOutput::packet_lost(int index, int64_t pts, int64_t duration, AVRational time_base,
+                              const std::string& why) {
+  damage_->packet_lost(describe_stream(*input_->format->streams[index]),
+                       pts == AV_NOPTS_VALUE ? 0 : pts * av_q2d(time_base),
+                       duration * av_q2d(time_base), why);
+}
+
 void MediaOutput::write_copied(AVPacket* packet, AVRational input_time_base) {
-  const int out = output_stream_of(packet->stream_index);
+  const int index = packet->stream_index;
+  const int out = output_stream_of(index);
   if (out < 0) return;
-  if (AudioConversion* conversion = streams_.audio[packet->stream_index].get()) {
-    conversion->convert(packet, writer_to(out, conversion->time_base()));
-    return;
+  // Where the packet was, for a note, before writing moves it.
+  const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  const int64_t duration = packet->duration;
+  bool kept = true;
+  std::string why = "it does not decode";
+  if (AudioConversion* conversion = streams_.audio[index].get()) {
+    kept = conversion->convert(packet, writer_to(out, conversion->time_base()));
+  } else if (SubtitleConversion* conversion = streams_.subtitles[index].get()) {
+    kept = conversion->convert(packet, writer_to(out, conversion->time_base()));
+  } else {
+    packet->pos = -1;
+    int refusal = 0;
+    kept = write_to(out, packet, input_time_base, true, &refusal);
+    if (!kept) why = av_error_text(refusal);
   }
-  if (SubtitleConversion* conversion = streams_.subtitles[packet->stream_index].get()) {
-    conversion->convert(packet, writer_to(out, conversion->time_base()));
-    return;
-  }
-  packet->pos = -1;
-  write_to(out, packet, input_time_base);
+  if (!kept) packet_lost(index, pts, duration, input_time_base, why);
 }
 
 void MediaOutput::encode(AVFrame* frame) {
   const AVRational time_base = encoder_.context().time_base;
-  if (sink_) {
-    encoder_.encode(frame, [&](AVPacket* packet) { sink_(packet, time_base); });
+  const std::function<void(AVPacket*)> write =
+      sink_ ? [this, time_base](AVPacket* packet) { sink_(packet, time_base); }
+            : writer_to(streams_.video, time_base);
+  if (frame == nullptr) {
+    encoder_.encode(nullptr, write);
     return;
   }
-  encoder_.encode(frame, writer_to(streams_.video, time_base));
+  const FramePlacer::Placement place = placer_->place(frame->pts, decoded_duration(*frame));
+  int64_t pts = place.pts;
+  auto send = [&](AVFrame* picture) {
+    picture->pts = pts++;
+    set_frame_duration(*picture, place.duration);
+    encoder_.encode(picture, write);
+  };
+  for (int i = 0; i < place.repeat_previous && previous_; ++i) send(previous_.get());
+  for (int i = 0; i < place.copies; ++i) send(frame);
+  if (clock_.mode == ClockMode::constant) {
+    if (!previous_) previous_ = new_frame();
+    av_frame_unref(previous_.get());
+    check_av(av_frame_ref(previous_.get(), frame), "cannot keep a frame to repeat");
+  }
 }
 
 void MediaOutput::finish() {
@@ -177,6 +276,8 @@ void MediaOutput::finish() {
     conversion->convert(nullptr, writer_to(conversion->output_stream(), conversion->time_base()));
   }
   muxer_->finish();
+  if (const std::string rate = placer_->note(); !rate.empty()) note(request_.quiet, rate);
+  for (const std::string& line : damage_->notes()) note(request_.quiet, line);
 }
 
 }  // namespace qnr

@@ -8,11 +8,13 @@
 #include <string>
 
 #include "coded_video.h"
+#include "damage.h"
 #include "encoder_args.h"
 #include "frame_convert.h"
 #include "libav.h"
 #include "media_input.h"
 #include "muxer.h"
+#include "output_clock.h"
 #include "output_request.h"
 #include "stream_map.h"
 #include "video_encoder.h"
@@ -46,12 +48,14 @@ class MediaOutput {
   // Whether the video is coded as interlaced (set by open).
   bool interlaced() const { return encoder_.interlaced(); }
 
-  // A packet of a kept stream, in the input stream's time base.
+  // A packet of a kept stream, in the input stream's time base. One that
+  // cannot be kept (damaged) is left out and counted, or with --strict
+  // stops the job.
   void write_copied(AVPacket* packet, AVRational input_time_base);
-  // A frame for the encoder with its pts in the input video's time base;
-  // null drains the encoder.
+  // A frame for the encoder with its pts and duration in the input video's
+  // time base; null drains the encoder.
   void encode(AVFrame* frame);
-  // Writes the end of the file and closes it.
+  // Writes the end of the file and closes it, with notes on what was lost.
   void finish();
 
   // The encoded video as the container would take it; set by open.
@@ -61,16 +65,26 @@ class MediaOutput {
   void open_coded(const CodedVideo& video);
   // A packet of that video, in `time_base`.
   void write_video(AVPacket* packet, AVRational time_base);
+  // How the video's timestamps are kept: as they are, or in slots of a frame
+  // rate (some codecs and containers). After map_streams. Throws Failure when
+  // a rate is needed and nothing gives one.
+  ClockMode clock_mode();
   // Which encoder the video got, e.g. "libx264".
   std::string encoder_name() const;
 
  private:
-  // A packet of output stream `out` in `time_base`.
-  void write_to(int out, AVPacket* packet, AVRational time_base);
+  // A packet of output stream `out` in `time_base`; false when the muxer
+  // refused a copied packet (`copied`), with `refusal` its code.
+  bool write_to(int out, AVPacket* packet, AVRational time_base, bool copied = false,
+                int* refusal = nullptr);
   std::function<void(AVPacket*)> writer_to(int out, AVRational time_base);
   void set_up_video_stream(const CodedVideo& video);
   void write_header();
   void check_muxer_options();
+  void packet_lost(int index, int64_t pts, int64_t duration, AVRational time_base,
+                   const std::string& why);
+  void set_up_clock();
+  void set_up_timestamp_shifts();
 
   OutputRequest request_;
   EncoderArgs args_;
@@ -81,6 +95,12 @@ class MediaOutput {
   VideoEncoder encoder_;
   VideoPacketSink sink_;
   CodedVideo coded_;
+  OutputClock clock_;
+  std::unique_ptr<FramePlacer> placer_;
+  FramePtr previous_;                  // the last frame, for a constant rate to repeat
+  std::vector<int64_t> shift_;         // added to each output stream's timestamps
+  std::vector<int64_t> last_dts_;      // of each output stream, to keep them rising
+  std::unique_ptr<DamageLog> damage_;  // the writer's
   bool single_image_ = false;
   bool opened_ = false;
   bool finished_ = false;

@@ -50,6 +50,17 @@ void Muxer::write(AVPacket* packet) {
   if (int code = av_interleaved_write_frame(format_, packet); code < 0) write_failed(code);
 }
 
+int Muxer::offer(AVPacket* packet) {
+  const int code = av_interleaved_write_frame(format_, packet);
+  if (code >= 0) return 0;
+  const bool output_failed = (format_->pb != nullptr && format_->pb->error < 0) ||
+                             code == AVERROR(ENOSPC) || code == AVERROR(EPIPE) ||
+                             code == AVERROR(EIO) || code == AVERROR(EFBIG) ||
+                             code == AVERROR(ENOMEM);
+  if (output_failed) write_failed(code);
+  return code;
+}
+
 void Muxer::finish() {
   if (int code = av_write_trailer(format_); code < 0) write_failed(code);
   if (format_->pb != nullptr && !writes_own_file()) {

@@ -27,6 +27,10 @@ class Muxer {
   bool header_written() const { return header_written_; }
   // A packet with its stream index and time stamps in that stream's time base.
   void write(AVPacket* packet);
+  // The same for a packet of a copied stream, which the muxer may refuse
+  // for its data (a damaged packet): returns 0, or the library's code for a
+  // refusal. A failure to write the file is a Failure, as for write().
+  int offer(AVPacket* packet);
   // Writes the trailer and closes the file; an error on the way is a Failure.
   void finish();
 

@@ -5,6 +5,11 @@
 #include <optional>
 
 #include "failure.h"
+#include "libav.h"
+
+extern "C" {
+#include <libavutil/parseutils.h>
+}
 
 namespace qnr {
 
@@ -84,6 +89,26 @@ bool take_setting(OptionArg& arg, FilterSettings& settings) {
     settings.disable = true;
   } else if (name == "--config") {
     settings.config = config_line(arg.value());
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// How the input is read: its frame rate, and whether damage stops the job.
+bool take_input_option(OptionArg& arg, Options& options) {
+  if (arg.name == "--rate") {
+    const std::string text = arg.value();
+    AVRational rate{0, 1};
+    if (av_parse_video_rate(&rate, text.c_str()) < 0 || rate.num <= 0 || rate.den <= 0 ||
+        av_q2d(rate) > 1000) {
+      bad("--rate needs frames per second such as 25, 29.97 or 30000/1001, not \"" + text + "\"");
+    }
+    options.rate_num = rate.num;
+    options.rate_den = rate.den;
+  } else if (arg.name == "--strict") {
+    arg.no_value();
+    options.strict = true;
   } else {
     return false;
   }
@@ -234,11 +259,14 @@ usage:
 
 IN is any video or image FFmpeg reads ("-" for standard input); OUT's extension
 picks the container: .mp4 .mkv .mov .avi .ts .m2ts .flv (H.264, CRF 16), .webm
-(VP9), .gif, .png .tif (lossless), .jpg; seq%03d.png writes an image sequence;
-"-" writes to standard output (with -f matroska, mpegts or nut).
+(VP9), .mpg .vob .mxf (MPEG-2), .ogv (Theora), .webp, .gif, .png .tif
+(lossless), .jpg; seq%03d.png writes an image sequence; "-" writes to standard
+output (with -f matroska, mpegts or nut).
 Audio, subtitles, chapters and metadata are copied from IN where OUT's
 container takes them (else converted or left out, with a note); each frame
-keeps its timestamp. An existing OUT is replaced only with -y.
+keeps its timestamp, and the pixel format follows IN's depth and chroma
+layout where the codec can. Damage in IN is left out with a note. An existing
+OUT is replaced only with -y.
 
 filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
   --f1 N            level of the first frequency, 0 to 100
@@ -256,6 +284,14 @@ address with its access token first, opens it in the desktop's browser unless
 --no-browser, and prints the chosen settings line when the page's "done" is
 pressed. The settings above are the page's starting values; --at TIME (seconds
 or M:SS) the starting time; --port N a fixed port instead of a free one.
+
+input:
+  --rate FPS        the input video's frame rate (25, 29.97, 30000/1001): its
+                    frames are shown 1/FPS apart, whatever their timestamps
+                    say; for raw camera streams without timestamps or a rate
+  --strict          stop at damage in the input (a packet that cannot be
+                    kept, a frame that does not decode, an early end) instead
+                    of going on and saying what was lost
 
 other options:
   --jobs N          filter instances working in parallel (default: one per
@@ -314,7 +350,8 @@ Options parse_options(int argc, char** argv) {
       return options;
     }
     if (!take_setting(arg, options.settings) && !take_run_option(arg, options) &&
-        !take_demo_option(arg, options) && !take_job_option(arg, options)) {
+        !take_input_option(arg, options) && !take_demo_option(arg, options) &&
+        !take_job_option(arg, options)) {
       bad("unknown option " + arg.name);
     }
   }

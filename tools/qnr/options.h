@@ -26,11 +26,17 @@ struct Options {
   bool quiet = false;
   RoadChoice road;
   JobOptions job;
+  // --rate: the input video's frame rate, {0, 1} to take the input's own.
+  int rate_num = 0;
+  int rate_den = 1;
+  // --strict: damage in the input (a packet that cannot be kept, a frame
+  // that does not decode, an early end) stops the job instead of a note.
+  bool strict = false;
   // qnr demo
   std::string demo_dir = "qnr-demo";
-  int demo_width = 640;
-  int demo_height = 360;
-  int demo_frames = 50;
+  int demo_width = 1280;
+  int demo_height = 720;
+  int demo_frames = 48;
 };
 
 // Throws Failure (usage status) with a message naming the bad option.

@@ -1,5 +1,7 @@
 #include "output_format.h"
 
+#include <stdlib.h>
+
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -30,6 +32,20 @@ bool default_codec(const AVOutputFormat* format, const std::string& name, CodecD
     out = {"gif", {}};
     return true;
   }
+  // MPEG program streams (.mpg, .vob) and MXF: MPEG-2 at a fine fixed
+  // quantiser, a keyframe every 15 frames for seeking as DVD players do.
+  if (one_of(muxer, {"mpeg", "vob", "svcd", "dvd", "mxf"})) {
+    out = {"mpeg2video", {{"qscale", "2"}, {"g", "15"}}};
+    return true;
+  }
+  if (one_of(muxer, {"ogv", "ogg"})) {
+    out = {"libtheora", {{"qscale", "8"}}};
+    return true;
+  }
+  if (one_of(muxer, {"webp"})) {
+    out = {"libwebp_anim", {{"quality", "90"}}};
+    return true;
+  }
   if (one_of(muxer, {"null"})) {
     out = {"wrapped_avframe", {}};
     return true;
@@ -47,8 +63,9 @@ bool default_codec(const AVOutputFormat* format, const std::string& name, CodecD
 // Containers that can be written front to back without going back to fill in
 // an index or sizes.
 bool streamable(const AVOutputFormat* format) {
-  return one_of(format->name, {"matroska", "webm", "mpegts", "nut", "flv", "null", "image2pipe",
-                               "yuv4mpegpipe", "ogg", "h264", "hevc", "rawvideo", "gif"});
+  return one_of(format->name,
+                {"matroska", "webm", "mpegts", "nut", "flv", "null", "image2pipe", "yuv4mpegpipe",
+                 "ogg", "ogv", "mpeg", "vob", "svcd", "dvd", "h264", "hevc", "rawvideo", "gif"});
 }
 
 const AVOutputFormat* named_container(const OutputRequest& request) {
@@ -66,6 +83,25 @@ const AVOutputFormat* named_container(const OutputRequest& request) {
                   kExitUsage);
   }
   return format;
+}
+
+// x265 and SVT-AV1 print their own banners straight to standard error,
+// past qnr's one-line messages: errors only, and not even those under -q
+// (a log level the user set stays).
+void silence_banners(const AVCodec* codec, bool quiet, Dictionary& encoder_options) {
+  if (std::strcmp(codec->name, "libx265") == 0) {
+    const std::string level = quiet ? "log-level=none" : "log-level=error";
+    const AVDictionaryEntry* params =
+        av_dict_get(encoder_options.entries, "x265-params", nullptr, 0);
+    if (params == nullptr) {
+      encoder_options.set("x265-params", level);
+    } else if (std::strstr(params->value, "log-level") == nullptr) {
+      encoder_options.set("x265-params", std::string(params->value) + ":" + level);
+    }
+  }
+  // SVT-AV1 reads its level from the environment when an encoder opens;
+  // this runs before qnr starts its threads.
+  if (std::strcmp(codec->name, "libsvtav1") == 0) ::setenv("SVT_LOG", quiet ? "0" : "1", 0);
 }
 
 const AVCodec* default_video_codec(const OutputRequest& request, const AVOutputFormat* format,
@@ -117,6 +153,7 @@ const AVCodec* choose_video_codec(const OutputRequest& request, const AVOutputFo
     codec = default_video_codec(request, format, encoder_options);
   }
   if (std::strcmp(codec->name, "mjpeg") == 0) encoder_options.set_default("qscale", "2");
+  silence_banners(codec, request.quiet, encoder_options);
   return codec;
 }
 
@@ -141,12 +178,20 @@ void add_video_muxer_defaults(const AVOutputFormat* format, AVRational video_tim
 const char* audio_codec_for(const AVOutputFormat* format) {
   if (one_of(format->name, {"mp4", "mov", "ipod", "mpegts", "flv"})) return "aac";
   if (one_of(format->name, {"webm"})) return "libopus";
+  if (one_of(format->name, {"mpeg", "vob", "svcd", "dvd"})) return "mp2";
+  if (one_of(format->name, {"ogv", "ogg"})) return "libvorbis";
+  if (one_of(format->name, {"mxf"})) return "pcm_s16le";
   return nullptr;
+}
+
+int audio_sample_rate_for(const AVOutputFormat* format) {
+  return one_of(format->name, {"mxf"}) ? 48000 : 0;
 }
 
 const char* text_subtitle_codec_for(const AVOutputFormat* format) {
   if (one_of(format->name, {"mp4", "mov", "ipod"})) return "mov_text";
   if (one_of(format->name, {"webm"})) return "webvtt";
+  if (one_of(format->name, {"matroska"})) return "ass";
   return nullptr;
 }
 

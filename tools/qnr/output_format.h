@@ -19,7 +19,7 @@ struct Container {
 Container choose_container(const OutputRequest& request);
 
 // --codec, else the container's default with the default quality options
-// the user did not give. Throws Failure.
+// the user did not give; the encoder's own banners silenced. Throws Failure.
 const AVCodec* choose_video_codec(const OutputRequest& request, const AVOutputFormat* format,
                                   Dictionary& encoder_options);
 
@@ -32,6 +32,8 @@ void add_video_muxer_defaults(const AVOutputFormat* format, AVRational video_tim
 // The audio codec the container's audio is re-encoded into; null where qnr
 // leaves such audio out.
 const char* audio_codec_for(const AVOutputFormat* format);
+// The sample rate the container's audio must have; 0 where any will do.
+int audio_sample_rate_for(const AVOutputFormat* format);
 // The text subtitle codec the container holds; null where it has none.
 const char* text_subtitle_codec_for(const AVOutputFormat* format);
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "libav.h"
+
 namespace qnr {
 
 struct OutputRequest {
@@ -16,6 +18,8 @@ struct OutputRequest {
   bool sequence = false;                  // an image-sequence pattern (%d, %03d)
   bool interlace = false;                 // --interlace: code the video as interlaced
   bool quiet = false;                     // no notes
+  bool strict = false;                    // --strict: a packet that cannot be kept stops the job
+  AVRational rate{0, 1};                  // --rate, {0, 1} for the input's own
 };
 
 }  // namespace qnr

@@ -21,6 +21,15 @@ using MuxerPtr = std::unique_ptr<AVFormatContext, FormatFree>;
 
 constexpr AVPixelFormat kSource = AV_PIX_FMT_BGR0;
 
+const AVOutputFormat* find_format(const PictureStream& stream) {
+  const AVOutputFormat* format = av_guess_format(nullptr, stream.path.c_str(), nullptr);
+  if (format == nullptr) throw Failure("cannot tell the format of " + stream.path);
+  if (std::strcmp(format->name, "image2") == 0) {
+    format = av_guess_format("image2pipe", nullptr, nullptr);
+  }
+  return format;
+}
+
 const AVCodec* find_encoder(const PictureStream& stream, const AVOutputFormat* format) {
   const AVCodec* codec =
       stream.codec.empty() ? avcodec_find_encoder(av_guess_codec(
@@ -49,85 +58,100 @@ CodecPtr open_encoder(const PictureStream& stream, const AVCodec* codec, bool gl
   return encoder;
 }
 
-// The encoder's output from one frame (null: the last), into the file.
-struct PictureEncoder {
-  const PictureStream& stream;
-  AVCodecContext* encoder;
-  AVFormatContext* muxer;
-  AVStream* video;
+}  // namespace
+
+struct PictureWriter::Encoder {
+  std::string path;
+  int32_t width = 0;
+  int32_t height = 0;
+  int64_t next_pts = 0;
+  OutputFile file;
+  MuxerPtr muxer;
+  CodecPtr codec;
+  AVStream* video = nullptr;
+  std::unique_ptr<SwsContext, SwsFree> scaler;
   PacketPtr packet = new_packet();
 
-  void encode(const AVFrame* frame) {
-    check_av(avcodec_send_frame(encoder, frame), "encoding " + stream.path + " failed");
+  explicit Encoder(const PictureStream& stream)
+      : path(stream.path),
+        width(stream.width),
+        height(stream.height),
+        file({stream.path, true, "", ""}) {}
+
+  // Sends a frame (null: the end) and writes every packet the encoder has ready.
+  void send(const AVFrame* frame) {
+    check_av(avcodec_send_frame(codec.get(), frame), "encoding " + path + " failed");
     for (;;) {
-      const int code = avcodec_receive_packet(encoder, packet.get());
+      const int code = avcodec_receive_packet(codec.get(), packet.get());
       if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return;
-      check_av(code, "encoding " + stream.path + " failed");
+      check_av(code, "encoding " + path + " failed");
       if (packet->duration <= 0) packet->duration = 1;
-      av_packet_rescale_ts(packet.get(), encoder->time_base, video->time_base);
+      av_packet_rescale_ts(packet.get(), codec->time_base, video->time_base);
       packet->stream_index = video->index;
-      check_av(av_interleaved_write_frame(muxer, packet.get()),
-               "writing " + stream.path + " failed");
+      check_av(av_interleaved_write_frame(muxer.get(), packet.get()),
+               "writing " + path + " failed");
     }
   }
 };
 
-// Picture `index` drawn and converted into the encoder's format.
-FramePtr draw_frame(const PictureStream& stream, int index, SwsContext* scaler,
-                    AVPixelFormat format, std::vector<uint32_t>& pixels) {
-  stream.draw(index, pixels);
-  FramePtr frame = new_frame();
-  frame->format = format;
-  frame->width = stream.width;
-  frame->height = stream.height;
-  check_av(av_frame_get_buffer(frame.get(), 0), "cannot allocate a frame");
-  const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(pixels.data()), nullptr, nullptr,
-                           nullptr};
-  const int stride[4] = {stream.width * 4, 0, 0, 0};
-  sws_scale(scaler, src, stride, 0, stream.height, frame->data, frame->linesize);
-  frame->pts = index;
-  return frame;
+PictureWriter::PictureWriter(const PictureStream& stream)
+    : encoder_(std::make_unique<Encoder>(stream)) {
+  Encoder& e = *encoder_;
+  const AVOutputFormat* format = find_format(stream);
+  const AVCodec* codec = find_encoder(stream, format);
+  AVFormatContext* raw = nullptr;
+  check_av(avformat_alloc_output_context2(&raw, format, nullptr, e.file.url().c_str()),
+           "cannot set up " + stream.path);
+  e.muxer.reset(raw);
+  e.codec = open_encoder(stream, codec, (format->flags & AVFMT_GLOBALHEADER) != 0);
+
+  e.video = avformat_new_stream(e.muxer.get(), nullptr);
+  if (e.video == nullptr) throw std::bad_alloc();
+  check_av(avcodec_parameters_from_context(e.video->codecpar, e.codec.get()),
+           "cannot set up " + stream.path);
+  e.video->time_base = e.codec->time_base;
+  check_av(avio_open(&e.muxer->pb, e.file.url().c_str(), AVIO_FLAG_WRITE),
+           "cannot write " + stream.path);
+  check_av(avformat_write_header(e.muxer.get(), nullptr), "cannot write " + stream.path);
+
+  e.scaler.reset(sws_getContext(stream.width, stream.height, kSource, stream.width, stream.height,
+                                e.codec->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
+  if (!e.scaler) throw std::bad_alloc();
 }
 
-}  // namespace
+PictureWriter::~PictureWriter() = default;
+
+void PictureWriter::write(const uint32_t* pixels) {
+  Encoder& e = *encoder_;
+  FramePtr frame = new_frame();
+  frame->format = e.codec->pix_fmt;
+  frame->width = e.width;
+  frame->height = e.height;
+  check_av(av_frame_get_buffer(frame.get(), 0), "cannot allocate a frame");
+  const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(pixels), nullptr, nullptr, nullptr};
+  const int stride[4] = {e.width * 4, 0, 0, 0};
+  sws_scale(e.scaler.get(), src, stride, 0, e.height, frame->data, frame->linesize);
+  frame->pts = e.next_pts++;
+  e.send(frame.get());
+}
+
+void PictureWriter::finish() {
+  Encoder& e = *encoder_;
+  e.send(nullptr);
+  check_av(av_write_trailer(e.muxer.get()), "writing " + e.path + " failed");
+  check_av(avio_closep(&e.muxer->pb), "writing " + e.path + " failed");
+  e.file.commit();
+}
 
 void write_pictures(const PictureStream& stream) {
-  OutputFile file({stream.path, true, "", ""});
-  const AVOutputFormat* format = av_guess_format(nullptr, stream.path.c_str(), nullptr);
-  if (format == nullptr) throw Failure("cannot tell the format of " + stream.path);
-  if (std::strcmp(format->name, "image2") == 0) {
-    format = av_guess_format("image2pipe", nullptr, nullptr);
-  }
-  const AVCodec* codec = find_encoder(stream, format);
-
-  AVFormatContext* raw = nullptr;
-  check_av(avformat_alloc_output_context2(&raw, format, nullptr, file.url().c_str()),
-           "cannot set up " + stream.path);
-  MuxerPtr muxer(raw);
-  const CodecPtr encoder = open_encoder(stream, codec, (format->flags & AVFMT_GLOBALHEADER) != 0);
-  AVStream* video = avformat_new_stream(muxer.get(), nullptr);
-  if (video == nullptr) throw std::bad_alloc();
-  check_av(avcodec_parameters_from_context(video->codecpar, encoder.get()),
-           "cannot set up " + stream.path);
-  video->time_base = encoder->time_base;
-  check_av(avio_open(&muxer->pb, file.url().c_str(), AVIO_FLAG_WRITE),
-           "cannot write " + stream.path);
-  check_av(avformat_write_header(muxer.get(), nullptr), "cannot write " + stream.path);
-
-  std::unique_ptr<SwsContext, SwsFree> scaler(
-      sws_getContext(stream.width, stream.height, kSource, stream.width, stream.height,
-                     encoder->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
-  if (!scaler) throw std::bad_alloc();
+  PictureWriter writer(stream);
   std::vector<uint32_t> pixels(static_cast<size_t>(stream.width) *
                                static_cast<size_t>(stream.height));
-  PictureEncoder out{stream, encoder.get(), muxer.get(), video};
   for (int index = 0; index < stream.frames; ++index) {
-    out.encode(draw_frame(stream, index, scaler.get(), encoder->pix_fmt, pixels).get());
+    stream.draw(index, pixels);
+    writer.write(pixels.data());
   }
-  out.encode(nullptr);
-  check_av(av_write_trailer(muxer.get()), "writing " + stream.path + " failed");
-  check_av(avio_closep(&muxer->pb), "writing " + stream.path + " failed");
-  file.commit();
+  writer.finish();
 }
 
 }  // namespace qnr

@@ -1,5 +1,6 @@
 #include "pipeline.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -8,7 +9,11 @@
 #include <mutex>
 #include <thread>
 
+#include "damage.h"
 #include "failure.h"
+#include "first_frame.h"
+#include "frame_clock.h"
+#include "input_timeline.h"
 #include "interrupt.h"
 #include "note.h"
 #include "progress.h"
@@ -17,33 +22,19 @@ namespace qnr {
 
 namespace {
 
-FirstFrame describe_first(const AVFrame& frame, const AVStream& stream, int32_t width,
-                          int32_t height, Orientation orientation) {
-  FirstFrame first;
-  first.width = width;
-  first.height = height;
-  first.alpha = has_alpha(static_cast<AVPixelFormat>(frame.format));
-  first.interlaced = frame.interlaced_frame != 0;
-  first.top_field_first = !frame.interlaced_frame || frame.top_field_first != 0;
-  AVRational sar = frame.sample_aspect_ratio;
-  if (sar.num <= 0 || sar.den <= 0) sar = stream.sample_aspect_ratio;
-  if (sar.num <= 0 || sar.den <= 0) sar = {0, 1};
-  if (swaps_sides(orientation) && sar.num > 0) std::swap(sar.num, sar.den);
-  first.sample_aspect = sar;
-  first.colorspace = frame.colorspace;
-  first.primaries = frame.color_primaries;
-  first.transfer = frame.color_trc;
-  first.range = frame.color_range;
-  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-  first.yuv = desc != nullptr && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
-  return first;
+// How far short of the end its header gives an input may stop without being
+// called cut short: headers round, and the last frame's length varies.
+constexpr double kEndTolerance = 0.5;
+
+AVRational video_rate(const MediaInput& input) {
+  return av_guess_frame_rate(input.format, input.video_stream(), nullptr);
 }
 
 // One frame in flight: decoded, then filtered in a worker, then encoded.
 // Its buffers are kept for the next frame that uses the slot.
 struct Slot {
   int64_t index = 0;
-  int64_t pts = AV_NOPTS_VALUE;
+  FrameTime time;  // in the input video's time base
   Orientation orientation = 1;
   FramePtr decoded;
   HostFrame src, dst;
@@ -61,13 +52,18 @@ struct WriterItem {
 
 class Pipeline {
  public:
-  explicit Pipeline(const PipelineRequest& request) : request_(request) {
+  explicit Pipeline(const PipelineRequest& request)
+      : request_(request),
+        clock_(request.input->video_stream()->time_base, video_rate(*request.input), request.rate,
+               request.input->name),
+        timeline_(*request.input->format, request.input->video, video_rate(*request.input)),
+        damage_(request.input->name, request.strict) {
     // Enough frames in flight to keep every instance busy while one frame is
     // decoded and one encoded; slots are made only as frames need them.
     capacity_ = request.instances.size() + 2;
   }
 
-  int64_t run() {
+  PipelineResult run() {
     for (size_t j = 0; j < request_.instances.size(); ++j) {
       workers_.emplace_back([this, j] { guarded([&] { work(*request_.instances[j]); }); });
     }
@@ -82,7 +78,11 @@ class Pipeline {
     writer.join();
     if (failure_) std::rethrow_exception(failure_);
     throw_if_interrupted();
-    return frames_written_;
+    PipelineResult result;
+    result.frames = frames_written_;
+    if (timeline_.jumps() > 0) result.notes.push_back(timeline_.note(request_.input->name));
+    for (std::string& line : damage_.notes()) result.notes.push_back(std::move(line));
+    return result;
   }
 
  private:
@@ -110,93 +110,149 @@ class Pipeline {
   // --- the reader: demux and decode (this thread) ---
   void read() {
     MediaInput& input = *request_.input;
-    AVFormatContext* format = input.format;
     PacketPtr packet = new_packet();
     FramePtr frame = new_frame();
     bool more = true;
+    int stopped_by = 0;  // the error that ended reading early
     while (more && !stopping() && !enough_frames() && !selection_ended_) {
-      const int code = av_read_frame(format, packet.get());
+      const int code = av_read_frame(input.format, packet.get());
       // A sequence's picture reader fails at a missing picture: its end here.
       if (code == AVERROR_EOF || (code == AVERROR(EIO) && !input.sequence_gap.empty())) break;
       if (code < 0) {
-        throw_if_interrupted();
-        throw Failure("reading " + input.name + " failed: " + av_error_text(code));
+        stopped_by = reading_failed(code);
+        break;
       }
+      timeline_.fix(*packet);
       if (packet->stream_index == input.video) {
+        note_video_end(*packet);
         more = decode(packet.get(), frame.get());
       } else if (request_.output->output_stream_of(packet->stream_index) >= 0) {
-        WriterItem item;
-        item.packet = new_packet();
-        av_packet_move_ref(item.packet.get(), packet.get());
-        item.time_base = format->streams[item.packet->stream_index]->time_base;
-        if (request_.output->opened()) {
-          to_writer(std::move(item));
-        } else {
-          waiting_packets_.push_back(std::move(item));
-        }
+        pass_on(packet.get());
       }
       av_packet_unref(packet.get());
     }
-    if (!stopping() && !enough_frames() && !selection_ended_) decode(nullptr, frame.get());
+    if (stopping() || enough_frames() || selection_ended_) return;
+    decode(nullptr, frame.get());
+    if (stopped_by != 0) {
+      damage_.reading_stopped(frames_read_, av_error_text(stopped_by));
+    } else if (input.expected_end && video_end_ < *input.expected_end - kEndTolerance) {
+      damage_.ended_early(frames_read_, video_end_, *input.expected_end);
+    }
+  }
+
+  // Damaged data ends the input where it is, as a player stops there; any
+  // other failure to read is the job's. Returns the code.
+  int reading_failed(int code) {
+    throw_if_interrupted();
+    if (code != AVERROR_INVALIDDATA) {
+      throw Failure("reading " + request_.input->name + " failed: " + av_error_text(code));
+    }
+    return code;
+  }
+
+  // Where the video read so far ends, to tell an input cut short.
+  void note_video_end(const AVPacket& packet) {
+    const int64_t start = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    if (start == AV_NOPTS_VALUE) return;
+    const AVRational time_base = request_.input->video_stream()->time_base;
+    video_end_ = std::max(video_end_, (start + packet.duration) * av_q2d(time_base));
+  }
+
+  // A packet of another kept stream: to the writer, or held until the
+  // header is written.
+  void pass_on(AVPacket* packet) {
+    WriterItem item;
+    item.packet = new_packet();
+    av_packet_move_ref(item.packet.get(), packet);
+    item.time_base = request_.input->format->streams[item.packet->stream_index]->time_base;
+    if (request_.output->opened()) {
+      to_writer(std::move(item));
+    } else {
+      waiting_packets_.push_back(std::move(item));
+    }
   }
 
   bool enough_frames() const { return request_.max_frames && frames_read_ >= *request_.max_frames; }
+
+  // A decoder's failure is damage in the input, counted or, with --strict,
+  // the end of the job; only running out of memory is qnr's own.
+  void decoding_failed(int code) {
+    if (code == AVERROR(ENOMEM)) throw std::bad_alloc();
+    if (in_preroll()) return;
+    damage_.frame_damaged(frames_read_ + 1, av_error_text(code));
+  }
 
   // False once enough frames are read.
   bool decode(const AVPacket* packet, AVFrame* frame) {
     AVCodecContext* decoder = request_.input->decoder.get();
     int code = avcodec_send_packet(decoder, packet);
     // A damaged packet is skipped, as players do; the frames around it go on.
-    if (code < 0 && code != AVERROR_INVALIDDATA && code != AVERROR_EOF) {
-      throw Failure("decoding " + request_.input->name + " failed: " + av_error_text(code));
-    }
+    if (code < 0 && code != AVERROR_EOF) decoding_failed(code);
     for (;;) {
       code = avcodec_receive_frame(decoder, frame);
       if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return true;
-      if (code == AVERROR_INVALIDDATA) continue;
       if (code < 0) {
-        throw Failure("decoding " + request_.input->name + " failed: " + av_error_text(code));
+        decoding_failed(code);
+        continue;
       }
       if (stopping()) return false;
-      if (request_.select) {
-        const FrameChoice choice = request_.select(*frame);
-        if (choice == FrameChoice::stop) selection_ended_ = true;
-        if (choice != FrameChoice::take) {
-          av_frame_unref(frame);
-          if (selection_ended_) return false;
-          continue;
-        }
+      if (request_.select && !selected(*frame)) {
+        av_frame_unref(frame);
+        if (selection_ended_) return false;
+        continue;
+      }
+      if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+        damage_.frame_damaged(frames_read_ + 1, "the decoder met damaged data");
       }
       take_frame(frame);
       if (enough_frames()) return false;
     }
   }
 
+  // A run over part of the video decodes from a keyframe before its first
+  // frame: what goes wrong before that frame is not its damage.
+  bool in_preroll() const { return request_.select && frames_read_ == 0; }
+
+  // Whether the selector takes the frame. The frames it passes over still
+  // move the clock on, so that the first frame it takes is timed as in a
+  // run from the start.
+  bool selected(const AVFrame& frame) {
+    const FrameChoice choice = request_.select(frame);
+    if (choice == FrameChoice::stop) selection_ended_ = true;
+    if (choice == FrameChoice::skip) clock_.next(frame);
+    return choice == FrameChoice::take;
+  }
+
+  void note_size_change(int32_t width, int32_t height) {
+    if (size_change_noted_ || (width == first_.width && height == first_.height)) return;
+    size_change_noted_ = true;
+    const std::string first_size =
+        std::to_string(first_.width) + "x" + std::to_string(first_.height);
+    note(request_.quiet,
+         "frame " + std::to_string(frames_read_ + 1) + " is " + std::to_string(width) + "x" +
+             std::to_string(height) + " where the video began at " + first_size +
+             "; such frames are filtered at their own size and scaled to " + first_size);
+  }
+
   void take_frame(AVFrame* frame) {
-    const AVStream* stream = request_.input->video_stream();
-    const Orientation orientation = frame_orientation(*frame, stream_orientation(*stream));
-    const int32_t width = swaps_sides(orientation) ? frame->height : frame->width;
-    const int32_t height = swaps_sides(orientation) ? frame->width : frame->height;
+    const AVStream& stream = *request_.input->video_stream();
+    const Orientation orientation = frame_orientation(*frame, stream_orientation(stream));
     if (frames_read_ == 0) {
-      first_ = request_.first ? *request_.first
-                              : describe_first(*frame, *stream, width, height, orientation);
+      first_ = request_.first ? *request_.first : describe_first_frame(*frame, stream, orientation);
       picture_ = request_.output->open(first_);
       for (WriterItem& item : waiting_packets_) to_writer(std::move(item));
       waiting_packets_.clear();
-    } else if ((width != first_.width || height != first_.height) && !size_change_noted_) {
-      size_change_noted_ = true;
-      note(request_.quiet, "frame " + std::to_string(frames_read_ + 1) + " is " +
-                               std::to_string(width) + "x" + std::to_string(height) +
-                               " where the video began at " + std::to_string(first_.width) + "x" +
-                               std::to_string(first_.height) +
-                               "; such frames are filtered at their own size and scaled to " +
-                               std::to_string(first_.width) + "x" + std::to_string(first_.height));
+    } else {
+      const bool turned = swaps_sides(orientation);
+      note_size_change(turned ? frame->height : frame->width,
+                       turned ? frame->width : frame->height);
     }
 
+    const FrameTime time = clock_.next(*frame);
     Slot* slot = take_free_slot();
     if (slot == nullptr) return;
     slot->index = frames_read_++;
-    slot->pts = frame->best_effort_timestamp;
+    slot->time = time;
     slot->orientation = orientation;
     slot->decoded = new_frame();
     av_frame_move_ref(slot->decoded.get(), frame);
@@ -274,7 +330,8 @@ class Pipeline {
       if (slot->src.alpha) restore_alpha(slot->src, slot->dst);
       slot->encoded = converter.from_host(slot->dst, picture_);
       AVFrame& out = *slot->encoded;
-      out.pts = slot->pts;
+      out.pts = slot->time.pts;
+      set_frame_duration(out, slot->time.duration);
       out.sample_aspect_ratio = first_.sample_aspect;
       out.interlaced_frame = (decoded.interlaced_frame || request_.output->interlaced()) ? 1 : 0;
       out.top_field_first =
@@ -344,6 +401,10 @@ class Pipeline {
   std::deque<WriterItem> writer_queue_;
 
   // The reader's own.
+  FrameClock clock_;
+  InputTimeline timeline_;
+  DamageLog damage_;
+  double video_end_ = 0;                     // seconds, of the video read so far
   std::vector<WriterItem> waiting_packets_;  // before the header is written
   int64_t frames_read_ = 0;
   FirstFrame first_;
@@ -356,14 +417,7 @@ class Pipeline {
 
 }  // namespace
 
-FirstFrame describe_first_frame(const AVFrame& frame, const AVStream& stream) {
-  const Orientation orientation = frame_orientation(frame, stream_orientation(stream));
-  const bool turned = swaps_sides(orientation);
-  return describe_first(frame, stream, turned ? frame.height : frame.width,
-                        turned ? frame.width : frame.height, orientation);
-}
-
-int64_t run_pipeline(const PipelineRequest& request) {
+PipelineResult run_pipeline(const PipelineRequest& request) {
   Pipeline pipeline(request);
   return pipeline.run();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "frame_convert.h"
@@ -34,19 +35,22 @@ struct PipelineRequest {
   Progress* progress = nullptr;
   bool quiet = false;
   FrameObserver observe;  // empty for none (the demo keeps one frame)
+  AVRational rate{0, 1};  // --rate: the input video's frame rate, {0, 1} for its own
+  bool strict = false;    // --strict: damage in the input stops the run
   FrameSelector select;   // empty: every frame is taken
   // The video's own first frame, for a run that starts later in the video:
   // the encoder is set up from it, as a run from the start sets it up.
   std::optional<FirstFrame> first;
 };
 
-// The picture a decoded frame of `stream` shows, upright, as the encoder is
-// set up for it.
-FirstFrame describe_first_frame(const AVFrame& frame, const AVStream& stream);
+struct PipelineResult {
+  int64_t frames = 0;              // encoded
+  std::vector<std::string> notes;  // about the input as a whole, for the end of the job
+};
 
-// Runs the whole stream and returns the number of frames encoded. Each
-// instance is started on its first frame and ended at the end. Throws Failure
-// (or the library's exception) from whichever thread failed first.
-int64_t run_pipeline(const PipelineRequest& request);
+// Runs the whole stream. Each instance is started on its first frame and
+// ended at the end. Throws Failure (or the library's exception) from
+// whichever thread failed first.
+PipelineResult run_pipeline(const PipelineRequest& request);
 
 }  // namespace qnr

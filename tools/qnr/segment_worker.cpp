@@ -10,6 +10,7 @@
 #include "digest.h"
 #include "failure.h"
 #include "filter_job.h"
+#include "first_frame.h"
 #include "interrupt.h"
 #include "job_setup.h"
 #include "media_output.h"
@@ -36,7 +37,11 @@ FirstFrame first_frame_of(const std::string& input_name) {
   bool draining = false;
   for (;;) {
     const int received = avcodec_receive_frame(decoder, frame.get());
-    if (received >= 0) return describe_first_frame(*frame, *input->video_stream());
+    if (received >= 0) {
+      const AVStream& stream = *input->video_stream();
+      return describe_first_frame(*frame, stream,
+                                  frame_orientation(*frame, stream_orientation(stream)));
+    }
     if (received == AVERROR_EOF) break;
     if (draining) continue;
     const int code = av_read_frame(input->format, packet.get());
@@ -222,6 +227,8 @@ class SegmentRun {
     for (auto& instance : instances_) request.instances.push_back(instance.get());
     request.first = first_;
     request.quiet = true;
+    request.rate = {plan_.rate_num, plan_.rate_den};
+    request.strict = plan_.strict;
     request.select = [&](const AVFrame& frame) { return picker.choose(frame); };
     Progress progress(options_.quiet, span_.frames, std::nullopt);
     request.progress = &progress;

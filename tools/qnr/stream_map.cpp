@@ -193,7 +193,8 @@ struct StreamMapper {
   bool reencode_audio(const AVStream& stream, const std::string& described) {
     const char* target = audio_codec_for(output->oformat);
     if (target == nullptr) return false;
-    auto conversion = AudioConversion::create(stream, target, output);
+    auto conversion =
+        AudioConversion::create(stream, target, output, audio_sample_rate_for(output->oformat));
     if (!conversion) return false;
     map.output_of[stream.index] = conversion->output_stream();
     map.audio[stream.index] = std::move(conversion);
@@ -205,6 +206,8 @@ struct StreamMapper {
 };
 
 }  // namespace
+
+std::string describe_stream(const AVStream& stream) { return describe(stream); }
 
 StreamMap map_streams(const MediaInput& input, AVFormatContext* output,
                       const StreamChoice& choice) {

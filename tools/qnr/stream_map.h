@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "audio_convert.h"
@@ -36,6 +37,9 @@ struct StreamMap {
 
 // Adds the output streams, in the input's order.
 StreamMap map_streams(const MediaInput& input, AVFormatContext* output, const StreamChoice& choice);
+
+// "audio stream 1 (aac)", "cover art 2 (png)", "timecode track 3 (01:00:00:00)", for notes.
+std::string describe_stream(const AVStream& stream);
 
 // The input container's metadata (less the name of the encoder that wrote
 // it) and its chapters.

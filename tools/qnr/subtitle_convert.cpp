@@ -51,21 +51,23 @@ std::unique_ptr<SubtitleConversion> SubtitleConversion::create(const AVStream& i
   return c;
 }
 
-void SubtitleConversion::convert(AVPacket* packet, const std::function<void(AVPacket*)>& write) {
+bool SubtitleConversion::convert(AVPacket* packet, const std::function<void(AVPacket*)>& write) {
   AVSubtitle subtitle{};
   int got = 0;
-  if (avcodec_decode_subtitle2(decoder_.get(), &subtitle, &got, packet) < 0 || !got) return;
+  if (avcodec_decode_subtitle2(decoder_.get(), &subtitle, &got, packet) < 0) return false;
+  if (!got) return true;
   std::vector<uint8_t> buffer(1 << 16);
   const int size = avcodec_encode_subtitle(encoder_.get(), buffer.data(),
                                            static_cast<int>(buffer.size()), &subtitle);
   avsubtitle_free(&subtitle);
-  if (size < 0) return;
+  if (size < 0) return false;
   PacketPtr out = new_packet();
   check_av(av_new_packet(out.get(), size), "cannot convert a subtitle");
   std::memcpy(out->data, buffer.data(), static_cast<size_t>(size));
   out->pts = out->dts = packet->pts;
   out->duration = packet->duration;
   write(out.get());
+  return true;
 }
 
 }  // namespace qnr

@@ -21,8 +21,9 @@ class SubtitleConversion {
   // The input stream's, which the converted packets keep.
   AVRational time_base() const { return time_base_; }
   // One packet of the input stream; `write` gets the converted packet in
-  // time_base(). A packet that does not decode is left out.
-  void convert(AVPacket* packet, const std::function<void(AVPacket*)>& write);
+  // time_base(). False when it does not decode or convert (damaged): it is
+  // left out.
+  bool convert(AVPacket* packet, const std::function<void(AVPacket*)>& write);
 
  private:
   SubtitleConversion() = default;

@@ -5,35 +5,19 @@
 #include <vector>
 
 #include "failure.h"
+#include "frame_clock.h"
 #include "note.h"
+#include "pixel_format.h"
 
 namespace qnr {
 
 namespace {
 
-AVPixelFormat choose_pixel_format(const AVCodec* codec, const FirstFrame& first) {
-  if (std::strcmp(codec->name, "libx264") == 0) {
-    // 4:2:0 needs even sides; odd-sized frames keep their size in 4:4:4.
-    const bool odd = first.width % 2 != 0 || first.height % 2 != 0;
-    return odd ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
-  }
-  if (std::strcmp(codec->name, "libvpx-vp9") == 0) {
-    return first.alpha ? AV_PIX_FMT_YUVA420P : AV_PIX_FMT_YUV420P;
-  }
-  if (std::strcmp(codec->name, "gif") == 0) return AV_PIX_FMT_PAL8;
-  const AVPixelFormat source = first.alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
-  if (codec->pix_fmts == nullptr) return source;
-  std::vector<AVPixelFormat> usable;
-  for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
-    if (sws_isSupportedOutput(*f) > 0) usable.push_back(*f);
-  }
-  if (usable.empty()) return codec->pix_fmts[0];
-  usable.push_back(AV_PIX_FMT_NONE);
-  return avcodec_find_best_pix_fmt_of_list(usable.data(), source, first.alpha ? 1 : 0, nullptr);
-}
-
 AVPixelFormat pixel_format_for(const VideoEncoderSetup& setup, const FirstFrame& first) {
-  if (setup.pixel_format.empty()) return choose_pixel_format(setup.codec, first);
+  if (setup.pixel_format.empty()) {
+    return choose_pixel_format(
+        {setup.codec, first.source_format, first.alpha, first.width, first.height});
+  }
   const AVPixelFormat format = av_get_pix_fmt(setup.pixel_format.c_str());
   if (format == AV_PIX_FMT_NONE) {
     throw Failure("unknown pixel format \"" + setup.pixel_format + "\" after --", kExitUsage);
@@ -62,6 +46,12 @@ PictureFormat VideoEncoder::open(const VideoEncoderSetup& setup, const FirstFram
   if (first.alpha && !has_alpha(picture.pixel_format)) {
     note(setup.quiet, std::string("transparency dropped: ") + codec->name + " in " +
                           av_get_pix_fmt_name(picture.pixel_format) + " has no alpha plane");
+  }
+  const int depth = bits_per_channel(first.source_format);
+  if (depth > 8) {
+    note(setup.quiet, "the filter works at 8 bits per channel: the input's " +
+                          std::to_string(depth) + " bits are filtered at 8 and written as " +
+                          av_get_pix_fmt_name(picture.pixel_format));
   }
   set_colour(first, picture);
 
@@ -100,6 +90,12 @@ void VideoEncoder::set_colour(const FirstFrame& first, PictureFormat& picture) {
     enc->color_trc = first.transfer;
   }
   if (is_full_range_format(picture.pixel_format)) picture.range = AVCOL_RANGE_JPEG;
+  // JPEG readers decode with the BT.601 matrix whatever the picture came
+  // with, so that is the one its numbers are made with.
+  if (enc->codec->id == AV_CODEC_ID_MJPEG) {
+    picture.colorspace = AVCOL_SPC_BT470BG;
+    enc->colorspace = AVCOL_SPC_BT470BG;
+  }
   enc->color_range = picture.range;
 }
 
@@ -145,6 +141,11 @@ void VideoEncoder::encode(AVFrame* frame, const std::function<void(AVPacket*)>& 
       frame->pts = last_pts_ + 1;
     }
     last_pts_ = frame->pts;
+    if (const int64_t duration = decoded_duration(*frame); duration > 0) {
+      // Bounded: an encoder that drops frames never asks for theirs.
+      if (durations_.size() > 1000) durations_.erase(durations_.begin());
+      durations_[frame->pts] = duration;
+    }
     // A fixed quantiser is read from each frame.
     if (enc->flags & AV_CODEC_FLAG_QSCALE) frame->quality = enc->global_quality;
   }
@@ -154,9 +155,15 @@ void VideoEncoder::encode(AVFrame* frame, const std::function<void(AVPacket*)>& 
     if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) break;
     if (code < 0) failed(code);
     // Encoders leave the duration out; without it the last frame of an MP4
-    // gets none and players cut it.
-    if (packet_->duration <= 0 && enc->framerate.num > 0 && enc->framerate.den > 0) {
-      packet_->duration = av_rescale_q(1, av_inv_q(enc->framerate), enc->time_base);
+    // gets none and players cut it. Each packet takes its frame's, so the
+    // last frame of variable-rate video lasts as long as it did.
+    if (packet_->duration <= 0) {
+      if (auto known = durations_.find(packet_->pts); known != durations_.end()) {
+        packet_->duration = known->second;
+        durations_.erase(known);
+      } else if (enc->framerate.num > 0 && enc->framerate.den > 0) {
+        packet_->duration = av_rescale_q(1, av_inv_q(enc->framerate), enc->time_base);
+      }
     }
     write(packet_.get());
   }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "frame_convert.h"
@@ -16,6 +17,7 @@ namespace qnr {
 struct FirstFrame {
   int32_t width = 0;  // upright, as filtered
   int32_t height = 0;
+  AVPixelFormat source_format = AV_PIX_FMT_NONE;  // as decoded
   bool alpha = false;
   bool interlaced = false;
   bool top_field_first = true;
@@ -48,8 +50,9 @@ class VideoEncoder {
   bool interlaced() const { return interlaced_; }
   const AVCodecContext& context() const { return *encoder_; }
 
-  // A frame with its pts in the encoder's time base, or null to drain;
-  // `write` gets each packet, in that time base, with its duration.
+  // A frame with its pts and duration in the encoder's time base, or null
+  // to drain; `write` gets each packet, in that time base, with its frame's
+  // duration.
   void encode(AVFrame* frame, const std::function<void(AVPacket*)>& write);
 
  private:
@@ -61,6 +64,7 @@ class VideoEncoder {
   CodecPtr encoder_;
   bool interlaced_ = false;
   int64_t last_pts_ = AV_NOPTS_VALUE;
+  std::map<int64_t, int64_t> durations_;  // of the frames sent, by pts
   PacketPtr packet_ = new_packet();
 };
 
