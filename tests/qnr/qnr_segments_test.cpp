@@ -365,20 +365,34 @@ TEST(QnrSegments, AWorkerOnTheOtherRoadIsRefused) {
 #endif
 }
 
-// Timestamps that run backwards (two transport streams end to end) cannot
-// place a seek: the video stays whole, and the output is still a single
-// run's.
+// Where frames cannot be placed by their own timestamps the video stays
+// whole, with a note, and the output is still a single run's: timestamps
+// that run backwards (two transport streams end to end), frames counted
+// from the start (--rate), an output that counts frames at a fixed rate.
 TEST(QnrSegments, VideoThatCannotBeCutExactlyIsOneSegment) {
   TempDir dir;
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25", "-t", "2", "-c:v", "mpeg2video",
           dir / "a.ts"});
   std::ofstream(dir / "joined.ts") << read_text(dir / "a.ts") << read_text(dir / "a.ts");
-  const Ran ran =
-      qnr(lossless(dir / "joined.ts", dir / "out.mkv", {"--segments", "--segment-seconds", "0.5"}));
-  ASSERT_EQ(ran.status, 0) << ran.err;
-  EXPECT_THAT(ran.err, HasSubstr("the video is kept in one segment: the timestamps run backwards"));
-  ASSERT_EQ(qnr(lossless(dir / "joined.ts", dir / "single.mkv")).status, 0);
-  expect_same_output(dir / "single.mkv", dir / "out.mkv", "joined.ts");
+  struct Case {
+    std::string input, output;
+    std::vector<std::string> options;
+    std::string because;
+  };
+  const std::vector<Case> cases = {
+      {"joined.ts", "out.mkv", {}, "the timestamps run backwards"},
+      {"a.ts", "out.mkv", {"--rate", "30"}, "--rate counts the frames from the start"},
+      {"a.ts", "out.avi", {}, "the output's codec or container counts frames at a fixed rate"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> segmented = c.options;
+    segmented.insert(segmented.end(), {"--segments", "--segment-seconds", "0.5"});
+    const Ran ran = qnr(lossless(dir / c.input, dir / c.output, segmented));
+    ASSERT_EQ(ran.status, 0) << c.because << ": " << ran.err;
+    EXPECT_THAT(ran.err, HasSubstr("the video is kept in one segment: " + c.because));
+    ASSERT_EQ(qnr(lossless(dir / c.input, dir / ("single-" + c.output), c.options)).status, 0);
+    expect_same_output(dir / ("single-" + c.output), dir / c.output, c.because);
+  }
 }
 
 }  // namespace
