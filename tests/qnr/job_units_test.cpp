@@ -4,12 +4,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "decode_timeline.h"
 #include "job_plan.h"
 #include "job_planner.h"
 #include "record_text.h"
+#include "road.h"
 #include "segment_file.h"
 
 namespace qnr {
@@ -152,6 +158,40 @@ TEST(JobJoin, DecodingTimesRiseAndNeverPassTheFrames) {
   // Without reordering the decoding times are the frames' own.
   DecodeTimeline intra(0, {5});
   for (int64_t pts : {5, 9, 30}) EXPECT_EQ(intra.next(pts), pts);
+}
+
+// A job on the GPU road reads the module's log to learn of a frame that fell
+// back to the CPU; every other line still reaches standard error.
+TEST(JobRoad, TheWatchKeepsTheModulesLinesApart) {
+  int sink[2];
+  ASSERT_EQ(::pipe(sink), 0);
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(sink[1], STDERR_FILENO);
+  ::close(sink[1]);
+  std::vector<std::string> causes;
+  {
+    GpuRoadWatch watch;
+    EXPECT_STREQ(std::getenv("QNR_LOG"), "1");
+    std::fputs("qnr: a line of qnr's own\n", stderr);
+    std::fputs(
+        "QNR: GPU road: upload: cuMemcpy2DAsync_v2 returned 700; frames take the CPU "
+        "path\nQNR: GPU road: release: cuStreamDestroy_v2 returned 700\n",
+        stderr);
+    std::fputs("frame 3 of 9", stderr);  // a progress line, not ended
+    causes = watch.finish();
+  }
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  char text[512] = {};
+  const ssize_t n = ::read(sink[0], text, sizeof text - 1);
+  ::close(sink[0]);
+  EXPECT_EQ(std::string(text, n > 0 ? static_cast<size_t>(n) : 0),
+            "qnr: a line of qnr's own\nframe 3 of 9");
+  ASSERT_EQ(causes.size(), 1u);
+  EXPECT_THAT(causes[0], HasSubstr("upload: cuMemcpy2DAsync_v2 returned 700"));
+  EXPECT_EQ(std::getenv("QNR_LOG"), nullptr);
 }
 
 }  // namespace

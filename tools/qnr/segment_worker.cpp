@@ -132,9 +132,9 @@ class SegmentRun {
   void run() {
     folder_.tidy(k_, "");
     check_input_unchanged(plan_);
-    const LoadedModule loaded = load_module();
-    check_road(loaded);
-    make_instances(loaded);
+    loaded_ = load_module();
+    check_road(loaded_);
+    make_instances(loaded_);
     first_ = first_frame_of(plan_.input);
 
     // The plan's timestamps are its packets'. A decode that gives them, or
@@ -336,6 +336,7 @@ class SegmentRun {
   std::string plan_id_;
   int64_t k_;
   const SegmentSpan& span_;
+  LoadedModule loaded_;  // outlives its instances
   std::vector<std::unique_ptr<vdhost::FilterInstance>> instances_;
   FirstFrame first_;
   CodedVideo coded_;
