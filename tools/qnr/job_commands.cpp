@@ -339,10 +339,12 @@ int run_here(const Options& options) {
     }
   });
   if (status != 0) {
-    throw Failure(segment_label(workers.failed_segment()) +
-                      " failed; run the same command again to resume the job (" + folder.path() +
-                      ")",
-                  status);
+    const bool lasting = status == kExitUsage || status == kExitCannotRetry;
+    throw Failure(
+        segment_label(workers.failed_segment()) + " failed" +
+            (lasting ? " (see above); the job in " + folder.path() + " cannot go on as planned"
+                     : "; run the same command again to resume the job (" + folder.path() + ")"),
+        status);
   }
   const JoinReport report = run_join(job_options);
   if (!options.quiet) {
