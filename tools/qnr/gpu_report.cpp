@@ -120,10 +120,7 @@ std::string plain_words(const std::string& line) {
   return "it stops at " + cause;
 }
 
-}  // namespace
-
-namespace {
-
+// A line that says why frames take the CPU path (the release step's do not).
 bool is_cause(const std::string& line) {
   return line.rfind("QNR: GPU road: ", 0) == 0 && !contains(line, "GPU road: release:");
 }
