@@ -1,6 +1,7 @@
 #include "fake_driver.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "gpu/kernel_emulation.h"
@@ -10,6 +11,7 @@ namespace fake_cuda {
 namespace {
 
 constexpr CuResult kInvalidValue = 1;
+constexpr CuResult kNoDevice = 100;
 constexpr CuResult kInvalidHandle = 400;
 constexpr CuResult kNotFound = 500;
 constexpr CuResult kInvalidContext = 201;
@@ -78,7 +80,18 @@ CuResult driver_get_version(int* version) {
   return 0;
 }
 
-CuResult init(unsigned) { return 0; }
+// The one fake device, unless CUDA_VISIBLE_DEVICES hides it as the real
+// driver reads that list: the devices named before the first entry that
+// names none (so "-1" or "" hides all; "0" or a GPU UUID shows this one).
+bool device_visible() {
+  const char* list = std::getenv("CUDA_VISIBLE_DEVICES");
+  if (list == nullptr) return true;
+  while (*list == ' ') ++list;
+  return (list[0] == '0' && (list[1] == '\0' || list[1] == ',' || list[1] == ' ')) ||
+         std::strncmp(list, "GPU-", 4) == 0 || std::strncmp(list, "MIG-", 4) == 0;
+}
+
+CuResult init(unsigned) { return device_visible() ? 0 : kNoDevice; }
 
 CuResult device_get(CuDevice* device, int ordinal) {
   if (ordinal != 0) return kInvalidValue;

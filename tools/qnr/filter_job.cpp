@@ -12,6 +12,7 @@
 #include "note.h"
 #include "output_file.h"
 #include "progress.h"
+#include "road.h"
 
 namespace qnr {
 
@@ -23,7 +24,7 @@ bool cuda_driver_loads() {
 }
 
 int default_jobs() {
-  if (cuda_driver_loads()) return 1;
+  if (!gpu_hidden() && cuda_driver_loads()) return 1;
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
 }

@@ -120,14 +120,24 @@ std::string plain_words(const std::string& line) {
   return "it stops at " + cause;
 }
 
+// A line that says why frames take the CPU path (the release step's do not).
+bool is_cause(const std::string& line) {
+  return line.rfind("QNR: GPU road: ", 0) == 0 && !contains(line, "GPU road: release:");
+}
+
 }  // namespace
+
+bool gpu_road_works(bool has_gpu_context, const std::vector<std::string>& log_lines) {
+  for (const std::string& line : log_lines) {
+    if (is_cause(line)) return false;
+  }
+  return has_gpu_context;
+}
 
 std::string describe_gpu_road(bool has_gpu_context, const std::vector<std::string>& log_lines) {
   std::vector<std::string> causes;
   for (const std::string& line : log_lines) {
-    if (line.rfind("QNR: GPU road: ", 0) == 0 && !contains(line, "GPU road: release:")) {
-      causes.push_back(plain_words(line));
-    }
+    if (is_cause(line)) causes.push_back(plain_words(line));
   }
   if (has_gpu_context && causes.empty()) return "works: a test frame was filtered on the GPU";
   std::string text = "not used here: ";
@@ -136,7 +146,7 @@ std::string describe_gpu_road(bool has_gpu_context, const std::vector<std::strin
   return text + ". Every frame takes the exact CPU path.";
 }
 
-std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefinition& filter) {
+GpuRoadFinding find_gpu_road(const vdhost::FilterModule& module, const FilterDefinition& filter) {
   constexpr int32_t kWidth = 64, kHeight = 16;
   vdhost::Bitmap src(kWidth, kHeight), dst(kWidth, kHeight);
   bool has_gpu_context = false;
@@ -155,7 +165,11 @@ std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefi
   std::vector<std::string> lines;
   std::istringstream stream(log);
   for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return describe_gpu_road(has_gpu_context, lines);
+  return {gpu_road_works(has_gpu_context, lines), describe_gpu_road(has_gpu_context, lines)};
+}
+
+std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefinition& filter) {
+  return find_gpu_road(module, filter).text;
 }
 
 }  // namespace qnr

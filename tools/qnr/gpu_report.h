@@ -10,12 +10,21 @@
 
 namespace qnr {
 
-// Runs one frame through a new instance of `filter` and says whether it went
-// through the GPU, or where the GPU road stops on this machine.
+// What one frame through a new instance of `filter` showed: whether it went
+// through the GPU, and in plain words why not.
+struct GpuRoadFinding {
+  bool works = false;
+  std::string text;
+};
+GpuRoadFinding find_gpu_road(const vdhost::FilterModule& module, const FilterDefinition& filter);
+
+// The finding's text: whether the GPU road works, or where it stops here.
 std::string gpu_road_report(const vdhost::FilterModule& module, const FilterDefinition& filter);
 
 // The plain-words verdict from what the run showed: whether start made a GPU
 // context, and the module's log lines ("QNR: GPU road: ...").
 std::string describe_gpu_road(bool has_gpu_context, const std::vector<std::string>& log_lines);
+// Whether those show the frame filtered on the GPU.
+bool gpu_road_works(bool has_gpu_context, const std::vector<std::string>& log_lines);
 
 }  // namespace qnr

@@ -15,8 +15,10 @@
 #include "filter_module.h"
 #include "gpu_report.h"
 #include "interrupt.h"
+#include "job_commands.h"
 #include "libav.h"
 #include "options.h"
+#include "road.h"
 #include "tune.h"
 #include "tune_options.h"
 
@@ -70,6 +72,12 @@ int run(int argc, char** argv) {
     std::printf("qnr %s\n", QNR_VERSION);
     return 0;
   }
+  if (options.job.segments || options.mode == Options::Mode::plan ||
+      options.mode == Options::Mode::segment || options.mode == Options::Mode::join ||
+      options.mode == Options::Mode::status) {
+    return run_job_command(options);
+  }
+  apply_road_choice(options.road);
   const std::string module_path = options.module.empty() ? default_module_path() : options.module;
   const LoadedModule loaded = load_filter_module(module_path);
   switch (options.mode) {

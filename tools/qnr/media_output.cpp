@@ -24,7 +24,7 @@ void MediaOutput::map_streams(const MediaInput& input) {
   input_ = &input;
   damage_ = std::make_unique<DamageLog>(input.name, request_.strict);
   StreamChoice choice;
-  choice.video_only = single_image_ || request_.sequence;
+  choice.video_only = single_image_ || request_.sequence || sink_;
   choice.sequence = request_.sequence;
   choice.drop_audio = args_.drop_audio;
   choice.drop_subtitles = args_.drop_subtitles;
@@ -40,6 +40,13 @@ int MediaOutput::output_stream_of(int index) const {
 }
 
 std::string MediaOutput::encoder_name() const { return codec_ != nullptr ? codec_->name : ""; }
+
+void MediaOutput::send_video_to(VideoPacketSink sink) { sink_ = std::move(sink); }
+
+ClockMode MediaOutput::clock_mode() {
+  set_up_clock();
+  return clock_.mode;
+}
 
 void MediaOutput::set_up_clock() {
   AVStream* in = input_->video_stream();
@@ -88,24 +95,87 @@ PictureFormat MediaOutput::open(const FirstFrame& first) {
   // What the encoder did not take goes to the muxer.
   args_.muxer_options.add_all(args_.encoder_options);
 
-  const AVCodecContext& enc = encoder_.context();
-  AVStream& out = muxer_->stream(streams_.video);
-  check_av(avcodec_parameters_from_context(out.codecpar, &enc), "cannot set up the video stream");
-  out.time_base = enc.time_base;
-  out.avg_frame_rate = enc.framerate;
-  out.sample_aspect_ratio = first.sample_aspect;
-  add_video_muxer_defaults(&muxer_->format(), enc.time_base, args_.muxer_options);
-
-  muxer_->write_header(args_.muxer_options);
-  if (const AVDictionaryEntry* left =
-          av_dict_get(args_.muxer_options.entries, "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
-    throw Failure(
-        std::string("neither the encoder nor the container knows the option -") + left->key,
-        kExitUsage);
+  coded_ = describe_coded_video(encoder_.context(), first.sample_aspect, args_.encoder_options);
+  set_up_video_stream(coded_);
+  if (sink_) {
+    check_muxer_options();
+  } else {
+    write_header();
   }
   set_up_timestamp_shifts();
   opened_ = true;
   return picture;
+}
+
+void MediaOutput::open_coded(const CodedVideo& video) {
+  set_up_clock();
+  coded_ = video.copy();
+  args_.muxer_options.add_all(coded_.muxer_options);
+  set_up_video_stream(coded_);
+  write_header();
+  set_up_timestamp_shifts();
+  opened_ = true;
+}
+
+void MediaOutput::set_up_video_stream(const CodedVideo& video) {
+  AVStream& out = muxer_->stream(streams_.video);
+  check_av(avcodec_parameters_copy(out.codecpar, video.parameters.get()),
+           "cannot set up the video stream");
+  out.time_base = video.time_base;
+  out.avg_frame_rate = video.frame_rate;
+  out.sample_aspect_ratio = video.sample_aspect;
+  add_video_muxer_defaults(&muxer_->format(), video.time_base, args_.muxer_options);
+}
+
+namespace {
+
+[[noreturn]] void unknown_option(const AVDictionaryEntry& left) {
+  throw Failure(std::string("neither the encoder nor the container knows the option -") + left.key,
+                kExitUsage);
+}
+
+}  // namespace
+
+void MediaOutput::write_header() {
+  muxer_->write_header(args_.muxer_options);
+  if (const AVDictionaryEntry* left =
+          av_dict_get(args_.muxer_options.entries, "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
+    unknown_option(*left);
+  }
+}
+
+// Writes the header into memory, to refuse there and then what the file
+// would refuse: options the container does not know, a stream it cannot
+// hold. The container writes nothing afterwards.
+void MediaOutput::check_muxer_options() {
+  AVFormatContext* context = muxer_->context();
+  Dictionary options;
+  options.add_all(args_.muxer_options);
+  if ((context->oformat->flags & AVFMT_NOFILE) == 0) {
+    check_av(avio_open_dyn_buf(&context->pb), "cannot set up the video stream");
+    context->pb->seekable = AVIO_SEEKABLE_NORMAL;
+  }
+  const int code = avformat_write_header(context, &options.entries);
+  if (context->pb != nullptr) {
+    uint8_t* bytes = nullptr;
+    avio_close_dyn_buf(context->pb, &bytes);
+    av_free(bytes);
+    context->pb = nullptr;
+  }
+  if (code < 0) {
+    std::string why = last_library_error();
+    if (why.empty()) why = av_error_text(code);
+    throw Failure("the " + std::string(context->oformat->name) +
+                  " container refuses the video: " + why);
+  }
+  if (const AVDictionaryEntry* left =
+          av_dict_get(options.entries, "", nullptr, AV_DICT_IGNORE_SUFFIX)) {
+    unknown_option(*left);
+  }
+}
+
+void MediaOutput::write_video(AVPacket* packet, AVRational time_base) {
+  write_to(streams_.video, packet, time_base);
 }
 
 bool MediaOutput::write_to(int out, AVPacket* packet, AVRational time_base, bool copied,
@@ -174,7 +244,10 @@ void MediaOutput::write_copied(AVPacket* packet, AVRational input_time_base) {
 }
 
 void MediaOutput::encode(AVFrame* frame) {
-  const auto write = writer_to(streams_.video, encoder_.context().time_base);
+  const AVRational time_base = encoder_.context().time_base;
+  const std::function<void(AVPacket*)> write =
+      sink_ ? [this, time_base](AVPacket* packet) { sink_(packet, time_base); }
+            : writer_to(streams_.video, time_base);
   if (frame == nullptr) {
     encoder_.encode(nullptr, write);
     return;
@@ -196,7 +269,7 @@ void MediaOutput::encode(AVFrame* frame) {
 }
 
 void MediaOutput::finish() {
-  if (finished_ || !muxer_->header_written()) return;
+  if (finished_ || sink_ || !muxer_->header_written()) return;
   finished_ = true;
   for (auto& conversion : streams_.audio) {
     if (!conversion) continue;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "coded_video.h"
 #include "damage.h"
 #include "encoder_args.h"
 #include "frame_convert.h"
@@ -27,6 +28,10 @@ class MediaOutput {
   explicit MediaOutput(const OutputRequest& request);
   // Adds the video and the input's other streams that the container keeps.
   void map_streams(const MediaInput& input);
+  // Sends the encoded video to `sink` instead of the container, which then
+  // takes no other stream and writes no file: a segment of a long job. Call
+  // before map_streams.
+  void send_video_to(VideoPacketSink sink);
   ~MediaOutput();
   MediaOutput(const MediaOutput&) = delete;
   MediaOutput& operator=(const MediaOutput&) = delete;
@@ -52,6 +57,18 @@ class MediaOutput {
   void encode(AVFrame* frame);
   // Writes the end of the file and closes it, with notes on what was lost.
   void finish();
+
+  // The encoded video as the container would take it; set by open.
+  const CodedVideo& coded_video() const { return coded_; }
+  // Opens the file with video that is already encoded (a long job's joined
+  // segments) in place of the encoder.
+  void open_coded(const CodedVideo& video);
+  // A packet of that video, in `time_base`.
+  void write_video(AVPacket* packet, AVRational time_base);
+  // How the video's timestamps are kept: as they are, or in slots of a frame
+  // rate (some codecs and containers). After map_streams. Throws Failure when
+  // a rate is needed and nothing gives one.
+  ClockMode clock_mode();
   // Which encoder the video got, e.g. "libx264".
   std::string encoder_name() const;
 
@@ -61,6 +78,9 @@ class MediaOutput {
   bool write_to(int out, AVPacket* packet, AVRational time_base, bool copied = false,
                 int* refusal = nullptr);
   std::function<void(AVPacket*)> writer_to(int out, AVRational time_base);
+  void set_up_video_stream(const CodedVideo& video);
+  void write_header();
+  void check_muxer_options();
   void packet_lost(int index, int64_t pts, int64_t duration, AVRational time_base,
                    const std::string& why);
   void set_up_clock();
@@ -73,6 +93,8 @@ class MediaOutput {
   std::unique_ptr<Muxer> muxer_;
   StreamMap streams_;
   VideoEncoder encoder_;
+  VideoPacketSink sink_;
+  CodedVideo coded_;
   OutputClock clock_;
   std::unique_ptr<FramePlacer> placer_;
   FramePtr previous_;                  // the last frame, for a constant rate to repeat

@@ -140,6 +140,70 @@ bool take_run_option(OptionArg& arg, Options& options) {
   return true;
 }
 
+double to_seconds(const std::string& option, const std::string& text) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || !(value >= 0.04 && value <= 86400)) {
+    bad(option + " needs seconds between 0.04 and 86400, not \"" + text + "\"");
+  }
+  return value;
+}
+
+// The road (--cpu, --device) and long jobs (--segments and the job commands).
+bool take_job_option(OptionArg& arg, Options& options) {
+  const std::string& name = arg.name;
+  JobOptions& job = options.job;
+  if (name == "--cpu") {
+    arg.no_value();
+    options.road.cpu = true;
+  } else if (name == "--device") {
+    options.road.device = to_int(name, arg.value(), 0, 63);
+  } else if (name == "--segments") {
+    arg.no_value();
+    job.segments = true;
+  } else if (name == "--segment-seconds") {
+    job.segment_seconds = to_seconds(name, arg.value());
+  } else if (name == "--parallel") {
+    job.parallel = to_int(name, arg.value(), 1, 256);
+  } else if (name == "--job") {
+    job.dir = arg.value();
+    if (job.dir.empty()) bad("--job needs a folder");
+  } else if (name == "--keep-job") {
+    arg.no_value();
+    job.keep = true;
+  } else if (name == "--json") {
+    arg.no_value();
+    job.json = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// qnr plan IN OUT, qnr segment K, qnr join, qnr status. False for other words.
+bool take_job_command(const std::vector<std::string>& positional, Options& options) {
+  const std::string command = positional.empty() ? "" : positional[0];
+  const size_t words = positional.size();
+  if (command == "plan") {
+    options.mode = Options::Mode::plan;
+    if (words != 3) bad("qnr plan takes the input and the output: qnr plan IN OUT --job DIR");
+    options.input = positional[1];
+    options.output = positional[2];
+  } else if (command == "segment") {
+    options.mode = Options::Mode::segment;
+    if (words != 2) bad("qnr segment takes one segment number: qnr segment --job DIR K");
+    options.job.segment = to_int("the segment number", positional[1], 0, 99999999);
+  } else if (command == "join" || command == "status") {
+    options.mode = command == "join" ? Options::Mode::join : Options::Mode::status;
+    if (words != 1) bad("qnr " + command + " takes no arguments besides --job DIR");
+  } else {
+    return false;
+  }
+  if (options.job.dir.empty()) bad("qnr " + command + " needs the job's folder: --job DIR");
+  return true;
+}
+
 bool take_demo_option(OptionArg& arg, Options& options) {
   if (arg.name == "--size") {
     const std::string size = arg.value();
@@ -157,6 +221,7 @@ bool take_demo_option(OptionArg& arg, Options& options) {
 
 // The words that are not options: the command, or IN and OUT.
 void take_positional(const std::vector<std::string>& positional, Options& options) {
+  if (take_job_command(positional, options)) return;
   if (!positional.empty() && positional[0] == "demo") {
     options.mode = Options::Mode::demo;
     if (positional.size() > 2) bad("qnr demo takes one directory, not " + positional[2]);
@@ -185,6 +250,12 @@ usage:
   qnr demo [DIR] [--size WxH] [--frames N] [--jobs N]
   qnr tune IN [settings] [--at TIME] [--port N] [--no-browser]
   qnr info
+  qnr IN OUT --segments [--segment-seconds S] [--parallel P] [--job DIR]
+             [--keep-job] [options] [-- encoder options]
+  qnr plan IN OUT --job DIR [options] [--segment-seconds S] [-- encoder options]
+  qnr segment --job DIR K
+  qnr join --job DIR [-y]
+  qnr status --job DIR [--json]
 
 IN is any video or image FFmpeg reads ("-" for standard input); OUT's extension
 picks the container: .mp4 .mkv .mov .avi .ts .m2ts .flv (H.264, CRF 16), .webm
@@ -230,11 +301,29 @@ other options:
   -y, --overwrite   replace OUT when it exists
   --module PATH     the filter module (default: QNR_CUDA.vdf beside qnr)
   --quiet, -q       no progress line
+  --cpu             filter on the CPU path only (the module sees no GPU)
+  --device N        use only GPU N
   --help, -h        this text
   --version         qnr's version
   -- ARGS...        encoder options as -name value pairs, after qnr's own, e.g.
                     -- -crf 20 -preset slow; -an, -sn, -dn drop the audio,
                     subtitle or data streams; -pix_fmt NAME the pixel format
+
+long jobs (the output equals a single run's, frame for frame):
+  --segments        cut the video into segments by timestamp, filter them in
+                    parallel and join them; running the same command again
+                    resumes where an interrupted run stopped
+  --segment-seconds S  seconds of video per segment (default 60)
+  --parallel P      segments at a time (default: one per core; one per GPU
+                    on the GPU road)
+  --job DIR         the job's folder (default: .OUT.qnr-job beside OUT)
+  --keep-job        keep the job's folder after the join
+  plan, segment, join and status do one step each, for engines such as GNU
+  parallel or Slurm: plan prints the number of segments N; run
+  "qnr segment --job DIR K" for K = 0 .. N-1 anywhere the folder is shared,
+  then "qnr join --job DIR". Exit status: 0 done, 2 a wrong command line,
+  3 the job cannot be done as planned (a retry will not help), anything
+  else is worth a retry.
 )USAGE";
 }
 
@@ -261,11 +350,24 @@ Options parse_options(int argc, char** argv) {
       return options;
     }
     if (!take_setting(arg, options.settings) && !take_run_option(arg, options) &&
-        !take_input_option(arg, options) && !take_demo_option(arg, options)) {
+        !take_input_option(arg, options) && !take_demo_option(arg, options) &&
+        !take_job_option(arg, options)) {
       bad("unknown option " + arg.name);
     }
   }
   take_positional(positional, options);
+  if (options.road.cpu && options.road.device >= 0) bad("--cpu and --device exclude each other");
+  const JobOptions& job = options.job;
+  const bool whole_job = options.mode == Options::Mode::filter && job.segments;
+  if (!whole_job && (job.parallel > 0 || job.keep))
+    bad("--parallel and --keep-job go with --segments");
+  if (!whole_job && options.mode != Options::Mode::plan && job.segment_seconds > 0) {
+    bad("--segment-seconds goes with --segments or qnr plan");
+  }
+  if (options.mode == Options::Mode::filter && !job.segments && !job.dir.empty()) {
+    bad("--job goes with --segments or a job command");
+  }
+  if (job.json && options.mode != Options::Mode::status) bad("--json goes with qnr status");
   return options;
 }
 

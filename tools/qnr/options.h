@@ -1,15 +1,18 @@
-// The command line: qnr IN OUT [options] [-- encoder options], qnr demo, qnr info.
+// The command line: qnr IN OUT [options] [-- encoder options], qnr demo, qnr info,
+// and the commands of a long job: qnr plan, segment, join, status.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "filter_module.h"
+#include "job_options.h"
+#include "road.h"
 
 namespace qnr {
 
 struct Options {
-  enum class Mode { filter, demo, info, help, version };
+  enum class Mode { filter, demo, info, help, version, plan, segment, join, status };
   Mode mode = Mode::filter;
   std::string input;
   std::string output;
@@ -21,6 +24,8 @@ struct Options {
   FilterSettings settings;
   int jobs = 0;  // 0: one per processor
   bool quiet = false;
+  RoadChoice road;
+  JobOptions job;
   // --rate: the input video's frame rate, {0, 1} to take the input's own.
   int rate_num = 0;
   int rate_den = 1;

@@ -114,7 +114,7 @@ class Pipeline {
     FramePtr frame = new_frame();
     bool more = true;
     int stopped_by = 0;  // the error that ended reading early
-    while (more && !stopping() && !enough_frames()) {
+    while (more && !stopping() && !enough_frames() && !selection_ended_) {
       const int code = av_read_frame(input.format, packet.get());
       // A sequence's picture reader fails at a missing picture: its end here.
       if (code == AVERROR_EOF || (code == AVERROR(EIO) && !input.sequence_gap.empty())) break;
@@ -131,7 +131,7 @@ class Pipeline {
       }
       av_packet_unref(packet.get());
     }
-    if (stopping() || enough_frames()) return;
+    if (stopping() || enough_frames() || selection_ended_) return;
     decode(nullptr, frame.get());
     if (stopped_by != 0) {
       damage_.reading_stopped(frames_read_, av_error_text(stopped_by));
@@ -178,6 +178,7 @@ class Pipeline {
   // the end of the job; only running out of memory is qnr's own.
   void decoding_failed(int code) {
     if (code == AVERROR(ENOMEM)) throw std::bad_alloc();
+    if (in_preroll()) return;
     damage_.frame_damaged(frames_read_ + 1, av_error_text(code));
   }
 
@@ -194,13 +195,32 @@ class Pipeline {
         decoding_failed(code);
         continue;
       }
+      if (stopping()) return false;
+      if (request_.select && !selected(*frame)) {
+        av_frame_unref(frame);
+        if (selection_ended_) return false;
+        continue;
+      }
       if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
         damage_.frame_damaged(frames_read_ + 1, "the decoder met damaged data");
       }
-      if (stopping()) return false;
       take_frame(frame);
       if (enough_frames()) return false;
     }
+  }
+
+  // A run over part of the video decodes from a keyframe before its first
+  // frame: what goes wrong before that frame is not its damage.
+  bool in_preroll() const { return request_.select && frames_read_ == 0; }
+
+  // Whether the selector takes the frame. The frames it passes over still
+  // move the clock on, so that the first frame it takes is timed as in a
+  // run from the start.
+  bool selected(const AVFrame& frame) {
+    const FrameChoice choice = request_.select(frame);
+    if (choice == FrameChoice::stop) selection_ended_ = true;
+    if (choice == FrameChoice::skip) clock_.next(frame);
+    return choice == FrameChoice::take;
   }
 
   void note_size_change(int32_t width, int32_t height) {
@@ -218,7 +238,7 @@ class Pipeline {
     const AVStream& stream = *request_.input->video_stream();
     const Orientation orientation = frame_orientation(*frame, stream_orientation(stream));
     if (frames_read_ == 0) {
-      first_ = describe_first_frame(*frame, stream, orientation);
+      first_ = request_.first ? *request_.first : describe_first_frame(*frame, stream, orientation);
       picture_ = request_.output->open(first_);
       for (WriterItem& item : waiting_packets_) to_writer(std::move(item));
       waiting_packets_.clear();
@@ -390,6 +410,7 @@ class Pipeline {
   FirstFrame first_;
   PictureFormat picture_;
   bool size_change_noted_ = false;
+  bool selection_ended_ = false;  // the selector has seen the run's last frame
 
   int64_t frames_written_ = 0;  // the writer's
 };

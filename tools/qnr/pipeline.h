@@ -23,6 +23,10 @@ class Progress;
 using FrameObserver =
     std::function<void(int64_t index, const HostFrame& before, const HostFrame& after)>;
 
+// What a run over part of the video does with each decoded frame, in order.
+enum class FrameChoice { take, skip, stop };
+using FrameSelector = std::function<FrameChoice(const AVFrame& frame)>;
+
 struct PipelineRequest {
   MediaInput* input = nullptr;
   MediaOutput* output = nullptr;
@@ -33,6 +37,10 @@ struct PipelineRequest {
   FrameObserver observe;  // empty for none (the demo keeps one frame)
   AVRational rate{0, 1};  // --rate: the input video's frame rate, {0, 1} for its own
   bool strict = false;    // --strict: damage in the input stops the run
+  FrameSelector select;   // empty: every frame is taken
+  // The video's own first frame, for a run that starts later in the video:
+  // the encoder is set up from it, as a run from the start sets it up.
+  std::optional<FirstFrame> first;
 };
 
 struct PipelineResult {

@@ -1,0 +1,198 @@
+// The pieces of a long job that decide on their own: the records kept in the
+// job's folder, where the video is cut, and the decoding times of joined
+// segments.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "decode_timeline.h"
+#include "job_plan.h"
+#include "job_planner.h"
+#include "record_text.h"
+#include "road.h"
+#include "segment_file.h"
+
+namespace qnr {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+TEST(JobRecords, AnyTextSurvivesTheRoundTrip) {
+  TextRecord record;
+  record.kind = "qnr test 1";
+  const std::vector<std::string> values = {"", "a b  c ", "100% done", "line\nbreak\r\n", "%0A"};
+  for (const std::string& value : values) record.add("value", value);
+  record.add_number("number", -42);
+  const TextRecord back = parse_text_record(to_text(record), "qnr test 1");
+  EXPECT_EQ(back.all("value"), values);
+  EXPECT_EQ(back.number("number"), -42);
+  EXPECT_THROW(back.text("absent"), RecordError);
+}
+
+TEST(JobRecords, DamagedRecordsAreRefused) {
+  for (const char* text : {"", "qnr other 1\n", "qnr test 1\nkey value", "qnr test 1\nnokey\n",
+                           "qnr test 1\nkey bad%2\n", "qnr test 1\nkey %zz\n"}) {
+    EXPECT_THROW(parse_text_record(text, "qnr test 1"), RecordError) << text;
+  }
+  const TextRecord record = parse_text_record("qnr test 1\nn 12x\nf 2\n", "qnr test 1");
+  EXPECT_THROW(record.number("n"), RecordError);
+  EXPECT_THROW(record.flag("f"), RecordError);
+}
+
+JobPlan sample_plan() {
+  JobPlan plan;
+  plan.qnr_version = "3.6.1";
+  plan.input = "/media/holiday 1%.mkv";
+  plan.output = "/media/out\n.mkv";
+  plan.config = "Config(70,70,2,0,1)";
+  plan.encoder_args = {"-crf", "20", "-an"};
+  plan.segment_seconds = 0.52;
+  plan.time_base_num = 1;
+  plan.time_base_den = 90000;
+  plan.road = Road::gpu;
+  plan.segments = {{0, 3600, 2, "d0"}, {7200, 7200, 1, "d1"}};
+  return plan;
+}
+
+TEST(JobPlans, APlanReadsBackAsWritten) {
+  const JobPlan plan = sample_plan();
+  const JobPlan back = parse_plan(plan_text(plan));
+  EXPECT_EQ(plan_text(back), plan_text(plan));
+  EXPECT_EQ(back.output, plan.output);
+  EXPECT_EQ(back.segment_seconds, 0.52);
+  EXPECT_EQ(back.frames(), 3);
+  EXPECT_EQ(plan_difference(plan, back), "");
+}
+
+TEST(JobPlans, EachPartOfTheJobIsCompared) {
+  struct Case {
+    void (*change)(JobPlan&);
+    const char* named;
+  };
+  const Case cases[] = {
+      {[](JobPlan& p) { p.input_size += 1; }, "the input's content"},
+      {[](JobPlan& p) { p.module_sha256 = "other"; }, "the filter module"},
+      {[](JobPlan& p) { p.road = Road::cpu; }, "the road"},
+      {[](JobPlan& p) { p.show_noise = true; }, "the filter's settings"},
+      {[](JobPlan& p) { p.encoder_args.pop_back(); }, "the codec or the encoder options"},
+      {[](JobPlan& p) { p.segment_seconds = 60; }, "the segment length"},
+  };
+  for (const Case& c : cases) {
+    JobPlan changed = sample_plan();
+    c.change(changed);
+    EXPECT_THAT(plan_difference(sample_plan(), changed), HasSubstr(c.named));
+  }
+  std::string overlapping = plan_text(sample_plan());
+  overlapping.replace(overlapping.find("segment 7200"), 12, "segment 3600");
+  EXPECT_THROW(parse_plan(overlapping), RecordError);
+}
+
+std::vector<int64_t> firsts(const Split& split) {
+  std::vector<int64_t> out;
+  for (const SegmentSpan& span : split.segments) out.push_back(span.first_pts);
+  return out;
+}
+
+// 25 frames a second in a 1/1000 time base with a gap of 1.64 s after
+// frame 19, keyframes 0.4 s apart.
+TEST(JobSplit, SegmentsStartAtTheFirstFrameOnOrAfterEachBoundary) {
+  VideoScan scan;
+  scan.time_base = {1, 1000};
+  for (int64_t i = 0; i < 20; ++i) scan.pts.push_back(100 + 40 * i);
+  for (int64_t i = 0; i < 20; ++i) scan.pts.push_back(2500 + 40 * i);
+  scan.key_interval = 400;
+  const Split split = split_video(scan, 0.5);
+  // Boundaries 600, 1100, ... 3100; those in the gap start one segment.
+  EXPECT_THAT(firsts(split), ElementsAre(100, 620, 2500, 2620, 3100));
+  EXPECT_EQ(split.segments[1].frames, 7);
+  EXPECT_EQ(split.segments[1].last_pts, 860);
+  EXPECT_EQ(split.segments.back().last_pts, 2500 + 40 * 19);
+  EXPECT_EQ(split.preroll, 1000);  // one second beats one keyframe interval
+
+  scan.key_interval = 3000;
+  EXPECT_EQ(split_video(scan, 0.5).preroll, 3000);
+  scan.unsplittable = "two frames share a timestamp";
+  const Split whole = split_video(scan, 0.5);
+  ASSERT_EQ(whole.segments.size(), 1u);
+  EXPECT_EQ(whole.segments[0].frames, 40);
+  EXPECT_EQ(whole.one_reason, scan.unsplittable);
+}
+
+// x264's order for I B B P with b-pyramid: decoded I P Bref B ..., shown
+// in order; each segment starts its own encoder.
+std::vector<int64_t> pyramid_gop(int64_t first, int64_t frames) {
+  std::vector<int64_t> order = {first};
+  for (int64_t g = 1; g + 3 <= frames; g += 4) {
+    for (int64_t step : {3, 1, 0, 2}) order.push_back(first + (g + step) * 10);
+  }
+  while (static_cast<int64_t>(order.size()) < frames) order.push_back(first + 10 * order.size());
+  return order;
+}
+
+TEST(JobJoin, DecodingTimesRiseAndNeverPassTheFrames) {
+  EXPECT_EQ(reorder_depth_of(pyramid_gop(0, 9)), 2);
+  EXPECT_EQ(reorder_depth_of({0, 10, 20}), 0);
+  std::vector<int64_t> joined = pyramid_gop(0, 9);
+  for (int64_t pts : pyramid_gop(90, 9)) joined.push_back(pts);
+  std::vector<int64_t> earliest = joined;
+  std::sort(earliest.begin(), earliest.end());
+  earliest.resize(3);
+  DecodeTimeline timeline(2, earliest);
+  std::vector<int64_t> dts;
+  for (int64_t pts : joined) dts.push_back(timeline.next(pts));
+  // As one encoder with a delay of two frames dates them: 20 ticks early.
+  EXPECT_THAT(std::vector<int64_t>(dts.begin(), dts.begin() + 4), ElementsAre(-20, -10, 0, 10));
+  for (size_t i = 0; i < joined.size(); ++i) {
+    EXPECT_LE(dts[i], joined[i]) << i;
+    if (i > 0) {
+      EXPECT_LT(dts[i - 1], dts[i]) << i;
+    }
+  }
+  // Without reordering the decoding times are the frames' own.
+  DecodeTimeline intra(0, {5});
+  for (int64_t pts : {5, 9, 30}) EXPECT_EQ(intra.next(pts), pts);
+}
+
+// A job on the GPU road reads the module's log to learn of a frame that fell
+// back to the CPU; every other line still reaches standard error.
+TEST(JobRoad, TheWatchKeepsTheModulesLinesApart) {
+  int sink[2];
+  ASSERT_EQ(::pipe(sink), 0);
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(sink[1], STDERR_FILENO);
+  ::close(sink[1]);
+  std::vector<std::string> causes;
+  {
+    GpuRoadWatch watch;
+    EXPECT_STREQ(std::getenv("QNR_LOG"), "1");
+    std::fputs("qnr: a line of qnr's own\n", stderr);
+    std::fputs(
+        "QNR: GPU road: upload: cuMemcpy2DAsync_v2 returned 700; frames take the CPU "
+        "path\nQNR: GPU road: release: cuStreamDestroy_v2 returned 700\n",
+        stderr);
+    std::fputs("frame 3 of 9", stderr);  // a progress line, not ended
+    causes = watch.finish();
+  }
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  char text[512] = {};
+  const ssize_t n = ::read(sink[0], text, sizeof text - 1);
+  ::close(sink[0]);
+  EXPECT_EQ(std::string(text, n > 0 ? static_cast<size_t>(n) : 0),
+            "qnr: a line of qnr's own\nframe 3 of 9");
+  ASSERT_EQ(causes.size(), 1u);
+  EXPECT_THAT(causes[0], HasSubstr("upload: cuMemcpy2DAsync_v2 returned 700"));
+  EXPECT_EQ(std::getenv("QNR_LOG"), nullptr);
+}
+
+}  // namespace
+}  // namespace qnr
