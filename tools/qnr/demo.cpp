@@ -197,50 +197,53 @@ Picture before_after(const Picture& before, const Picture& after, const Region& 
   return out;
 }
 
-}  // namespace
+// Where the demo writes.
+struct DemoPaths {
+  std::string noisy, filtered, pair, noise;
+};
 
-int run_demo(const Options& options, const LoadedModule& loaded) {
-  const std::string dir = options.demo_dir.empty() ? "." : options.demo_dir;
-  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-    throw Failure("cannot create " + dir + ": " + std::strerror(errno));
-  }
-  const std::string noisy_path = dir + "/noisy.mp4";
-  const std::string filtered_path = dir + "/filtered.mp4";
-  const std::string pair_path = dir + "/before-after.png";
-  const std::string noise_path = dir + "/noise.png";
-  const int32_t width = options.demo_width, height = options.demo_height;
-  const int frames = options.demo_frames;
-  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+DemoPaths demo_paths(const std::string& dir) {
+  return {dir + "/noisy.mp4", dir + "/filtered.mp4", dir + "/before-after.png", dir + "/noise.png"};
+}
 
-  if (!options.quiet) {
-    std::fprintf(stderr, "making a %s clip of %d frames with grain and filtering it...\n",
-                 size.c_str(), frames);
-  }
+// What making the two clips gave: the middle frame before and after the
+// filter, each clip's error against the clean scene, and the time it took.
+struct DemoClips {
+  int wanted = 0;  // the frame shown before and after
+  Picture before, after;
+  LumaError noisy_error, filtered_error;
+  std::string settings_line;
+  double seconds = 0;       // making both clips
+  double encoder_wait = 0;  // of which the demo waited for the encoders
+};
+
+// Draws every frame, adds grain, filters it on `jobs` lanes at once and
+// writes both clips in frame order.
+DemoClips make_clips(const Options& options, const LoadedModule& loaded, const DemoScene& scene,
+                     const DemoPaths& paths) {
   const Clock::time_point began = Clock::now();
-  const DemoScene scene(width, height, frames);
-
+  const int32_t width = scene.width(), height = scene.height();
+  const int frames = scene.frames();
   const int jobs = std::min(frames, options.jobs > 0 ? options.jobs : default_jobs());
   std::vector<std::unique_ptr<Lane>> lanes;
   for (int j = 0; j < jobs; ++j) {
     lanes.push_back(std::make_unique<Lane>(loaded, options.settings, width, height));
   }
-  std::string settings_line;
-  lanes[0]->instance->script_string(settings_line);
+  DemoClips clips;
+  lanes[0]->instance->script_string(clips.settings_line);
 
   PictureStream clip;
   clip.width = width;
   clip.height = height;
   clip.codec = "libx264";
-  clip.path = noisy_path;
+  clip.path = paths.noisy;
   clip.options = {{"crf", "12"}, {"preset", "superfast"}};
   PictureWriter noisy_out(clip);
-  clip.path = filtered_path;
+  clip.path = paths.filtered;
   clip.options = {{"crf", "16"}, {"preset", "superfast"}};
   PictureWriter filtered_out(clip);
 
-  const int wanted = frames / 2;
-  Picture before{width, height, {}}, after{width, height, {}};
-  double encoder_wait = 0;  // the demo waiting for the encoders
+  clips.wanted = frames / 2;
   for (int first = 0; first < frames; first += jobs) {
     throw_if_interrupted();
     in_parallel(lanes, [&](size_t j, Lane& lane) {
@@ -248,56 +251,77 @@ int run_demo(const Options& options, const LoadedModule& loaded) {
       lane.index = -1;
       if (frame < frames) lane.process(scene, frame);
     });
-    // In frame order into both clips.
     const Clock::time_point start = Clock::now();
     for (const auto& lane : lanes) {
       if (lane->index < 0) continue;
       noisy_out.write(lane->noisy.data());
       filtered_out.write(lane->filtered.data());
-      if (lane->index == wanted) {
-        before.pixels = lane->noisy;
-        after.pixels = lane->filtered;
+      if (lane->index == clips.wanted) {
+        clips.before = {width, height, lane->noisy};
+        clips.after = {width, height, lane->filtered};
       }
     }
-    encoder_wait += seconds_since(start);
+    clips.encoder_wait += seconds_since(start);
   }
-  LumaError noisy_error, filtered_error;
   for (const auto& lane : lanes) {
     if (lane->instance->started()) lane->instance->end();
-    noisy_error.add(lane->noisy_error);
-    filtered_error.add(lane->filtered_error);
+    clips.noisy_error.add(lane->noisy_error);
+    clips.filtered_error.add(lane->filtered_error);
   }
   const Clock::time_point flush = Clock::now();
   noisy_out.finish();
   filtered_out.finish();
-  encoder_wait += seconds_since(flush);
-  const double clip_seconds = seconds_since(began);
+  clips.encoder_wait += seconds_since(flush);
+  clips.seconds = seconds_since(began);
+  return clips;
+}
 
-  write_png(pair_path, before_after(before, after, scene.detail_region(wanted)));
-  write_png(noise_path, noise_view(loaded, options.settings, before));
-  const double frame_seconds =
-      std::max(1e-9, time_filter(loaded, options.settings, before, std::clamp(frames, 3, 12)));
-
-  const double megapixels = double(width) * height / 1e6;
-  std::printf("wrote %s: the clip with grain, %s, %d frames\n", noisy_path.c_str(), size.c_str(),
+void print_report(const DemoPaths& paths, const DemoClips& clips, const std::string& size,
+                  int frames, double megapixels, double frame_seconds) {
+  std::printf("wrote %s: the clip with grain, %s, %d frames\n", paths.noisy.c_str(), size.c_str(),
               frames);
-  std::printf("wrote %s: the same through the filter, %s\n", filtered_path.c_str(),
-              settings_line.c_str());
+  std::printf("wrote %s: the same through the filter, %s\n", paths.filtered.c_str(),
+              clips.settings_line.c_str());
   std::printf("wrote %s: frame %d at 200 %%, with grain on the left, filtered on the right\n",
-              pair_path.c_str(), wanted + 1);
+              paths.pair.c_str(), clips.wanted + 1);
   std::printf("wrote %s: what the filter removed from that frame (Show noise)\n",
-              noise_path.c_str());
+              paths.noise.c_str());
   std::printf("luma PSNR against the clean clip: with grain %.2f dB, filtered %.2f dB (%+.2f dB)\n",
-              noisy_error.psnr(), filtered_error.psnr(),
-              filtered_error.psnr() - noisy_error.psnr());
+              clips.noisy_error.psnr(), clips.filtered_error.psnr(),
+              clips.filtered_error.psnr() - clips.noisy_error.psnr());
   std::printf(
       "the filter alone: %.1f ms a frame, %.0f fps, %.0f Mpixel/s (one instance, timed on "
       "its own)\n",
       1000 * frame_seconds, 1 / frame_seconds, megapixels / frame_seconds);
   std::printf(
       "making both clips took %.1f s (%.1f fps), %.1f s of it waiting for the H.264 encoder\n",
-      clip_seconds, frames / clip_seconds, encoder_wait);
+      clips.seconds, frames / clips.seconds, clips.encoder_wait);
   std::printf("to choose settings by eye on your own video: qnr tune yourvideo.mp4\n");
+}
+
+}  // namespace
+
+int run_demo(const Options& options, const LoadedModule& loaded) {
+  const std::string dir = options.demo_dir.empty() ? "." : options.demo_dir;
+  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+    throw Failure("cannot create " + dir + ": " + std::strerror(errno));
+  }
+  const DemoPaths paths = demo_paths(dir);
+  const int32_t width = options.demo_width, height = options.demo_height;
+  const int frames = options.demo_frames;
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  if (!options.quiet) {
+    std::fprintf(stderr, "making a %s clip of %d frames with grain and filtering it...\n",
+                 size.c_str(), frames);
+  }
+  const DemoScene scene(width, height, frames);
+  const DemoClips clips = make_clips(options, loaded, scene, paths);
+
+  write_png(paths.pair, before_after(clips.before, clips.after, scene.detail_region(clips.wanted)));
+  write_png(paths.noise, noise_view(loaded, options.settings, clips.before));
+  const double frame_seconds = std::max(
+      1e-9, time_filter(loaded, options.settings, clips.before, std::clamp(frames, 3, 12)));
+  print_report(paths, clips, size, frames, double(width) * height / 1e6, frame_seconds);
   return 0;
 }
 

@@ -24,6 +24,7 @@ class DemoScene {
 
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
+  int frames() const { return frames_; }
 
   // Frame `index` as top-down BGRX words, width x height.
   void draw(int index, std::vector<uint32_t>& pixels) const;
