@@ -28,6 +28,15 @@ double seconds_value(const TextRecord& record, const std::string& key) {
   throw RecordError("its " + key + " is not a number of seconds");
 }
 
+// "num/den" with den > 0 and num >= `least_num`.
+void read_fraction(const TextRecord& record, const std::string& key, const std::string& what,
+                   int least_num, int& num, int& den) {
+  if (std::sscanf(record.text(key).c_str(), "%d/%d", &num, &den) != 2 || num < least_num ||
+      den <= 0) {
+    throw RecordError("its " + what + " is malformed");
+  }
+}
+
 // "first last frames digest" on one line per segment.
 std::string span_text(const SegmentSpan& span) {
   return std::to_string(span.first_pts) + " " + std::to_string(span.last_pts) + " " +
@@ -108,11 +117,7 @@ JobPlan parse_plan(const std::string& text) {
   plan.show_noise = record.flag("show_noise");
   plan.disable = record.flag("disable");
   plan.interlace = record.flag("interlace");
-  const std::string& rate = record.text("rate");
-  if (std::sscanf(rate.c_str(), "%d/%d", &plan.rate_num, &plan.rate_den) != 2 ||
-      plan.rate_num < 0 || plan.rate_den <= 0) {
-    throw RecordError("its rate is malformed");
-  }
+  read_fraction(record, "rate", "rate", 0, plan.rate_num, plan.rate_den);
   plan.strict = record.flag("strict");
   plan.output = record.text("output");
   plan.format = record.text("format");
@@ -121,11 +126,7 @@ JobPlan parse_plan(const std::string& text) {
   plan.overwrite = record.flag("overwrite");
   plan.segment_seconds = seconds_value(record, "segment_seconds");
   plan.video_stream = static_cast<int>(record.number("video_stream"));
-  const std::string& time_base = record.text("time_base");
-  if (std::sscanf(time_base.c_str(), "%d/%d", &plan.time_base_num, &plan.time_base_den) != 2 ||
-      plan.time_base_num <= 0 || plan.time_base_den <= 0) {
-    throw RecordError("its time base is malformed");
-  }
+  read_fraction(record, "time_base", "time base", 1, plan.time_base_num, plan.time_base_den);
   plan.preroll = record.number("preroll");
   plan.one_reason = record.text("one_segment_because");
   for (const std::string& line : record.all("segment")) plan.segments.push_back(span_value(line));
