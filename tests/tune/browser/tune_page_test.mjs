@@ -8,7 +8,7 @@ import { spawn } from "node:child_process";
 import { createRequire } from "node:module";
 import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
-import { join, resolve } from "node:path";
+import { basename, dirname, join, resolve } from "node:path";
 import { createInterface } from "node:readline";
 import { inflateSync } from "node:zlib";
 import assert from "node:assert/strict";
@@ -57,7 +57,10 @@ function decodePng(bytes) {
 
 // ---- qnr tune, started as a user starts it ----
 function startTune() {
-  const child = spawn(qnrPath, ["tune", clip, "--no-browser"], { stdio: ["ignore", "pipe", "pipe"] });
+  // From the clip's folder, so that the command lines the page shows (and the
+  // README's screenshot) name the clip as a user would, not this build's path.
+  const child = spawn(qnrPath, ["tune", basename(clip), "--no-browser"],
+                      { cwd: dirname(clip), stdio: ["ignore", "pipe", "pipe"] });
   const lines = createInterface({ input: child.stdout });
   const output = [];
   let stderr = "";
