@@ -59,7 +59,7 @@ function decodePng(bytes) {
 function startTune() {
   // From the clip's folder, so that the command lines the page shows (and the
   // README's screenshot) name the clip as a user would, not this build's path.
-  const child = spawn(qnrPath, ["tune", basename(clip), "--no-browser"],
+  const child = spawn(resolve(qnrPath), ["tune", basename(clip), "--no-browser"],
                       { cwd: dirname(clip), stdio: ["ignore", "pipe", "pipe"] });
   const lines = createInterface({ input: child.stdout });
   const output = [];
