@@ -333,12 +333,8 @@ TEST_F(TuneServerTest, ClientsThatStallOrLeaveMidAnswerDoNotStopIt) {
                               " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(s.port()) +
                               "\r\n\r\n";
   for (int i = 0; i < 5; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(s.port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = connect_loopback(s.port());
+    ASSERT_GE(fd, 0);
     ASSERT_GT(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), 0);
     char some[1000];
     ASSERT_GT(::recv(fd, some, sizeof some, MSG_WAITALL), 0);
@@ -349,12 +345,8 @@ TEST_F(TuneServerTest, ClientsThatStallOrLeaveMidAnswerDoNotStopIt) {
   // A handful of clients that send half a request and wait.
   std::vector<int> stalled;
   for (int i = 0; i < 5; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(s.port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = connect_loopback(s.port());
+    ASSERT_GE(fd, 0);
     ::send(fd, "GET /api/info HTTP/1.1\r\n", 24, MSG_NOSIGNAL);
     stalled.push_back(fd);
   }

@@ -33,6 +33,8 @@ std::string read_line(int fd, int timeout_ms) {
   }
 }
 
+}  // namespace
+
 int connect_loopback(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -45,8 +47,6 @@ int connect_loopback(int port) {
   }
   return fd;
 }
-
-}  // namespace
 
 TuneChild::TuneChild(const std::string& input, const std::vector<std::string>& args) {
   qnr::SpawnRequest request;

@@ -43,6 +43,9 @@ class TuneChild {
   std::string url_;
 };
 
+// A connection to 127.0.0.1:`port`, or -1.
+int connect_loopback(int port);
+
 // Sends `request` as it stands over a fresh connection and returns all the
 // server answered before closing or timing out.
 std::string raw_exchange(int port, const std::string& request, int timeout_ms = 5000);
