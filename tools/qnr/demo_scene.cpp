@@ -296,9 +296,9 @@ Rgb ball_colour(const Ball& ball, double x, double y) {
   const int panel = static_cast<int>(std::floor(turns)) % 6;
   const Rgb base = panels[(panel + 6) % 6];
   const double lambert = std::max(0.0, -0.5 * nx - 0.6 * ny + 0.62 * nz);
-  const double spec = std::pow(std::max(0.0, -0.35 * nx - 0.45 * ny + 0.82 * nz), 40);
+  const double highlight = std::pow(std::max(0.0, -0.35 * nx - 0.45 * ny + 0.82 * nz), 40);
   Rgb c = scale(base, 0.25 + 0.8 * lambert);
-  return {c.r + 0.6 * spec, c.g + 0.6 * spec, c.b + 0.6 * spec};
+  return {c.r + 0.6 * highlight, c.g + 0.6 * highlight, c.b + 0.6 * highlight};
 }
 
 void draw_ball(const Ball& ball, int32_t width, int32_t height, uint32_t* pixels) {
