@@ -77,7 +77,7 @@ bool contains(const std::string& text, const char* part) {
 // the closing "; frames take the CPU path".
 std::string cause_of(const std::string& line) {
   const std::string prefix = "QNR: GPU road: ";
-  std::string cause = line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : line;
+  std::string cause = line.starts_with(prefix) ? line.substr(prefix.size()) : line;
   const size_t tail = cause.find("; frames take the CPU path");
   if (tail != std::string::npos) cause.erase(tail);
   return cause;
@@ -122,7 +122,7 @@ std::string plain_words(const std::string& line) {
 
 // A line that says why frames take the CPU path (the release step's do not).
 bool is_cause(const std::string& line) {
-  return line.rfind("QNR: GPU road: ", 0) == 0 && !contains(line, "GPU road: release:");
+  return line.starts_with("QNR: GPU road: ") && !contains(line, "GPU road: release:");
 }
 
 }  // namespace

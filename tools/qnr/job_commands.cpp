@@ -22,6 +22,7 @@
 #include "job_setup.h"
 #include "media_output.h"
 #include "note.h"
+#include "output_checks.h"
 #include "segment_join.h"
 #include "segment_worker.h"
 
@@ -38,7 +39,7 @@ int processors() {
 // one only with -y, and never the input.
 std::string output_for_job(const Options& options, const JobPlan& plan) {
   const std::string& name = options.output;
-  if (name == "-" || name.rfind("/dev/", 0) == 0 || av_filename_number_test(name.c_str())) {
+  if (name == "-" || name.starts_with("/dev/") || av_filename_number_test(name.c_str())) {
     throw Failure("a long job writes its output to a file, not " + name, kExitUsage);
   }
   struct stat info {};
@@ -47,8 +48,7 @@ std::string output_for_job(const Options& options, const JobPlan& plan) {
       throw Failure("a long job writes its output to a file; " + name + " is not one", kExitUsage);
     }
     struct stat in {};
-    if (::stat(plan.input.c_str(), &in) == 0 && in.st_dev == info.st_dev &&
-        in.st_ino == info.st_ino) {
+    if (::stat(plan.input.c_str(), &in) == 0 && same_file(in, info)) {
       throw Failure("the output " + name + " is the input file; name a different output",
                     kExitUsage);
     }

@@ -14,6 +14,7 @@
 
 #include "digest.h"
 #include "failure.h"
+#include "output_checks.h"
 
 namespace qnr {
 
@@ -35,12 +36,6 @@ std::string random_letters() {
   return text;
 }
 
-std::string folder_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 [[noreturn]] void cannot_write(const std::string& path, int error) {
   throw Failure("cannot write " + path + ": " + std::strerror(error));
 }
@@ -56,14 +51,10 @@ std::vector<std::string> names_in(const std::string& folder) {
   return names;
 }
 
-bool starts_with(const std::string& text, const std::string& start) {
-  return text.rfind(start, 0) == 0;
-}
-
 // "<base>.tmp.<host>.<pid>.<random>": the host and process that write it.
 bool writer_of(const std::string& name, const std::string& base, std::string& host, pid_t& pid) {
   const std::string prefix = base + ".tmp.";
-  if (!starts_with(name, prefix)) return false;
+  if (!name.starts_with(prefix)) return false;
   const std::string rest = name.substr(prefix.size());
   const size_t dot = rest.find('.');
   const size_t dot2 = dot == std::string::npos ? dot : rest.find('.', dot + 1);
@@ -95,7 +86,7 @@ SegmentDone parse_done(const std::string& text) {
   done.pts_digest = record.text("pts_digest");
   done.reorder_depth = record.number("reorder_depth");
   for (const auto& [key, value] : record.fields) {
-    if (starts_with(key, "video.")) done.video.add(key, value);
+    if (key.starts_with("video.")) done.video.add(key, value);
   }
   if (done.file.empty() || done.file.find('/') != std::string::npos || done.file[0] == '.') {
     throw RecordError("it names no file in the folder");
@@ -158,7 +149,7 @@ void write_file_atomically(const std::string& path, const std::string& text) {
     ::unlink(temp.c_str());
     cannot_write(path, error);
   }
-  sync_folder(folder_of(path));
+  sync_folder(directory_of(path));
 }
 
 std::string read_small_file(const std::string& path, bool* missing) {
@@ -293,7 +284,7 @@ void JobFolder::tidy(int64_t k, const std::string& keep_file) const {
   const std::string base = segment_base(k);
   const std::string me = host_name();
   for (const std::string& name : names_in(path_)) {
-    if (!starts_with(name, base + ".")) continue;
+    if (!name.starts_with(base + ".")) continue;
     std::string host;
     pid_t pid = 0;
     const bool left_by_dead = writer_of(name, base, host, pid) && host == me && !process_lives(pid);
@@ -308,7 +299,7 @@ namespace {
 // The names a job writes: its plan, its segments' files and records, and
 // those on their way there.
 bool job_file(const std::string& name) {
-  return name == "plan" || starts_with(name, "plan.tmp.") || starts_with(name, "segment-");
+  return name == "plan" || name.starts_with("plan.tmp.") || name.starts_with("segment-");
 }
 
 }  // namespace

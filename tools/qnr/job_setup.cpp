@@ -13,9 +13,7 @@
 
 namespace qnr {
 
-namespace {
-
-std::string absolute(const std::string& name) {
+std::string absolute_path(const std::string& name) {
   if (!name.empty() && name[0] == '/') return name;
   char cwd[PATH_MAX];
   if (::getcwd(cwd, sizeof cwd) == nullptr) {
@@ -24,15 +22,12 @@ std::string absolute(const std::string& name) {
   return std::string(cwd) + "/" + name;
 }
 
-}  // namespace
-
 std::string job_folder_path(const Options& options) {
   if (!options.job.dir.empty()) return options.job.dir;
-  const std::string output = options.output;
-  const size_t slash = output.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? output : output.substr(slash + 1);
-  return (slash == std::string::npos ? std::string() : folder) + "." + name + ".qnr-job";
+  // Beside OUT, hidden: "dir/.name.qnr-job" (npos + 1 is 0: no folder part).
+  const std::string& output = options.output;
+  const size_t name_at = output.rfind('/') + 1;
+  return output.substr(0, name_at) + "." + output.substr(name_at) + ".qnr-job";
 }
 
 void describe_input(const std::string& name, JobPlan& plan) {
@@ -101,7 +96,5 @@ OutputRequest plan_output_request(const JobPlan& plan, bool quiet) {
 }
 
 std::string segment_label(int64_t k) { return "segment " + std::to_string(k); }
-
-std::string absolute_path(const std::string& name) { return absolute(name); }
 
 }  // namespace qnr

@@ -36,7 +36,7 @@ std::vector<std::string> visible_entries(const char* value) {
       entry.erase(0, 1);
     }
     const bool index = !entry.empty() && entry.find_first_not_of("0123456789") == std::string::npos;
-    const bool uuid = entry.rfind("GPU-", 0) == 0 || entry.rfind("MIG-", 0) == 0;
+    const bool uuid = entry.starts_with("GPU-") || entry.starts_with("MIG-");
     if (!index && !uuid) break;
     entries.push_back(entry);
     if (comma == std::string::npos) break;
@@ -108,7 +108,7 @@ constexpr char kMarker[] = "QNR: GPU road: ";
 // Whether a line that has not ended yet may still be one of the module's.
 bool could_be_marked(const std::string& start) {
   const std::string marker = kMarker;
-  return start.size() < marker.size() ? marker.rfind(start, 0) == 0 : start.rfind(marker, 0) == 0;
+  return start.size() < marker.size() ? marker.starts_with(start) : start.starts_with(marker);
 }
 
 }  // namespace
@@ -123,7 +123,7 @@ struct GpuRoadWatch::State {
   bool finished = false;
 
   void pass_on(const std::string& line) {
-    if (line.rfind(kMarker, 0) == 0) {
+    if (line.starts_with(kMarker)) {
       if (line.find("GPU road: release:") == std::string::npos) causes.push_back(line);
       return;
     }

@@ -77,7 +77,7 @@ int run_tune(const TuneOptions& options, const LoadedModule& loaded,
   info.module_path = shown_path(module_path);
   info.filter_name = loaded.filter->name != nullptr ? loaded.filter->name : "";
   info.gpu_report = gpu_road_report(*loaded.module, *loaded.filter);
-  info.gpu = info.gpu_report.rfind("works", 0) == 0;
+  info.gpu = info.gpu_report.starts_with("works");
   info.start_seconds = options.at;
   info.start = start;
   info.start_line = settings_line(loaded, start);
