@@ -50,25 +50,6 @@ class StderrCapture {
   int saved_ = -1;
 };
 
-// QNR_LOG=1 while it lives; the caller's value afterwards.
-class LogSwitchedOn {
- public:
-  LogSwitchedOn() {
-    if (const char* value = std::getenv("QNR_LOG")) previous_ = value, had_ = true;
-    setenv("QNR_LOG", "1", 1);
-  }
-  ~LogSwitchedOn() {
-    if (had_)
-      setenv("QNR_LOG", previous_.c_str(), 1);
-    else
-      unsetenv("QNR_LOG");
-  }
-
- private:
-  std::string previous_;
-  bool had_ = false;
-};
-
 bool contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
 }
@@ -76,7 +57,7 @@ bool contains(const std::string& text, const char* part) {
 // The cause in a log line: what follows "QNR: GPU road: <step>: ", without
 // the closing "; frames take the CPU path".
 std::string cause_of(const std::string& line) {
-  const std::string prefix = "QNR: GPU road: ";
+  const std::string prefix = kGpuRoadLogPrefix;
   std::string cause = line.starts_with(prefix) ? line.substr(prefix.size()) : line;
   const size_t tail = cause.find("; frames take the CPU path");
   if (tail != std::string::npos) cause.erase(tail);
@@ -120,16 +101,29 @@ std::string plain_words(const std::string& line) {
   return "it stops at " + cause;
 }
 
-// A line that says why frames take the CPU path (the release step's do not).
-bool is_cause(const std::string& line) {
-  return line.starts_with("QNR: GPU road: ") && !contains(line, "GPU road: release:");
+}  // namespace
+
+LogSwitchedOn::LogSwitchedOn() {
+  if (const char* value = std::getenv("QNR_LOG")) previous_ = value, had_ = true;
+  setenv("QNR_LOG", "1", 1);
 }
 
-}  // namespace
+void LogSwitchedOn::restore() {
+  if (restored_) return;
+  restored_ = true;
+  if (had_)
+    setenv("QNR_LOG", previous_.c_str(), 1);
+  else
+    unsetenv("QNR_LOG");
+}
+
+bool is_gpu_road_cause(const std::string& line) {
+  return line.starts_with(kGpuRoadLogPrefix) && !contains(line, "GPU road: release:");
+}
 
 bool gpu_road_works(bool has_gpu_context, const std::vector<std::string>& log_lines) {
   for (const std::string& line : log_lines) {
-    if (is_cause(line)) return false;
+    if (is_gpu_road_cause(line)) return false;
   }
   return has_gpu_context;
 }
@@ -137,7 +131,7 @@ bool gpu_road_works(bool has_gpu_context, const std::vector<std::string>& log_li
 std::string describe_gpu_road(bool has_gpu_context, const std::vector<std::string>& log_lines) {
   std::vector<std::string> causes;
   for (const std::string& line : log_lines) {
-    if (is_cause(line)) causes.push_back(plain_words(line));
+    if (is_gpu_road_cause(line)) causes.push_back(plain_words(line));
   }
   if (has_gpu_context && causes.empty()) return "works: a test frame was filtered on the GPU";
   std::string text = "not used here: ";

@@ -10,6 +10,29 @@
 
 namespace qnr {
 
+// The start of every line the module's GPU road logs (QNR_LOG=1).
+inline constexpr char kGpuRoadLogPrefix[] = "QNR: GPU road: ";
+
+// A logged line that says why frames take the CPU path (the release step's
+// lines do not).
+bool is_gpu_road_cause(const std::string& line);
+
+// QNR_LOG=1 (the module's failure log on) while it lives; the caller's value
+// again at restore() or at its end.
+class LogSwitchedOn {
+ public:
+  LogSwitchedOn();
+  ~LogSwitchedOn() { restore(); }
+  LogSwitchedOn(const LogSwitchedOn&) = delete;
+  LogSwitchedOn& operator=(const LogSwitchedOn&) = delete;
+  void restore();
+
+ private:
+  std::string previous_;
+  bool had_ = false;
+  bool restored_ = false;
+};
+
 // What one frame through a new instance of `filter` showed: whether it went
 // through the GPU, and in plain words why not.
 struct GpuRoadFinding {

@@ -103,11 +103,9 @@ Road probe_road(const vdhost::FilterModule& module, const FilterDefinition& filt
 
 namespace {
 
-constexpr char kMarker[] = "QNR: GPU road: ";
-
 // Whether a line that has not ended yet may still be one of the module's.
 bool could_be_marked(const std::string& start) {
-  const std::string marker = kMarker;
+  const std::string marker = kGpuRoadLogPrefix;
   return start.size() < marker.size() ? marker.starts_with(start) : start.starts_with(marker);
 }
 
@@ -118,13 +116,12 @@ struct GpuRoadWatch::State {
   int read_end = -1;
   std::thread reader;
   std::vector<std::string> causes;
-  std::string previous_log;
-  bool had_log = false;
+  LogSwitchedOn log_on;
   bool finished = false;
 
   void pass_on(const std::string& line) {
-    if (line.starts_with(kMarker)) {
-      if (line.find("GPU road: release:") == std::string::npos) causes.push_back(line);
+    if (line.starts_with(kGpuRoadLogPrefix)) {
+      if (is_gpu_road_cause(line)) causes.push_back(line);
       return;
     }
     const std::string text = line + "\n";
@@ -161,11 +158,6 @@ GpuRoadWatch::GpuRoadWatch() : state_(std::make_unique<State>()) {
   ::dup2(fds[1], STDERR_FILENO);
   ::close(fds[1]);
   state_->read_end = fds[0];
-  if (const char* value = std::getenv("QNR_LOG")) {
-    state_->previous_log = value;
-    state_->had_log = true;
-  }
-  ::setenv("QNR_LOG", "1", 1);
   state_->reader = std::thread([state = state_.get()] { state->read_lines(); });
 }
 
@@ -178,11 +170,7 @@ std::vector<std::string> GpuRoadWatch::finish() {
   state_->reader.join();
   ::close(state_->read_end);
   ::close(state_->saved_stderr);
-  if (state_->had_log) {
-    ::setenv("QNR_LOG", state_->previous_log.c_str(), 1);
-  } else {
-    ::unsetenv("QNR_LOG");
-  }
+  state_->log_on.restore();
   return state_->causes;
 }
 
