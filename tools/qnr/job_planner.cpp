@@ -40,8 +40,7 @@ class Scanner {
     }
     // Every stream's packets, as a run reads them: a jump in any of them
     // moves the video's clock too.
-    InputTimeline timeline(*input_.format, input_.video,
-                           av_guess_frame_rate(input_.format, input_.video_stream(), nullptr));
+    InputTimeline timeline(*input_.format, input_.video, input_.video_rate());
     PacketPtr packet = new_packet();
     for (;;) {
       throw_if_interrupted();

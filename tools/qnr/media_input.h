@@ -28,6 +28,8 @@ struct MediaInput {
   ~MediaInput();
 
   AVStream* video_stream() const { return format->streams[video]; }
+  // The video's frame rate as libavformat guesses it; {0, 1} when unknown.
+  AVRational video_rate() const { return av_guess_frame_rate(format, video_stream(), nullptr); }
 };
 
 // What libavformat opens for a name: "-" is standard input, a plain path is

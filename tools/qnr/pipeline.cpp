@@ -26,10 +26,6 @@ namespace {
 // called cut short: headers round, and the last frame's length varies.
 constexpr double kEndTolerance = 0.5;
 
-AVRational video_rate(const MediaInput& input) {
-  return av_guess_frame_rate(input.format, input.video_stream(), nullptr);
-}
-
 // One frame in flight: decoded, then filtered in a worker, then encoded.
 // Its buffers are kept for the next frame that uses the slot.
 struct Slot {
@@ -54,9 +50,9 @@ class Pipeline {
  public:
   explicit Pipeline(const PipelineRequest& request)
       : request_(request),
-        clock_(request.input->video_stream()->time_base, video_rate(*request.input), request.rate,
+        clock_(request.input->video_stream()->time_base, request.input->video_rate(), request.rate,
                request.input->name),
-        timeline_(*request.input->format, request.input->video, video_rate(*request.input)),
+        timeline_(*request.input->format, request.input->video, request.input->video_rate()),
         damage_(request.input->name, request.strict) {
     // Enough frames in flight to keep every instance busy while one frame is
     // decoded and one encoded; slots are made only as frames need them.

@@ -9,9 +9,11 @@
 #include "coded_video.h"
 #include "decode_timeline.h"
 #include "failure.h"
+#include "input_timeline.h"
 #include "interrupt.h"
 #include "job_setup.h"
 #include "media_output.h"
+#include "note.h"
 #include "output_file.h"
 #include "progress.h"
 #include "segment_file.h"
@@ -129,12 +131,16 @@ class VideoFeed {
   std::optional<DecodeTimeline> timeline_;
 };
 
-// The input's kept streams other than the video, packet by packet.
+// The input's kept streams other than the video, packet by packet, on the
+// clock a single run gives them: the video's packets are read too, since a
+// jump in the input's clock is taken out of every stream alike (the workers
+// did the same for the video).
 class SourceFeed {
  public:
-  SourceFeed(MediaInput& input, const MediaOutput& output) : input_(input), output_(output) {
+  SourceFeed(MediaInput& input, const MediaOutput& output)
+      : input_(input), output_(output), timeline_(*input.format, input.video, input.video_rate()) {
     for (unsigned i = 0; i < input.format->nb_streams; ++i) {
-      if (static_cast<int>(i) == input.video || output.output_stream_of(static_cast<int>(i)) < 0) {
+      if (static_cast<int>(i) != input.video && output.output_stream_of(static_cast<int>(i)) < 0) {
         input.format->streams[i]->discard = AVDISCARD_ALL;
       }
     }
@@ -149,6 +155,7 @@ class SourceFeed {
         throw_if_interrupted();
         throw Failure("reading " + input_.name + " failed: " + av_error_text(code));
       }
+      timeline_.fix(*packet);
       const int index = packet->stream_index;
       if (index != input_.video && output_.output_stream_of(index) >= 0) return packet;
       av_packet_unref(packet.get());
@@ -159,9 +166,13 @@ class SourceFeed {
     return input_.format->streams[packet.stream_index]->time_base;
   }
 
+  // What was done to the input's clock, for a note; "" when it never jumped.
+  std::string clock_note() const { return timeline_.note(input_.name); }
+
  private:
   MediaInput& input_;
   const MediaOutput& output_;
+  InputTimeline timeline_;
 };
 
 }  // namespace
@@ -219,6 +230,7 @@ JoinReport run_join(const Options& options) {
   progress.finish();
   output.finish();
   output_file.commit();
+  if (const std::string clock = sources.clock_note(); !clock.empty()) note(options.quiet, clock);
 
   JoinReport report;
   report.frames = frames;
