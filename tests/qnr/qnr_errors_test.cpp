@@ -52,6 +52,7 @@ TEST(QnrErrors, BadOptionsAndValuesAreUsageErrors) {
   expect_error(qnr({in, out, "--f2"}), 2, "--f2 needs a value");
   expect_error(qnr({in}), 2, "name the output file too");
   expect_error(qnr({in, dir / "noextension"}), 2, "cannot tell the output format");
+  expect_error(qnr({"demo", dir / "demo", "--size", "17x16"}), 2, "an even width and height");
   EXPECT_EQ(dir.files(), std::vector<std::string>{});
 }
 

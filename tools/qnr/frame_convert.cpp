@@ -112,10 +112,15 @@ bool has_alpha(AVPixelFormat format) {
   return desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
 }
 
+int64_t padded_pitch(int32_t width) {
+  constexpr int64_t kBlock = 64;
+  return ((int64_t{width} * 4 + kBlock - 1) & ~(kBlock - 1)) + kBlock;
+}
+
 void HostFrame::resize(int32_t w, int32_t h) {
   width = w;
   height = h;
-  pitch = (int64_t{w} * 4 + 15) & ~int64_t{15};
+  pitch = padded_pitch(w);
   const size_t bytes = static_cast<size_t>(pitch) * static_cast<size_t>(h);
   if (storage.size() != bytes) storage.assign(std::max<size_t>(bytes, 1), 0);
   view = vdhost::bitmap_view(storage.data(), w, h, pitch);
@@ -154,17 +159,17 @@ void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, Host
     sws_scale(in_, frame.data, frame.linesize, 0, h, dst, dst_stride);
     return;
   }
-  upright_.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+  const int64_t stored_pitch = padded_pitch(w);
+  upright_.resize(static_cast<size_t>(stored_pitch) * static_cast<size_t>(h));
   uint8_t* dst[4] = {upright_.data(), nullptr, nullptr, nullptr};
-  int dst_stride[4] = {w * 4, 0, 0, 0};
+  int dst_stride[4] = {static_cast<int>(stored_pitch), 0, 0, 0};
   sws_scale(in_, frame.data, frame.linesize, 0, h, dst, dst_stride);
-  const auto* source = reinterpret_cast<const uint32_t*>(upright_.data());
   for (int32_t dy = 0; dy < out.height; ++dy) {
     auto* row = reinterpret_cast<uint32_t*>(out.top_row(dy));
     for (int32_t dx = 0; dx < out.width; ++dx) {
       int32_t x, y;
       source_of(orientation, dx, dy, w, h, x, y);
-      row[dx] = source[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)];
+      std::memcpy(&row[dx], upright_.data() + y * stored_pitch + int64_t{x} * 4, 4);
     }
   }
 }

@@ -29,7 +29,15 @@ bool is_full_range_format(AVPixelFormat format);
 // True for pixel formats with an alpha plane.
 bool has_alpha(AVPixelFormat format);
 
-// A host bitmap with its own storage: bottom-up rows, 16-byte-aligned pitch.
+// Bytes of a row of `width` 32-bit pixels, padded for swscale. Its x86 code
+// converts whole groups of 16 pixels and so writes up to 60 bytes past the
+// last pixel of a row (in a bottom-up bitmap the top row is the last in
+// memory); a 64-byte multiple with one more 64-byte block behind it keeps
+// every such write inside the row's own padding.
+int64_t padded_pitch(int32_t width);
+
+// A host bitmap with its own storage: bottom-up rows, `padded_pitch` bytes
+// apart, so any conversion into or out of it stays inside the storage.
 struct HostFrame {
   int32_t width = 0;
   int32_t height = 0;

@@ -211,6 +211,10 @@ bool take_demo_option(OptionArg& arg, Options& options) {
     if (x == std::string::npos) bad("--size needs WIDTHxHEIGHT, not \"" + size + "\"");
     options.demo_width = to_int("--size width", size.substr(0, x), 16, 7680);
     options.demo_height = to_int("--size height", size.substr(x + 1), 16, 4320);
+    // The demo's clip is H.264 in 4:2:0, which halves both sides for colour.
+    if (options.demo_width % 2 != 0 || options.demo_height % 2 != 0) {
+      bad("--size needs an even width and height for the demo's 4:2:0 clip, not \"" + size + "\"");
+    }
   } else if (arg.name == "--frames") {
     options.demo_frames = to_int(arg.name, arg.value(), 1, 100000);
   } else {
