@@ -15,7 +15,11 @@ struct CpuFilterArgs {
   int32_t interlace;  // non-zero: two interleaved fields, lines step two rows
   int32_t rows;
   int32_t width;
-  const FilterConfig* config;  // supplies luma_plane (rows x width bytes) and show_noise
+  const FilterConfig* config;  // the instance's settings record, as the host gave it
+  // The record's luma plane (rows x width bytes) and Show noise flag, handed
+  // on by the run callback so the arithmetic never looks into the record.
+  const uint8_t* luma_plane;
+  int32_t show_noise;  // non-zero: write the noise view instead of the filtered pixel
 };
 
 // Filters the whole frame on the calling thread with the active version (the

@@ -4,7 +4,6 @@
 #include "core/analysis.h"
 #include "core/color.h"
 #include "core/frame_filter.h"
-#include "host/filter_config.h"
 
 namespace {
 
@@ -26,8 +25,8 @@ void cpu_filter_frame_plain(const CpuFilterArgs& args) {
   if (args.rows <= 0 || args.width <= 0) return;
   const AnalysisConstants constants = analysis_constants(args.level_f1, args.level_f2, args.sharp);
   const int32_t step = args.interlace != 0 ? 2 : 1;
-  const Plane plane{args.config->luma_plane, args.width, args.rows};
-  const bool show_noise = args.config->show_noise != 0;
+  const Plane plane{args.luma_plane, args.width, args.rows};
+  const bool show_noise = args.show_noise != 0;
 
   for (int32_t y = 0; y < args.rows; ++y) {
     for (int32_t x = 0; x < args.width; ++x) {

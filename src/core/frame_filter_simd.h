@@ -21,7 +21,6 @@
 #include "core/color_simd.h"
 #include "core/frame_blocks.h"
 #include "core/frame_filter.h"
-#include "host/filter_config.h"
 
 namespace simd {
 namespace {
@@ -241,8 +240,8 @@ QNR_BODY_TARGET void filter_rows(const CpuFilterArgs& args, const Constants<I>& 
   constexpr int32_t kBlock = I::kBlock;
   const int32_t step = args.interlace != 0 ? 2 : 1;
   const int32_t width = args.width;
-  const uint8_t* plane = args.config->luma_plane;
-  const bool show_noise = args.config->show_noise != 0;
+  const uint8_t* plane = args.luma_plane;
+  const bool show_noise = args.show_noise != 0;
 
   uint8_t window[edge_window_size(kBlock)];
   typename I::LaneMask in_frame[kLineRows] = {};

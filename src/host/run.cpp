@@ -49,6 +49,8 @@ bool filter_on_cpu(FilterConfig* cfg, const HostBitmap& src, HostBitmap& dst, in
   args.rows = height;
   args.width = width;
   args.config = cfg;
+  args.luma_plane = cfg->luma_plane;
+  args.show_noise = cfg->show_noise;
   cpu_filter_frame(args);
 
   copy_rows(row_walk(dst.data, dst.pitch, height), packed_walk(packed_out.data(), row_bytes),

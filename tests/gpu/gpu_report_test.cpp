@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "gpu_report.h"
+#include "hosting/gpu_report.h"
 
 namespace {
 

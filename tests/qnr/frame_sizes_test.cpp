@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "frame_convert.h"
+#include "media/frame_convert.h"
 
 namespace qnr {
 namespace {
@@ -24,8 +24,8 @@ struct Size {
 std::vector<Size> sizes_to_sweep() {
   std::vector<Size> sizes;
   for (int32_t w = 1; w <= 160; ++w) sizes.push_back({w, 1 + w % 5});
-  for (Size s : {Size{1080, 1920}, Size{1080, 1080}, Size{360, 640}, Size{540, 960},
-                 Size{854, 480}, Size{426, 240}, Size{1366, 768}, Size{1912, 1080}}) {
+  for (Size s : {Size{1080, 1920}, Size{1080, 1080}, Size{360, 640}, Size{540, 960}, Size{854, 480},
+                 Size{426, 240}, Size{1366, 768}, Size{1912, 1080}}) {
     sizes.push_back(s);
   }
   return sizes;
@@ -109,9 +109,8 @@ TEST(FrameSizes, DecodedFramesOfEverySizeBecomeBitmapsAsSwscaleConvertsThem) {
       HostFrame host;
       converter.to_host(*frame, 1, host);
       ASSERT_EQ(host.view.pitch, host.pitch) << describe(format, size);
-      const std::vector<uint32_t> expected =
-          reference_convert(frame->data, frame->linesize, format, size, AV_PIX_FMT_BGR0, nullptr,
-                            nullptr);
+      const std::vector<uint32_t> expected = reference_convert(
+          frame->data, frame->linesize, format, size, AV_PIX_FMT_BGR0, nullptr, nullptr);
       ASSERT_EQ(top_down(host), expected) << describe(format, size);
     }
   }

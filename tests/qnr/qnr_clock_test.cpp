@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "failure.h"
-#include "frame_clock.h"
-#include "output_clock.h"
+#include "base/failure.h"
+#include "media/frame_clock.h"
+#include "media/output_clock.h"
 
 namespace qnr {
 namespace {

@@ -46,7 +46,7 @@ TEST(ScriptLine, RejectsWhatAHostWouldNotRun) {
 }  // namespace
 }  // namespace qnr
 
-#include "frame_convert.h"
+#include "media/frame_convert.h"
 
 namespace qnr {
 namespace {
@@ -103,7 +103,7 @@ TEST(Orientation, DisplayMatrixTurnsBecomeOrientations) {
 }  // namespace
 }  // namespace qnr
 
-#include "sequence_name.h"
+#include "media/sequence_name.h"
 
 namespace qnr {
 namespace {

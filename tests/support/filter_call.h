@@ -17,8 +17,8 @@ struct FilterCall {
     config.luma_plane = const_cast<uint8_t*>(luma_plane);
     config.luma_size = width * rows;
     config.show_noise = s.show_noise;
-    args =
-        CpuFilterArgs{src, dst, s.level_f1, s.level_f2, s.sharp, s.interlace, rows, width, &config};
+    args = CpuFilterArgs{src,  dst,   s.level_f1, s.level_f2, s.sharp,     s.interlace,
+                         rows, width, &config,    luma_plane, s.show_noise};
   }
   FilterCall(const FilterCall&) = delete;  // args points at config
   FilterCall& operator=(const FilterCall&) = delete;

@@ -9,12 +9,13 @@
 #include <string>
 
 #include "bitmap.h"
+#include "frame_filter.h"
 #include "host/host_api.h"
 #include "module_binding.h"
 
 namespace vdhost {
 
-class FilterInstance {
+class FilterInstance : public FrameFilter {
  public:
   FilterInstance(const FilterModule& module, const FilterDefinition& definition);
   ~FilterInstance();  // end if started, then the per-instance deinit
@@ -35,10 +36,10 @@ class FilterInstance {
   int start(Bitmap& src, Bitmap& dst);
   int run(Bitmap& src, Bitmap& dst);
   // The same over records the caller owns; they must outlive the run of frames.
-  int start(HostBitmap& src, HostBitmap& dst);
-  int run(HostBitmap& src, HostBitmap& dst);
-  int end();
-  bool started() const { return started_; }
+  int start(HostBitmap& src, HostBitmap& dst) override;
+  int run(HostBitmap& src, HostBitmap& dst) override;
+  int end() override;
+  bool started() const override { return started_; }
 
   // The config callback, with the host's preview interface (or null) set in the
   // activation record for its duration, as hosts do.

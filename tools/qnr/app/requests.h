@@ -1,0 +1,21 @@
+// The command line turned into the request of the room that does the work:
+// no room below the program sees the command line itself.
+#pragma once
+
+#include "app/options.h"
+#include "demo/demo.h"
+#include "jobs/job_request.h"
+#include "media/output_request.h"
+#include "tune/tune_request.h"
+
+namespace qnr {
+
+OutputChoice output_choice(const Options& options);
+JobRequest job_request(const Options& options);
+TuneRequest tune_request(const Options& options, const std::string& module_path);
+DemoRequest demo_request(const Options& options);
+
+// Whether the command line asks for a long job (--segments or a job command).
+bool is_job_command(const Options& options);
+
+}  // namespace qnr

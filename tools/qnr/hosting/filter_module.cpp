@@ -1,0 +1,89 @@
+#include "hosting/filter_module.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+#include "base/failure.h"
+
+namespace qnr {
+
+std::string default_module_path() {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return "QNR_CUDA.vdf";
+  std::string exe(buffer, static_cast<size_t>(n));
+  const size_t slash = exe.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) + "/QNR_CUDA.vdf";
+}
+
+LoadedModule load_filter_module(const std::string& path) {
+  if (::access(path.c_str(), F_OK) != 0) {
+    throw Failure("the filter module " + path +
+                  " does not exist; build it (it is built beside "
+                  "qnr) or pass --module PATH");
+  }
+  std::string error;
+  LoadedModule loaded;
+  loaded.module = vdhost::FilterModule::load(path, error);
+  if (!loaded.module) {
+    throw Failure("cannot load " + path + " as a filter module: " + error +
+                  "; pass --module PATH to the QNR_CUDA.vdf built for this system");
+  }
+  if (loaded.module->initialise() != 0) {
+    throw Failure("the filter module " + path + " refused to initialise");
+  }
+  loaded.filter = loaded.module->filter();
+  if (loaded.filter == nullptr || loaded.filter->run == nullptr) {
+    throw Failure("the module " + path + " registers no video filter");
+  }
+  return loaded;
+}
+
+namespace {
+
+void call_command(vdhost::FilterInstance& instance, const ScriptCall& call) {
+  if (instance.find_script_command(call.name) == nullptr) {
+    const std::string known = list_script_commands(instance.definition());
+    throw Failure("unknown settings command \"" + call.name + "\"; the filter knows " +
+                      (known.empty() ? std::string("none") : known),
+                  kExitUsage);
+  }
+  std::string error;
+  if (!instance.call_script(call.name, call.arguments, error)) {
+    throw Failure("bad settings line: " + error, kExitUsage);
+  }
+}
+
+vdhost::Settings single_settings(const FilterSettings& settings) {
+  vdhost::Settings single;
+  single.level_f1 = settings.level_f1;
+  single.level_f2 = settings.level_f2;
+  single.sharp = settings.sharp;
+  // The flags only switch a setting on; left off, the filter keeps its own value.
+  if (settings.interlace) single.interlace = 1;
+  if (settings.show_noise) single.show_noise = true;
+  if (settings.disable) single.disable = true;
+  return single;
+}
+
+}  // namespace
+
+std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded,
+                                                      const FilterSettings& settings) {
+  auto instance = std::make_unique<vdhost::FilterInstance>(*loaded.module, *loaded.filter);
+  if (instance->init() != 0) throw Failure("the filter failed to initialise");
+  if (settings.config) call_command(*instance, *settings.config);
+  switch (vdhost::apply_settings(*instance, single_settings(settings))) {
+    case vdhost::SettingsOutcome::applied: break;
+    case vdhost::SettingsOutcome::no_config_command:
+      throw Failure("the filter does not report its settings as Config(...); use --config");
+    case vdhost::SettingsOutcome::unknown_record:
+      throw Failure(
+          "this filter module does not have the settings record qnr knows; "
+          "--show-noise and --disable need the matching QNR_CUDA.vdf");
+  }
+  return instance;
+}
+
+}  // namespace qnr

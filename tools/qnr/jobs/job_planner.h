@@ -1,0 +1,38 @@
+// Making a long job's plan: the presentation timestamp of every packet of
+// the input's video, read without decoding; the video cut into segments of
+// about S seconds at the first frame on or after each multiple of S; and
+// the video kept whole, with the reason, where timestamps cannot place every
+// frame exactly (missing, repeated or running backwards, a transport
+// stream's jump or wrap).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jobs/job_plan.h"
+#include "media/libav.h"
+#include "media/media_input.h"
+
+namespace qnr {
+
+struct VideoScan {
+  std::vector<int64_t> pts;  // of the video's packets, in presentation order
+  std::string unsplittable;  // why the video cannot be split exactly; "" when it can
+  int64_t key_interval = 0;  // the longest distance between keyframes; 0 with fewer than two
+  AVRational time_base{1, 1};
+};
+
+// Reads the whole video. Throws Failure when it cannot be read.
+VideoScan scan_video(MediaInput& input, bool quiet);
+
+struct Split {
+  std::vector<SegmentSpan> segments;
+  int64_t preroll = 0;  // ticks decoded before a segment's first frame
+  std::string one_reason;
+};
+
+// The segments of a scanned video.
+Split split_video(const VideoScan& scan, double segment_seconds);
+
+}  // namespace qnr

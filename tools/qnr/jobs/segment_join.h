@@ -1,0 +1,24 @@
+// qnr join --job DIR: the output of a long job. Every segment must be done
+// and coded alike (the same encoder, options and codec headers); the video
+// packets go in segment order with decoding times made anew over the whole
+// stream, and every other stream comes from the input once, as a single run
+// writes it, into an output that gets its name only when complete.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "jobs/job_request.h"
+
+namespace qnr {
+
+struct JoinReport {
+  int64_t frames = 0;
+  int64_t segments = 0;
+  std::string output;
+};
+
+// Throws Failure naming the segment at fault.
+JoinReport run_join(const JobRequest& request);
+
+}  // namespace qnr

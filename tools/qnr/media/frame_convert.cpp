@@ -1,0 +1,217 @@
+#include "media/frame_convert.h"
+
+#include "media/gif_palette.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace qnr {
+
+namespace {
+
+constexpr int kScaleFlags = SWS_BICUBIC;
+
+bool is_full_range(AVPixelFormat format, AVColorRange range) {
+  return is_full_range_format(format) || range == AVCOL_RANGE_JPEG;
+}
+
+}  // namespace
+
+bool is_full_range_format(AVPixelFormat format) {
+  switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+    case AV_PIX_FMT_YUVJ422P:
+    case AV_PIX_FMT_YUVJ444P:
+    case AV_PIX_FMT_YUVJ440P:
+    case AV_PIX_FMT_YUVJ411P: return true;
+    default: return false;
+  }
+}
+
+namespace {
+
+// Source pixel (x, y) of display pixel (dx, dy) for a stored picture of w x h.
+inline void source_of(Orientation o, int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t& x,
+                      int32_t& y) {
+  switch (o) {
+    case 2:
+      x = w - 1 - dx;
+      y = dy;
+      break;
+    case 3:
+      x = w - 1 - dx;
+      y = h - 1 - dy;
+      break;
+    case 4:
+      x = dx;
+      y = h - 1 - dy;
+      break;
+    case 5:
+      x = dy;
+      y = dx;
+      break;
+    case 6:
+      x = dy;
+      y = h - 1 - dx;
+      break;
+    case 7:
+      x = w - 1 - dy;
+      y = h - 1 - dx;
+      break;
+    case 8:
+      x = w - 1 - dy;
+      y = dx;
+      break;
+    default:
+      x = dx;
+      y = dy;
+      break;
+  }
+}
+
+}  // namespace
+
+bool swaps_sides(Orientation orientation) { return orientation >= 5 && orientation <= 8; }
+
+Orientation orientation_from_matrix(const int32_t* matrix) {
+  if (matrix == nullptr) return 1;
+  const double angle = av_display_rotation_get(matrix);
+  if (std::isnan(angle)) return 1;
+  // The matrix's anticlockwise angle, negated: how far clockwise the stored
+  // picture is turned to be shown, as ffmpeg's own tools read it.
+  double clockwise = -std::round(angle);
+  clockwise -= 360 * std::floor(clockwise / 360 + 0.9 / 360);
+  if (std::fabs(clockwise - 90) < 1) return 6;
+  if (std::fabs(clockwise - 180) < 1) return 3;
+  if (std::fabs(clockwise - 270) < 1) return 8;
+  return 1;
+}
+
+Orientation stream_orientation(const AVStream& stream) {
+  size_t size = 0;
+  const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  return matrix != nullptr && size >= 9 * sizeof(int32_t)
+             ? orientation_from_matrix(reinterpret_cast<const int32_t*>(matrix))
+             : 1;
+}
+
+Orientation frame_orientation(const AVFrame& frame, Orientation stream_orientation) {
+  if (const AVDictionaryEntry* tag = av_dict_get(frame.metadata, "Orientation", nullptr, 0)) {
+    const int value = std::atoi(tag->value);
+    if (value >= 1 && value <= 8) return value;
+  }
+  if (const AVFrameSideData* side = av_frame_get_side_data(&frame, AV_FRAME_DATA_DISPLAYMATRIX)) {
+    return orientation_from_matrix(reinterpret_cast<const int32_t*>(side->data));
+  }
+  return stream_orientation;
+}
+
+bool has_alpha(AVPixelFormat format) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  return desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+}
+
+int64_t padded_pitch(int32_t width) {
+  constexpr int64_t kBlock = 64;
+  return ((int64_t{width} * 4 + kBlock - 1) & ~(kBlock - 1)) + kBlock;
+}
+
+void HostFrame::resize(int32_t w, int32_t h) {
+  width = w;
+  height = h;
+  pitch = padded_pitch(w);
+  const size_t bytes = static_cast<size_t>(pitch) * static_cast<size_t>(h);
+  if (storage.size() != bytes) storage.assign(std::max<size_t>(bytes, 1), 0);
+  view = vdhost::bitmap_view(storage.data(), w, h, pitch);
+}
+
+FrameConverter::~FrameConverter() {
+  sws_freeContext(in_);
+  sws_freeContext(out_);
+}
+
+void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, HostFrame& out) {
+  const auto format = static_cast<AVPixelFormat>(frame.format);
+  const bool alpha = has_alpha(format);
+  const AVPixelFormat target = alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
+  const int32_t w = frame.width, h = frame.height;
+  in_ =
+      sws_getCachedContext(in_, w, h, format, w, h, target, kScaleFlags, nullptr, nullptr, nullptr);
+  if (in_ == nullptr) throw std::bad_alloc();
+  // The matrix and range the frame says it has, as ffmpeg's own scaler takes them.
+  int* inv_table = nullptr;
+  int* table = nullptr;
+  int in_full = 0, out_full = 0, brightness = 0, contrast = 0, saturation = 0;
+  sws_getColorspaceDetails(in_, &inv_table, &in_full, &table, &out_full, &brightness, &contrast,
+                           &saturation);
+  const int* coefficients = sws_getCoefficients(frame.colorspace);
+  sws_setColorspaceDetails(in_, coefficients, is_full_range(format, frame.color_range) ? 1 : 0,
+                           coefficients, out_full, brightness, contrast, saturation);
+
+  const bool turned = orientation != 1;
+  out.resize(swaps_sides(orientation) ? h : w, swaps_sides(orientation) ? w : h);
+  out.alpha = alpha;
+  if (!turned) {
+    // Straight into the bottom-up bitmap: top row first, walking down in memory.
+    uint8_t* dst[4] = {out.top_row(0), nullptr, nullptr, nullptr};
+    int dst_stride[4] = {-static_cast<int>(out.pitch), 0, 0, 0};
+    sws_scale(in_, frame.data, frame.linesize, 0, h, dst, dst_stride);
+    return;
+  }
+  const int64_t stored_pitch = padded_pitch(w);
+  upright_.resize(static_cast<size_t>(stored_pitch) * static_cast<size_t>(h));
+  uint8_t* dst[4] = {upright_.data(), nullptr, nullptr, nullptr};
+  int dst_stride[4] = {static_cast<int>(stored_pitch), 0, 0, 0};
+  sws_scale(in_, frame.data, frame.linesize, 0, h, dst, dst_stride);
+  for (int32_t dy = 0; dy < out.height; ++dy) {
+    auto* row = reinterpret_cast<uint32_t*>(out.top_row(dy));
+    for (int32_t dx = 0; dx < out.width; ++dx) {
+      int32_t x, y;
+      source_of(orientation, dx, dy, w, h, x, y);
+      std::memcpy(&row[dx], upright_.data() + y * stored_pitch + int64_t{x} * 4, 4);
+    }
+  }
+}
+
+FramePtr FrameConverter::from_host(HostFrame& bitmap, const PictureFormat& format) {
+  if (format.pixel_format == AV_PIX_FMT_PAL8) {
+    PictureFormat full = format;
+    full.pixel_format = AV_PIX_FMT_BGRA;
+    return to_own_palette(*from_host(bitmap, full));
+  }
+  const AVPixelFormat source = bitmap.alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
+  out_ =
+      sws_getCachedContext(out_, bitmap.width, bitmap.height, source, format.width, format.height,
+                           format.pixel_format, kScaleFlags, nullptr, nullptr, nullptr);
+  if (out_ == nullptr) throw std::bad_alloc();
+  int* inv_table = nullptr;
+  int* table = nullptr;
+  int in_full = 0, out_full = 0, brightness = 0, contrast = 0, saturation = 0;
+  sws_getColorspaceDetails(out_, &inv_table, &in_full, &table, &out_full, &brightness, &contrast,
+                           &saturation);
+  const int* coefficients = sws_getCoefficients(format.colorspace);
+  sws_setColorspaceDetails(out_, coefficients, in_full, coefficients,
+                           is_full_range(format.pixel_format, format.range) ? 1 : 0, brightness,
+                           contrast, saturation);
+
+  FramePtr frame = new_frame();
+  frame->format = format.pixel_format;
+  frame->width = format.width;
+  frame->height = format.height;
+  check_av(av_frame_get_buffer(frame.get(), 0), "cannot allocate a frame for the encoder");
+  const uint8_t* src[4] = {bitmap.top_row(0), nullptr, nullptr, nullptr};
+  const int src_stride[4] = {-static_cast<int>(bitmap.pitch), 0, 0, 0};
+  sws_scale(out_, src, src_stride, 0, bitmap.height, frame->data, frame->linesize);
+  return frame;
+}
+
+void restore_alpha(const HostFrame& from, HostFrame& to) {
+  for (int32_t r = 0; r < from.height; ++r) {
+    const uint8_t* s = from.storage.data() + r * from.pitch;
+    uint8_t* d = to.storage.data() + r * to.pitch;
+    for (int32_t x = 0; x < from.width; ++x) d[4 * x + 3] = s[4 * x + 3];
+  }
+}
+
+}  // namespace qnr

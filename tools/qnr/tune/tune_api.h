@@ -1,0 +1,44 @@
+// What `qnr tune`'s HTTP interface reads and writes, apart from the HTTP
+// itself: the query of a frame request, checked value by value, and the JSON
+// that describes the input.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "tune/tune_filter.h"
+#include "tune/tune_frames.h"
+
+namespace qnr {
+
+struct FrameQuery {
+  double seconds = 0;
+  TuneSettings settings;
+  bool filtered = true;  // view=filtered (the default) or view=source
+};
+
+// Reads t, f1, f2, sharp, interlace, show_noise and view; what is omitted
+// keeps its value in `query`. False with a one-line reason for a value out of
+// range, not a number, given twice, or a name the interface does not know
+// (token aside).
+bool read_frame_query(const std::multimap<std::string, std::string>& params, FrameQuery& query,
+                      std::string& reason);
+
+struct InfoFacts {
+  std::string input;
+  InputFacts frames;
+  std::string module_path;
+  std::string filter_name;
+  bool gpu = false;
+  std::string gpu_report;
+  double start_seconds = 0;
+  TuneSettings start;
+  std::string start_line;  // the module's settings line for `start`
+};
+
+std::string info_json(const InfoFacts& facts);
+
+// A JSON string literal, quotes included.
+std::string json_string(const std::string& text);
+
+}  // namespace qnr

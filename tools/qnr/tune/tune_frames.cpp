@@ -1,0 +1,251 @@
+#include "tune/tune_frames.h"
+
+#include <cmath>
+#include <limits>
+
+#include "base/failure.h"
+
+namespace qnr {
+
+namespace {
+
+// Decoded pictures kept for stepping and revisiting; the farthest from the
+// latest request go first.
+constexpr size_t kDecodedBudget = size_t{256} << 20;
+// Converted bitmaps kept for settings changes on the frames just shown.
+constexpr size_t kConvertedKept = 4;
+// Without a keyframe index, a target at most this far ahead is reached by
+// decoding on rather than by seeking.
+constexpr double kDecodeOnSeconds = 1.0;
+
+size_t bytes_of(const AVFrame& frame) {
+  size_t bytes = 0;
+  for (const AVBufferRef* buffer : frame.buf) {
+    if (buffer != nullptr) bytes += buffer->size;
+  }
+  return bytes;
+}
+
+int64_t timestamp_of(const AVFrame& frame) { return frame.best_effort_timestamp; }
+
+}  // namespace
+
+FrameSource::FrameSource(const std::string& name) : name_(name) {
+  if (name == "-") {
+    throw Failure("qnr tune needs a file it can seek in, not standard input", kExitUsage);
+  }
+  open();
+  const AVStream* stream = input_->video_stream();
+  facts_.frame_count = input_->frame_count;
+  if (stream->duration > 0) {
+    facts_.duration = stream->duration * av_q2d(stream->time_base);
+  } else if (input_->format->duration > 0) {
+    facts_.duration = input_->format->duration / double(AV_TIME_BASE);
+  }
+  const AVRational rate = av_guess_frame_rate(input_->format, input_->video_stream(), nullptr);
+  if (rate.num > 0 && rate.den > 0) facts_.frame_rate = av_q2d(rate);
+  const std::shared_ptr<const SourceFrame> first = at(0);
+  facts_.width = first->bitmap.width;
+  facts_.height = first->bitmap.height;
+}
+
+FrameSource::~FrameSource() = default;
+
+void FrameSource::open() {
+  input_ = open_media_input(name_);
+  packet_ = new_packet();
+  const AVStream* stream = input_->video_stream();
+  time_base_ = stream->time_base;
+  start_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+  stream_orientation_ = stream_orientation(*stream);
+  last_pts_.reset();
+  run_from_start_ = true;
+  input_ended_ = false;
+}
+
+int64_t FrameSource::target_of(double seconds) const {
+  // A time written from a frame's own timestamp (0.04 for tick 3600 of 90 kHz)
+  // may come back a hair below it: a thousandth of a tick is forgiven.
+  const double ticks = std::min(std::max(seconds, 0.0), 1e9) / av_q2d(time_base_);
+  return start_ + static_cast<int64_t>(std::ceil(ticks - 1e-3));
+}
+
+const FrameSource::Decoded* FrameSource::cached(int64_t target) const {
+  const auto it = decoded_.lower_bound(target);
+  if (it != decoded_.end()) return it->second.answers_from <= target ? &it->second : nullptr;
+  if (!decoded_.empty() && decoded_.rbegin()->second.last) return &decoded_.rbegin()->second;
+  return nullptr;
+}
+
+std::shared_ptr<const SourceFrame> FrameSource::at(double seconds) {
+  std::lock_guard lock(mutex_);
+  const int64_t target = target_of(seconds);
+  const Decoded* decoded = cached(target);
+  if (decoded == nullptr) decoded = &decode_to(target);
+  std::shared_ptr<const SourceFrame> frame = convert(*decoded);
+  evict(target);
+  return frame;
+}
+
+const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
+  // Decoding on is cheaper than a seek whenever no keyframe lies between the
+  // decoder's position and the target.
+  bool go_on = !input_ended_ && (!last_pts_ || *last_pts_ < target);
+  if (go_on && last_pts_) {
+    AVStream* stream = input_->video_stream();
+    const int index = av_index_search_timestamp(stream, target, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* keyframe = index >= 0 ? avformat_index_get_entry(stream, index) : nullptr;
+    go_on = keyframe != nullptr ? keyframe->timestamp <= *last_pts_
+                                : (target - *last_pts_) * av_q2d(time_base_) <= kDecodeOnSeconds;
+  }
+  if (!go_on) seek(target);
+  // Pictures before the target that no other picture refers to are never
+  // shown nor needed: the decoder skips them (about half the work of a seek
+  // into typical H.264).
+  skip_below_ = target;
+  struct SkipNoMore {
+    int64_t& below;
+    ~SkipNoMore() { below = std::numeric_limits<int64_t>::min(); }
+  } skip_no_more{skip_below_};
+
+  // A seek that lands after the target (a sparse or missing index) starts
+  // again further back, at worst from the beginning.
+  int64_t back_off = std::max<int64_t>(1, std::llround(1.0 / av_q2d(time_base_)));
+  auto seek_further_back = [&] {
+    seek(target - back_off);
+    back_off = back_off > std::numeric_limits<int64_t>::max() / 4 ? back_off : back_off * 2;
+  };
+  for (;;) {
+    FramePtr frame = next_frame();
+    if (!frame) {
+      input_ended_ = true;
+      if (last_pts_) {
+        Decoded& final_frame = decoded_.at(*last_pts_);
+        final_frame.last = true;
+        return final_frame;
+      }
+      if (run_from_start_) throw Failure("the video stream of " + name_ + " has no frames");
+      seek_further_back();
+      continue;
+    }
+    const int64_t pts = timestamp_of(*frame);
+    if (!last_pts_ && pts > target && !run_from_start_) {
+      seek_further_back();
+      continue;
+    }
+    const Decoded& kept = keep(std::move(frame));
+    if (pts >= target) return kept;
+  }
+}
+
+void FrameSource::seek(int64_t position) {
+  const bool from_start = position <= start_;
+  if (from_start) position = start_;
+  const int code = av_seek_frame(input_->format, input_->video, position, AVSEEK_FLAG_BACKWARD);
+  if (code < 0) {
+    // Inputs that cannot seek (a single picture, some raw streams) are read
+    // again from the beginning.
+    open();
+    return;
+  }
+  avcodec_flush_buffers(input_->decoder.get());
+  last_pts_.reset();
+  run_from_start_ = from_start;
+  input_ended_ = false;
+}
+
+FramePtr FrameSource::next_frame() {
+  AVCodecContext* decoder = input_->decoder.get();
+  FramePtr frame = new_frame();
+  for (;;) {
+    int code = avcodec_receive_frame(decoder, frame.get());
+    if (code >= 0) {
+      if (frame->best_effort_timestamp == AV_NOPTS_VALUE) {
+        frame->best_effort_timestamp = last_pts_ ? *last_pts_ + 1 : start_;
+      }
+      return frame;
+    }
+    if (code == AVERROR_EOF) return nullptr;
+    if (code == AVERROR_INVALIDDATA) continue;
+    if (code != AVERROR(EAGAIN)) {
+      throw Failure("decoding " + name_ + " failed: " + av_error_text(code));
+    }
+    code = av_read_frame(input_->format, packet_.get());
+    if (code == AVERROR_EOF) {
+      avcodec_send_packet(decoder, nullptr);  // drain: the decoder's last frames, then its end
+      continue;
+    }
+    if (code < 0) throw Failure("reading " + name_ + " failed: " + av_error_text(code));
+    if (packet_->stream_index == input_->video) {
+      const bool before_target = packet_->pts != AV_NOPTS_VALUE && packet_->pts < skip_below_;
+      decoder->skip_frame = before_target ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+      code = avcodec_send_packet(decoder, packet_.get());
+      // A damaged packet is skipped, as players and qnr do.
+      if (code < 0 && code != AVERROR_INVALIDDATA) {
+        av_packet_unref(packet_.get());
+        throw Failure("decoding " + name_ + " failed: " + av_error_text(code));
+      }
+    }
+    av_packet_unref(packet_.get());
+  }
+}
+
+const FrameSource::Decoded& FrameSource::keep(FramePtr frame) {
+  const int64_t pts = timestamp_of(*frame);
+  int64_t answers_from = pts;
+  if (!last_pts_) {
+    if (run_from_start_) answers_from = std::numeric_limits<int64_t>::min();
+  } else if (pts > *last_pts_) {
+    answers_from = *last_pts_ + 1;
+  }
+  // Skipped pictures all lie before the target, so below it a frame answers
+  // for itself only.
+  if (skip_below_ != std::numeric_limits<int64_t>::min()) {
+    answers_from = std::min(pts, std::max(answers_from, skip_below_));
+  }
+  last_pts_ = last_pts_ ? std::max(*last_pts_, pts) : pts;
+  auto [it, added] = decoded_.try_emplace(pts);
+  Decoded& entry = it->second;
+  if (added) {
+    decoded_bytes_ += bytes_of(*frame);
+    entry.frame = std::move(frame);
+    entry.answers_from = answers_from;
+  } else {
+    entry.answers_from = std::min(entry.answers_from, answers_from);
+  }
+  return entry;
+}
+
+void FrameSource::evict(int64_t around) {
+  while (decoded_bytes_ > kDecodedBudget && decoded_.size() > 1) {
+    const auto first = decoded_.begin();
+    const auto last = std::prev(decoded_.end());
+    // Overflow-free distances: both sides are compared as unsigned gaps.
+    const uint64_t below = first->first < around ? uint64_t(around) - uint64_t(first->first) : 0;
+    const uint64_t above = last->first > around ? uint64_t(last->first) - uint64_t(around) : 0;
+    const auto victim = below >= above ? first : last;
+    // The frame after a removed one keeps what it answers: no frame lies
+    // between the two, so the targets up to the removed one simply miss.
+    decoded_bytes_ -= bytes_of(*victim->second.frame);
+    decoded_.erase(victim);
+  }
+}
+
+std::shared_ptr<const SourceFrame> FrameSource::convert(const Decoded& decoded) {
+  const AVFrame& frame = *decoded.frame;
+  const int64_t pts = timestamp_of(frame);
+  for (const auto& kept : converted_) {
+    if (kept->timestamp == pts) return kept;
+  }
+  auto converted = std::make_shared<SourceFrame>();
+  converter_.to_host(frame, frame_orientation(frame, stream_orientation_), converted->bitmap);
+  converted->timestamp = pts;
+  converted->seconds = std::max(0.0, double(pts - start_) * av_q2d(time_base_));
+  converted->number =
+      facts_.frame_rate > 0 ? std::llround(converted->seconds * facts_.frame_rate) : 0;
+  if (converted_.size() >= kConvertedKept) converted_.erase(converted_.begin());
+  converted_.push_back(converted);
+  return converted;
+}
+
+}  // namespace qnr

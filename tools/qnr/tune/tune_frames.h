@@ -1,0 +1,93 @@
+// Frames of the input by time, for `qnr tune`: the first frame whose time is
+// at or after the time asked, as the bitmap the module receives in `qnr`.
+// Seeks go to the nearest keyframe before the time and decode forward;
+// recently decoded frames are kept, so stepping and settings changes on the
+// same frame decode nothing.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media/frame_convert.h"
+#include "media/libav.h"
+#include "media/media_input.h"
+
+namespace qnr {
+
+struct SourceFrame {
+  HostFrame bitmap;       // bottom-up BGRX, as the module receives it
+  double seconds = 0;     // from the video's start
+  int64_t number = 0;     // counted from 0, from the time and the frame rate
+  int64_t timestamp = 0;  // in the stream's time base
+};
+
+struct InputFacts {
+  int32_t width = 0;  // of the first frame, upright
+  int32_t height = 0;
+  std::optional<int64_t> frame_count;  // when the container says
+  double duration = 0;                 // seconds, 0 when unknown
+  double frame_rate = 0;               // frames per second, 0 when unknown
+};
+
+class FrameSource {
+ public:
+  // Opens the input and decodes its first frame. Throws Failure.
+  explicit FrameSource(const std::string& name);
+  ~FrameSource();
+  FrameSource(const FrameSource&) = delete;
+  FrameSource& operator=(const FrameSource&) = delete;
+
+  const InputFacts& facts() const { return facts_; }
+
+  // The first frame at or after `seconds` (the last frame for times past the
+  // end). Safe to call from several threads; they take turns. Throws Failure.
+  std::shared_ptr<const SourceFrame> at(double seconds);
+
+ private:
+  struct Decoded {
+    FramePtr frame;
+    // The lowest target this frame is known to answer: the previous frame's
+    // time + 1 when both came out of one decoding run, else its own time.
+    int64_t answers_from = 0;
+    bool last = false;  // the stream's last frame
+  };
+
+  void open();
+  int64_t target_of(double seconds) const;
+  const Decoded* cached(int64_t target) const;
+  const Decoded& decode_to(int64_t target);
+  void seek(int64_t position);
+  // The next decoded frame of the current run, or null at the end of the stream.
+  FramePtr next_frame();
+  const Decoded& keep(FramePtr frame);
+  void evict(int64_t around);
+  std::shared_ptr<const SourceFrame> convert(const Decoded& decoded);
+
+  std::string name_;
+  std::unique_ptr<MediaInput> input_;
+  InputFacts facts_;
+  AVRational time_base_{1, 1};
+  int64_t start_ = 0;  // the timestamp of time 0
+  Orientation stream_orientation_ = 1;
+
+  std::mutex mutex_;
+  FrameConverter converter_;
+  PacketPtr packet_;
+  std::map<int64_t, Decoded> decoded_;  // by timestamp
+  size_t decoded_bytes_ = 0;
+  std::optional<int64_t> last_pts_;  // of the current run, while it can go on
+  bool run_from_start_ = false;      // the current run began at the stream's start
+  bool input_ended_ = false;
+  // While decoding towards a target: pictures before it that nothing refers
+  // to are skipped. The lowest int64_t otherwise.
+  int64_t skip_below_ = std::numeric_limits<int64_t>::min();
+  std::vector<std::shared_ptr<const SourceFrame>> converted_;  // most recent last
+};
+
+}  // namespace qnr

@@ -1,0 +1,244 @@
+#include "tune/tune_server.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <semaphore>
+
+#include "base/failure.h"
+#include "tune/tune_page.h"
+#include "tune/tune_png.h"
+
+namespace qnr {
+
+namespace {
+
+// Frames decoded, filtered and encoded at once: each holds a few copies of
+// the picture, so this bounds memory whatever the number of clients.
+constexpr std::ptrdiff_t kFramesAtOnce = 2;
+std::counting_semaphore<> frame_slots(kFramesAtOnce);
+
+// Filled in as the page is served: the run's nonce for its script and style,
+// and the token for its icon (the one request a browser makes by itself).
+const char kNonceSlot[] = "QNR_NONCE";
+const char kTokenSlot[] = "QNR_TOKEN";
+
+// Before and after: a picture split in two, noisy grey on the left, clean on the right.
+const char kIcon[] =
+    "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 32 32\">"
+    "<rect width=\"32\" height=\"32\" rx=\"6\" fill=\"#2f5f9e\"/>"
+    "<path d=\"M16 4a12 12 0 0 0 0 24z\" fill=\"#9aa3ad\"/>"
+    "<path d=\"M16 4a12 12 0 0 1 0 24z\" fill=\"#e6e6e6\"/>"
+    "<path d=\"M8 12h2v2H8zm3 4h2v2h-2zm-4 3h2v2H7zm5-9h2v2h-2z\" fill=\"#5c636b\"/>"
+    "<rect x=\"15.25\" y=\"2\" width=\"1.5\" height=\"28\" fill=\"#fff\"/></svg>";
+
+void fill_slots(std::string& text, const char* slot, const std::string& value) {
+  const size_t length = std::char_traits<char>::length(slot);
+  for (size_t at = text.find(slot); at != std::string::npos; at = text.find(slot, at)) {
+    text.replace(at, length, value);
+  }
+}
+
+bool same_text(const std::string& a, const std::string& b) {
+  // Every byte is compared, so the time taken says nothing about where a
+  // guessed token first differs.
+  if (a.size() != b.size()) return false;
+  unsigned char difference = 0;
+  for (size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+bool same_ignoring_case(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+HttpReply text(int status, const std::string& line) {
+  HttpReply reply;
+  reply.status = status;
+  reply.body = line + "\n";
+  return reply;
+}
+
+std::string decimal(double value, int places) {
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%.*f", places, value);
+  return digits;
+}
+
+class SlotGuard {
+ public:
+  SlotGuard() { frame_slots.acquire(); }
+  ~SlotGuard() { frame_slots.release(); }
+  SlotGuard(const SlotGuard&) = delete;
+  SlotGuard& operator=(const SlotGuard&) = delete;
+};
+
+std::vector<std::pair<std::string, std::string>> common_headers(const std::string& nonce) {
+  return {
+      {"Content-Security-Policy",
+       "default-src 'none'; script-src 'nonce-" + nonce + "'; style-src 'nonce-" + nonce +
+           "'; connect-src 'self'; img-src 'self'; base-uri 'none'; form-action 'none'; "
+           "frame-ancestors 'none'"},
+      {"X-Content-Type-Options", "nosniff"},
+      {"Referrer-Policy", "no-referrer"},
+      {"Cache-Control", "no-store"},
+  };
+}
+
+}  // namespace
+
+std::string random_hex(size_t bytes) {
+  std::string raw(bytes, '\0');
+  size_t filled = 0;
+  while (filled < bytes) {
+    const ssize_t n = ::getrandom(raw.data() + filled, bytes - filled, 0);
+    if (n > 0) {
+      filled += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      break;
+    }
+  }
+  if (filled < bytes) {
+    // Kernels without getrandom: the same generator through its device.
+    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    while (fd >= 0 && filled < bytes) {
+      const ssize_t n = ::read(fd, raw.data() + filled, bytes - filled);
+      if (n <= 0) break;
+      filled += static_cast<size_t>(n);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  if (filled < bytes) throw Failure("cannot get random bytes from the system for the page's token");
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : raw) {
+    hex += digits[static_cast<unsigned char>(c) >> 4];
+    hex += digits[static_cast<unsigned char>(c) & 15];
+  }
+  return hex;
+}
+
+TuneServer::TuneServer(TuneSetup setup)
+    : setup_(std::move(setup)),
+      nonce_(random_hex(16)),
+      http_([this](const HttpRequest& request) { return answer(request); },
+            common_headers(nonce_)) {}
+
+TuneServer::~TuneServer() { stop(); }
+
+int TuneServer::start(int port) {
+  port_ = http_.start(port);
+  return port_;
+}
+
+void TuneServer::stop() { http_.stop(); }
+
+std::optional<std::string> TuneServer::done_line() const {
+  std::lock_guard lock(done_mutex_);
+  return done_line_;
+}
+
+HttpReply TuneServer::answer(const HttpRequest& request) {
+  // Only this server's own name in Host: a page elsewhere whose name is made
+  // to point at 127.0.0.1 sends its own.
+  const std::string port = ":" + std::to_string(port_);
+  const bool our_host =
+      request.hosts.size() == 1 && (request.hosts[0] == "127.0.0.1" + port ||
+                                    same_ignoring_case(request.hosts[0], "localhost" + port));
+  if (!our_host) {
+    return text(403, "refused: the Host header must be 127.0.0.1" + port + " or localhost" + port);
+  }
+  const auto token = request.params.find("token");
+  if (!same_text(token != request.params.end() ? token->second : request.token_header,
+                 setup_.token)) {
+    return text(403, "refused: open the address qnr tune printed, with its token");
+  }
+  // Paths are matched as sent: an escaped dot or slash names nothing here.
+  const std::string& path = request.raw_path == request.path ? request.path : std::string();
+  const bool get = request.method == "GET" || request.method == "HEAD";
+  try {
+    if (path == "/" && get) return page();
+    if (path == "/api/info" && get) {
+      HttpReply reply;
+      reply.content_type = "application/json";
+      reply.body = info_json(setup_.info);
+      return reply;
+    }
+    if (path == "/api/frame" && get) return frame(request);
+    if (path == "/favicon.svg" && get) {
+      HttpReply reply;
+      reply.content_type = "image/svg+xml";
+      reply.body = kIcon;
+      return reply;
+    }
+    if (path == "/api/done" && request.method == "POST") return done(request);
+  } catch (const std::exception& e) {
+    // A frame that cannot be decoded or filtered is this request's failure only.
+    return text(500, e.what());
+  }
+  if (path == "/" || path == "/api/info" || path == "/api/frame" || path == "/api/done") {
+    HttpReply reply = text(405, "method " + request.method.substr(0, 16) + " not allowed here");
+    reply.headers.emplace_back("Allow", path == "/api/done" ? "POST" : "GET, HEAD");
+    return reply;
+  }
+  return text(404, "not found: this server has /, /api/info, /api/frame and /api/done");
+}
+
+HttpReply TuneServer::page() const {
+  HttpReply reply;
+  reply.content_type = "text/html; charset=utf-8";
+  reply.body = tune_page();
+  fill_slots(reply.body, kNonceSlot, nonce_);
+  fill_slots(reply.body, kTokenSlot, setup_.token);
+  return reply;
+}
+
+HttpReply TuneServer::frame(const HttpRequest& request) {
+  FrameQuery query;
+  query.seconds = setup_.info.start_seconds;
+  query.settings = setup_.info.start;
+  std::string reason;
+  if (!read_frame_query(request.params, query, reason)) return text(400, reason);
+  HttpReply reply;
+  reply.content_type = "image/png";
+  SlotGuard slot;
+  const std::shared_ptr<const SourceFrame> source = setup_.frames->at(query.seconds);
+  if (query.filtered) {
+    HostFrame filtered;
+    const FilterRun run = filter_frame(*setup_.loaded, query.settings, source->bitmap, filtered);
+    reply.body = encode_png(filtered);
+    reply.headers.emplace_back("X-QNR-Road", run.gpu ? "GPU" : "CPU");
+    reply.headers.emplace_back("X-QNR-Filter-Ms", decimal(run.milliseconds, 2));
+  } else {
+    reply.body = encode_png(source->bitmap);
+  }
+  reply.headers.emplace_back("X-QNR-Time", decimal(source->seconds, 6));
+  reply.headers.emplace_back("X-QNR-Frame", std::to_string(source->number));
+  return reply;
+}
+
+HttpReply TuneServer::done(const HttpRequest& request) {
+  FrameQuery query;
+  query.settings = setup_.info.start;
+  std::string reason;
+  if (!read_frame_query(request.params, query, reason)) return text(400, reason);
+  const std::string line = settings_line(*setup_.loaded, query.settings);
+  {
+    std::lock_guard lock(done_mutex_);
+    if (!done_line_) done_line_ = line;
+  }
+  return text(200, line);
+}
+
+}  // namespace qnr

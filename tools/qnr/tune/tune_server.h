@@ -1,0 +1,61 @@
+// The rules and routes of `qnr tune`'s HTTP interface: one embedded page and
+// a small API, to requests that carry the run's token and name this server in
+// their Host header. It reads frames of the one input it was given and writes
+// no file.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "hosting/filter_module.h"
+#include "tune/tune_api.h"
+#include "tune/tune_frames.h"
+#include "tune/tune_http.h"
+
+namespace qnr {
+
+struct TuneSetup {
+  const LoadedModule* loaded = nullptr;
+  FrameSource* frames = nullptr;
+  InfoFacts info;
+  std::string token;  // at least 128 random bits, as hex
+};
+
+class TuneServer {
+ public:
+  explicit TuneServer(TuneSetup setup);
+  ~TuneServer();  // stops serving
+  TuneServer(const TuneServer&) = delete;
+  TuneServer& operator=(const TuneServer&) = delete;
+
+  // Serves on 127.0.0.1:port (0: a free port the system picks) from threads
+  // of its own and returns the port. Throws Failure when the port is taken.
+  int start(int port);
+  void stop();
+
+  // The settings line the page's "done" asked for, once it has.
+  std::optional<std::string> done_line() const;
+
+  // The access rules, then the routes. Safe from several threads.
+  HttpReply answer(const HttpRequest& request);
+
+ private:
+  HttpReply page() const;
+  HttpReply frame(const HttpRequest& request);
+  HttpReply done(const HttpRequest& request);
+
+  TuneSetup setup_;
+  std::string nonce_;  // lets the page's own script and style run, nothing else
+  int port_ = 0;
+  HttpService http_;
+  mutable std::mutex done_mutex_;
+  std::optional<std::string> done_line_;
+};
+
+// `bytes` random bytes as hex, from the kernel's generator.
+std::string random_hex(size_t bytes);
+
+}  // namespace qnr
