@@ -58,7 +58,7 @@ function decodePng(bytes) {
 // ---- qnr tune, started as a user starts it ----
 function startTune() {
   // From the clip's folder, so that the command lines the page shows (and the
-  // README's screenshot) name the clip as a user would, not this build's path.
+  // screenshot in docs/tune.md) name the clip as a user would, not this build's path.
   const child = spawn(resolve(qnrPath), ["tune", basename(clip), "--no-browser"],
                       { cwd: dirname(clip), stdio: ["ignore", "pipe", "pipe"] });
   const lines = createInterface({ input: child.stdout });
@@ -194,7 +194,7 @@ try {
   sameBytes(zoomed, await apiPicture(url, `t=${t}&f1=0&sharp=6&show_noise=1`), "noise at 200 %");
   passed++;
 
-  // A picture for the README: the split view on moderate settings.
+  // A picture for docs/tune.md: the split view on moderate settings.
   await page.click('[data-mode="split"]');
   await page.click('[data-zoom="2"]');
   await page.focus("#f1");
