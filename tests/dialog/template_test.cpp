@@ -1,6 +1,7 @@
 // Dialog 1000 as the module carries it: the compiled template pinned by its
-// hash (res/qnr.rc is its one source, so any change there shows here), and
-// the controls the open dialog builds from it.
+// hash (res/qnr.rc is its one source, so any change there shows here), the
+// controls the open dialog builds from it, and the settings table's labels
+// and ranges as the dialog has them.
 #include <cstring>
 #include <span>
 #include <string>
@@ -76,6 +77,30 @@ TEST_F(DialogTest, ControlsAreBuiltFromTheTemplateInOrder) {
     // Thread count text set by the dialog replaces the template's "1".
     EXPECT_EQ(control_text(dialog, kThreadCount), "4");
     qnr_standin_click(dialog, kOk);
+  });
+}
+
+// Every front end names the settings as the dialog does, and offers the
+// dialog's ranges.
+TEST_F(DialogTest, TheSettingsTableHasTheDialogsLabelsAndRanges) {
+  open(nullptr, [&](HWND dialog) {
+    const DialogTemplate* layout = qnr_standin_dialog_template(dialog, nullptr);
+    ASSERT_NE(layout, nullptr);
+    for (const vdhost::SettingInfo& info : vdhost::kSettingTable) {
+      SCOPED_TRACE(info.name);
+      int labelled = 0;
+      for (const auto& item : layout->items) labelled += item.text.text == info.label;
+      EXPECT_EQ(labelled, 1) << "no control of dialog 1000 reads \"" << info.label << "\"";
+    }
+    const std::pair<vdhost::Setting, int> trackbars[] = {{vdhost::Setting::level_f1, kLevelF1},
+                                                         {vdhost::Setting::level_f2, kLevelF2},
+                                                         {vdhost::Setting::sharp, kSharp}};
+    for (const auto& [setting, id] : trackbars) {
+      const vdhost::SettingInfo& info = vdhost::setting_info(setting);
+      EXPECT_EQ(SendDlgItemMessageA(dialog, id, TBM_GETRANGEMIN, 0, 0), info.minimum) << id;
+      EXPECT_EQ(SendDlgItemMessageA(dialog, id, TBM_GETRANGEMAX, 0, 0), info.maximum) << id;
+    }
+    qnr_standin_click(dialog, kCancel);
   });
 }
 

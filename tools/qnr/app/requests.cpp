@@ -8,7 +8,7 @@ OutputChoice output_choice(const Options& options) {
   choice.format = options.format;
   choice.codec = options.codec;
   choice.encoder_args = options.encoder_args;
-  choice.interlace = options.settings.interlace;
+  choice.interlace = options.settings.values.on(vdhost::Setting::interlace);
   choice.strict = options.strict;
   choice.rate = {options.rate_num, options.rate_den};
   return choice;

@@ -81,9 +81,9 @@ JobPlan wanted_plan(const JobRequest& request) {
   plan.road = probe_road(*loaded.module, *loaded.filter, why);
   plan.cpu_only = request.road.cpu;
   make_instance(loaded, request.settings)->script_string(plan.config);
-  plan.show_noise = request.settings.show_noise;
-  plan.disable = request.settings.disable;
-  plan.interlace = request.settings.interlace;
+  plan.show_noise = request.settings.values.on(vdhost::Setting::show_noise);
+  plan.disable = request.settings.values.on(vdhost::Setting::disable);
+  plan.interlace = request.settings.values.on(vdhost::Setting::interlace);
   plan.rate_num = request.rate_num;
   plan.rate_den = request.rate_den;
   plan.strict = request.strict;
