@@ -77,11 +77,11 @@ inline constexpr std::string_view kNoDriver[2] = {"no CUDA driver (", " could no
 inline constexpr std::string_view kLacks[2] = {"the CUDA driver lacks ", " (driver too old)"};
 inline constexpr std::string_view kNoKernelImage = "the module was built without GPU code";
 inline constexpr std::string_view kPitchMismatch = "the two device images got different pitches";
-inline constexpr std::string_view kTooOld[3] = {
-    "driver too old: it supports CUDA ", ", the module's GPU code needs CUDA ", " or later"};
+inline constexpr std::string_view kTooOld[3] = {"driver too old: it supports CUDA ",
+                                                ", the module's GPU code needs CUDA ", " or later"};
 inline constexpr std::string_view kReturned = " returned ";
-inline constexpr std::string_view kNoMemory[3] = {
-    "not enough GPU memory for this instance's two ", " images, about ", " MB ("};
+inline constexpr std::string_view kNoMemory[3] = {"not enough GPU memory for this instance's two ",
+                                                  " images, about ", " MB ("};
 inline constexpr std::string_view kFailed = "failed";
 
 inline std::string call_text(const RoadLogEntry& e) {
@@ -176,8 +176,8 @@ inline std::string road_log_cause(const RoadLogEntry& e) {
     case RoadCause::kNoKernelImage: cause = d::kNoKernelImage; break;
     case RoadCause::kPitchMismatch: cause = d::kPitchMismatch; break;
     case RoadCause::kDriverTooOld:
-      cause = std::string(d::kTooOld[0]) + cuda_version_text(e.result) + std::string(d::kTooOld[1]) +
-              cuda_version_text(e.needed) + std::string(d::kTooOld[2]);
+      cause = std::string(d::kTooOld[0]) + cuda_version_text(e.result) +
+              std::string(d::kTooOld[1]) + cuda_version_text(e.needed) + std::string(d::kTooOld[2]);
       break;
     case RoadCause::kDriverCall: cause = d::call_text(e); break;
     case RoadCause::kOutOfDeviceMemory: {

@@ -122,10 +122,6 @@ std::string number(double value) {
   return text;
 }
 
-}  // namespace
-
-namespace {
-
 // The settings table as the page builds its controls from it.
 std::string settings_json() {
   std::string json = "[";
@@ -164,8 +160,9 @@ std::string info_json(const InfoFacts& facts) {
   json += ",\"settings\":" + settings_json();
   json += ",\"start\":{\"t\":" + number(facts.start_seconds);
   for (const vdhost::SettingInfo& info : vdhost::kSettingTable) {
-    json += ",\"" + std::string(info.name) +
-            "\":" + std::to_string(facts.start[info.setting].value_or(0));
+    json += ",\"";
+    json += info.name;
+    json += "\":" + std::to_string(facts.start[info.setting].value_or(0));
   }
   // The module's line for the starting values: its command and every value,
   // the fifth (multithreading) as the instance reported it.
