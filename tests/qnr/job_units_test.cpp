@@ -13,6 +13,7 @@
 
 #include "base/digest.h"
 #include "base/record_text.h"
+#include "gpu/road_log.h"
 #include "hosting/road.h"
 #include "jobs/job_plan.h"
 #include "jobs/job_planner.h"
@@ -197,10 +198,17 @@ TEST(JobRoad, TheWatchKeepsTheModulesLinesApart) {
     GpuRoadWatch watch;
     EXPECT_STREQ(std::getenv("QNR_LOG"), "1");
     std::fputs("qnr: a line of qnr's own\n", stderr);
-    std::fputs(
-        "QNR: GPU road: upload: cuMemcpy2DAsync_v2 returned 700; frames take the CPU "
-        "path\nQNR: GPU road: release: cuStreamDestroy_v2 returned 700\n",
-        stderr);
+    // The module's lines, as its log writes them.
+    RoadLogEntry failed{GpuStep::kUpload,
+                        RoadCause::kDriverCall,
+                        "",
+                        "cuMemcpy2DAsync_v2",
+                        700,
+                        "CUDA_ERROR_ILLEGAL_ADDRESS"};
+    std::fputs((road_log_line(failed) + "\n").c_str(), stderr);
+    failed.step = GpuStep::kRelease;
+    failed.call = "cuStreamDestroy_v2";
+    std::fputs((road_log_line(failed) + "\n").c_str(), stderr);
     std::fputs("frame 3 of 9", stderr);  // a progress line, not ended
     causes = watch.finish();
   }

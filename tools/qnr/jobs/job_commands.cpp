@@ -80,10 +80,14 @@ JobPlan wanted_plan(const JobRequest& request) {
   std::string why;
   plan.road = probe_road(*loaded.module, *loaded.filter, why);
   plan.cpu_only = request.road.cpu;
-  make_instance(loaded, request.settings)->script_string(plan.config);
-  plan.show_noise = request.settings.show_noise;
-  plan.disable = request.settings.disable;
-  plan.interlace = request.settings.interlace;
+  // The settings as the instance holds them, however they were given: the
+  // output is coded interlaced when the filter's Interlace is on.
+  const auto instance = make_instance(loaded, request.settings);
+  instance->script_string(plan.config);
+  const vdhost::Settings held = vdhost::held_settings(*instance);
+  plan.show_noise = held.on(vdhost::Setting::show_noise);
+  plan.disable = held.on(vdhost::Setting::disable);
+  plan.interlace = held.on(vdhost::Setting::interlace);
   plan.rate_num = request.rate_num;
   plan.rate_den = request.rate_den;
   plan.strict = request.strict;

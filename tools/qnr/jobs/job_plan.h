@@ -39,7 +39,7 @@ struct JobPlan {
   std::string config;  // the filter's settings line, as the module reads it back
   bool show_noise = false;
   bool disable = false;
-  bool interlace = false;  // --interlace: the output is coded interlaced
+  bool interlace = false;  // the instance holds Interlace: the output is coded interlaced
   int rate_num = 0;        // --rate, 0/1 for the input's own
   int rate_den = 1;
   bool strict = false;  // --strict: damage in the input stops the job

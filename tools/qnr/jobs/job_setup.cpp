@@ -77,8 +77,8 @@ FilterSettings plan_settings(const JobPlan& plan) {
                   kExitCannotRetry);
   }
   settings.config = call;
-  settings.show_noise = plan.show_noise;
-  settings.disable = plan.disable;
+  if (plan.show_noise) settings.values[vdhost::Setting::show_noise] = 1;
+  if (plan.disable) settings.values[vdhost::Setting::disable] = 1;
   return settings;
 }
 
