@@ -254,5 +254,4 @@ Rgb backdrop_colour(const BackdropLayout& at, double x, double y) {
   return road(at, x, y, c);
 }
 
-
 }  // namespace qnr

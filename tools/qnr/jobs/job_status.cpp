@@ -34,9 +34,8 @@ void print_json(const OpenedJob& job, JobStatus& status) {
   std::printf(
       "\"frames\": %lld, \"segment_count\": %zu, \"done\": %d, \"running\": %d, "
       "\"missing\": %d, \"segments\": [",
-      static_cast<long long>(plan.frames()), plan.segments.size(),
-      status.count[SegmentState::done], status.count[SegmentState::running],
-      status.count[SegmentState::missing]);
+      static_cast<long long>(plan.frames()), plan.segments.size(), status.count[SegmentState::done],
+      status.count[SegmentState::running], status.count[SegmentState::missing]);
   for (size_t k = 0; k < status.segments.size(); ++k) {
     std::printf("%s{\"segment\": %zu, \"state\": \"%s\", \"frames\": %lld, \"detail\": %s}",
                 k == 0 ? "" : ", ", k, state_name(status.segments[k].state),
@@ -48,9 +47,8 @@ void print_json(const OpenedJob& job, JobStatus& status) {
 
 void print_text(const OpenedJob& job, JobStatus& status) {
   const JobPlan& plan = job.plan;
-  std::printf("job:      %s\ninput:    %s\noutput:   %s\nroad:     %s\n",
-              job.folder.path().c_str(), plan.input.c_str(), plan.output.c_str(),
-              road_name(plan.road));
+  std::printf("job:      %s\ninput:    %s\noutput:   %s\nroad:     %s\n", job.folder.path().c_str(),
+              plan.input.c_str(), plan.output.c_str(), road_name(plan.road));
   std::printf("segments: %zu (%d done, %d running, %d missing), %lld frames\n",
               plan.segments.size(), status.count[SegmentState::done],
               status.count[SegmentState::running], status.count[SegmentState::missing],

@@ -209,7 +209,7 @@ class SegmentRun {
     request.strict = plan_.strict;
     request.select = [&](const AVFrame& frame) { return picker.choose(frame); };
     if (seeks(seek_to)) request.seek_to = seek_to;
-    request.preroll = k_ > 0;
+    if (k_ > 0) request.frames_before = frames_before();
     Progress progress(request_.quiet, span_.frames, std::nullopt);
     request.progress = &progress;
 
@@ -222,6 +222,13 @@ class SegmentRun {
     const Taken taken = picker.finish();
     if (!taken.too_late && output.coded_video().parameters) coded_ = output.coded_video().copy();
     return taken;
+  }
+
+  // The plan's frames before the segment's first.
+  int64_t frames_before() const {
+    int64_t frames = 0;
+    for (int64_t j = 0; j < k_; ++j) frames += plan_.segments[static_cast<size_t>(j)].frames;
+    return frames;
   }
 
   // Whether a decode for `seek_to` seeks; one that starts before the

@@ -56,7 +56,7 @@ bool DecodeLoop::next(AVFrame* frame) {
 
 void DecodeLoop::keep(const AVFrame& frame) {
   if (frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0) {
-    damage_.frame_damaged(kept_ + 1, "the decoder met damaged data");
+    damage_.frame_damaged(frames_before_ + kept_ + 1, "the decoder met damaged data");
   }
   ++kept_;
 }
@@ -95,7 +95,7 @@ void DecodeLoop::decode(const AVPacket* packet) {
 void DecodeLoop::decoding_failed(int code) {
   if (code == AVERROR(ENOMEM)) throw std::bad_alloc();
   if (preroll_ && kept_ == 0) return;
-  damage_.frame_damaged(kept_ + 1, av_error_text(code));
+  damage_.frame_damaged(frames_before_ + kept_ + 1, av_error_text(code));
 }
 
 // Damaged data ends the input where it is, as a player stops there; any
@@ -118,9 +118,9 @@ void DecodeLoop::note_video_end(const AVPacket& packet) {
 
 void DecodeLoop::report_end() {
   if (stopped_by_ != 0) {
-    damage_.reading_stopped(kept_, av_error_text(stopped_by_));
+    damage_.reading_stopped(frames_before_ + kept_, av_error_text(stopped_by_));
   } else if (input_.expected_end && video_end_ < *input_.expected_end - kEndTolerance) {
-    damage_.ended_early(kept_, video_end_, *input_.expected_end);
+    damage_.ended_early(frames_before_ + kept_, video_end_, *input_.expected_end);
   }
 }
 

@@ -36,8 +36,13 @@ class DecodeLoop {
 
   void on_packet(PacketHook hook) { hook_ = std::move(hook); }
   // The reader's first frame is not the video's first (a segment): what goes
-  // wrong before it keeps one is not the run's damage.
-  void start_after_the_first_frame() { preroll_ = true; }
+  // wrong before it keeps one is not the run's damage, and messages count
+  // frames from the video's start, `frames_before` of them before the
+  // reader's first.
+  void start_later(int64_t frames_before) {
+    preroll_ = true;
+    frames_before_ = frames_before;
+  }
 
   // Goes to the keyframe at or before `pts` (in the video's time base) and
   // decodes afresh from there. False when the input cannot seek; it is then
@@ -72,8 +77,9 @@ class DecodeLoop {
   bool sent_ = false;      // a packet went to the decoder since it was opened or flushed
   bool draining_ = false;  // the input is read to its end; the decoder gives what it holds
   bool ended_ = false;
-  int stopped_by_ = 0;     // the error that ended reading early
-  double video_end_ = 0;   // seconds, of the video read so far
+  int stopped_by_ = 0;    // the error that ended reading early
+  double video_end_ = 0;  // seconds, of the video read so far
+  int64_t frames_before_ = 0;
   int64_t kept_ = 0;
 };
 

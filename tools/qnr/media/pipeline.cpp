@@ -103,7 +103,7 @@ class Pipeline {
   void read() {
     DecodeLoop loop(*request_.input, damage_);
     loop.on_packet([this](AVPacket& packet) { route(packet); });
-    if (request_.preroll) loop.start_after_the_first_frame();
+    if (request_.frames_before) loop.start_later(*request_.frames_before);
     if (request_.seek_to) loop.seek(*request_.seek_to);
     FramePtr frame = new_frame();
     while (!stopping() && !enough_frames() && loop.next(frame.get())) {
@@ -137,6 +137,10 @@ class Pipeline {
     }
   }
 
+  // The number messages give the run's frame `index`, counted from 1 at the
+  // video's first frame.
+  int64_t number_of(int64_t index) const { return request_.frames_before.value_or(0) + index + 1; }
+
   bool enough_frames() const { return request_.max_frames && frames_read_ >= *request_.max_frames; }
 
   // Whether the selector takes the frame. The frames it passes over still
@@ -155,7 +159,7 @@ class Pipeline {
     const std::string first_size =
         std::to_string(first_.width) + "x" + std::to_string(first_.height);
     note(request_.quiet,
-         "frame " + std::to_string(frames_read_ + 1) + " is " + std::to_string(width) + "x" +
+         "frame " + std::to_string(number_of(frames_read_)) + " is " + std::to_string(width) + "x" +
              std::to_string(height) + " where the video began at " + first_size +
              "; such frames are filtered at their own size and scaled to " + first_size);
   }
@@ -250,8 +254,8 @@ class Pipeline {
       // A non-zero result means the frame went out unfiltered: in a batch
       // that is a wrong output, so the job stops rather than carry it.
       if (instance.run(in_flight->src.view, in_flight->dst.view) != 0) {
-        throw Failure("the filter could not process frame " + std::to_string(in_flight->index + 1) +
-                      " (out of memory?)");
+        throw Failure("the filter could not process frame " +
+                      std::to_string(number_of(in_flight->index)) + " (out of memory?)");
       }
       if (in_flight->src.alpha) restore_alpha(in_flight->src, in_flight->dst);
       in_flight->encoded = converter.from_host(in_flight->dst, picture_);

@@ -41,9 +41,10 @@ struct PipelineRequest {
   // Where decoding starts: at the keyframe at or before this timestamp (in
   // the video's time base); unset for the start.
   std::optional<int64_t> seek_to;
-  // The run's first frame is not the video's first: damage before the run
-  // has one is not the run's.
-  bool preroll = false;
+  // The run's first frame is not the video's first but the one after these
+  // many: damage before the run has a frame is not the run's, and messages
+  // count frames from the video's start.
+  std::optional<int64_t> frames_before;
   // The video's own first frame, for a run that starts later in the video:
   // the encoder is set up from it, as a run from the start sets it up.
   std::optional<FirstFrame> first;
