@@ -127,8 +127,8 @@ void apply(vdhost::FilterInstance& instance, const FrameSpec& f) {
   std::string error;
   require(instance.call_script("Config", config, error), "Config takes five integers");
   vdhost::Settings record;
-  record.show_noise = f.show_noise;
-  record.disable = f.disable;
+  record[vdhost::Setting::show_noise] = f.show_noise ? 1 : 0;
+  record[vdhost::Setting::disable] = f.disable ? 1 : 0;
   require(vdhost::apply_settings(instance, record) == vdhost::SettingsOutcome::applied,
           "Show noise and Disable apply");
 }

@@ -93,11 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // As qnr and the frei0r plug-in apply settings: the first four values
     // through Config, Show noise and Disable into the record.
     vdhost::Settings s;
-    s.level_f1 = call.arguments[0];
-    s.level_f2 = call.arguments[1];
-    s.sharp = call.arguments[2];
-    s.interlace = call.arguments[3];
-    s.show_noise = call.arguments.size() > 4 && call.arguments[4] != 0;
+    s[vdhost::Setting::level_f1] = call.arguments[0];
+    s[vdhost::Setting::level_f2] = call.arguments[1];
+    s[vdhost::Setting::sharp] = call.arguments[2];
+    s[vdhost::Setting::interlace] = call.arguments[3];
+    s[vdhost::Setting::show_noise] = call.arguments.size() > 4 && call.arguments[4] != 0 ? 1 : 0;
     require(vdhost::apply_settings(instance, s) == vdhost::SettingsOutcome::applied,
             "any four values apply");
     std::vector<int32_t> stored(call.arguments.begin(), call.arguments.begin() + 4);

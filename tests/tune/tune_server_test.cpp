@@ -311,7 +311,7 @@ TEST_F(TuneServerTest, OversizedRequestsAreRefusedAndTheServerGoesOn) {
   };
   for (const auto& [what, request] : requests) {
     const int status = status_of(raw_exchange(server().port(), request, 1000));
-    EXPECT_TRUE(status >= 400 && status < 500 || status == 0) << what << ": " << status;
+    EXPECT_TRUE((status >= 400 && status < 500) || status == 0) << what << ": " << status;
     const httplib::Result after = server().get("/api/info");
     ASSERT_TRUE(after) << "after an oversized " << what;
     EXPECT_EQ(after->status, 200);

@@ -2,17 +2,14 @@
 
 #include <unistd.h>
 
-#include <climits>
-
 #include "base/failure.h"
+#include "base/machine.h"
 
 namespace qnr {
 
 std::string default_module_path() {
-  char buffer[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "QNR_CUDA.vdf";
-  std::string exe(buffer, static_cast<size_t>(n));
+  const std::string exe = executable_path();
+  if (exe.empty()) return "QNR_CUDA.vdf";
   const size_t slash = exe.rfind('/');
   return (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) + "/QNR_CUDA.vdf";
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/failure.h"
+#include "base/machine.h"
 #include "gpu/road_log.h"
 #include "hosting/gpu_report.h"
 
@@ -28,8 +29,8 @@ bool cuda_driver_loads() {
 
 int default_jobs() {
   if (!gpu_hidden() && cuda_driver_loads()) return 1;
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
+  // One instance per processor, up to where more stop paying.
+  return processor_count(64);
 }
 
 namespace {

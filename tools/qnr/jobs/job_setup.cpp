@@ -90,7 +90,7 @@ OutputRequest plan_output_request(const JobPlan& plan, bool quiet, const OutputF
   choice.encoder_args = plan.encoder_args;
   choice.interlace = plan.interlace;
   choice.strict = plan.strict;
-  choice.rate = {plan.rate_num, plan.rate_den};
+  choice.rate = plan.rate;
   return make_output_request(choice, quiet, file);
 }
 

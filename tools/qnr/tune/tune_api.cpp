@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/json.h"
+
 namespace qnr {
 
 namespace {
@@ -87,28 +89,6 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
     if (!ok) return false;
   }
   return true;
-}
-
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (const unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
 }
 
 namespace {

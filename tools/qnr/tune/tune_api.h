@@ -41,7 +41,4 @@ struct InfoFacts {
 
 std::string info_json(const InfoFacts& facts);
 
-// A JSON string literal, quotes included.
-std::string json_string(const std::string& text);
-
 }  // namespace qnr
