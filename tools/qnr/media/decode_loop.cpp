@@ -1,7 +1,9 @@
 #include "media/decode_loop.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <new>
+#include <utility>
 
 #include "base/failure.h"
 #include "base/interrupt.h"
@@ -13,6 +15,18 @@ namespace {
 // How far short of the end its header gives an input may stop without being
 // called cut short: headers round, and the last frame's length varies.
 constexpr double kEndTolerance = 0.5;
+// Fewer frames than a header declares by more than this is an early end.
+constexpr int64_t kCountTolerance = 2;
+// A step between two frames this many times the usual one, and at least
+// this long, is a hole; steps within an eighth of the usual one (rounded
+// timestamps) are the usual one, and a few of them must come first.
+constexpr int64_t kHoleSteps = 5;
+constexpr double kShortestHole = 0.25;
+constexpr int64_t kSteadySteps = 3;
+// How many timestamps of packets sent before the first frame are kept.
+constexpr size_t kLeadingLimit = 100000;
+
+bool same_step(int64_t step, int64_t usual) { return std::llabs(step - usual) <= usual / 8 + 1; }
 
 }  // namespace
 
@@ -26,6 +40,10 @@ bool DecodeLoop::seek(int64_t pts) {
   if (sent_) avcodec_flush_buffers(input_.decoder.get());
   sent_ = draining_ = ended_ = false;
   stopped_by_ = 0;
+  steps_.last_pts = AV_NOPTS_VALUE;
+  corrupt_.clear();
+  leading_checked_ = true;
+  leading_.clear();
   dating_ = FrameDating(input_.video_stream()->time_base, input_.video_rate());
   return true;
 }
@@ -35,7 +53,10 @@ bool DecodeLoop::next(AVFrame* frame) {
   for (;;) {
     const int code = avcodec_receive_frame(decoder, frame);
     if (code >= 0) {
+      check_flagged(frame->pts);
+      check_leading(frame->pts);
       dating_.date(*frame);
+      find_hole(*frame);
       return true;
     }
     if (code == AVERROR_EOF || (code == AVERROR(EAGAIN) && draining_)) {
@@ -55,10 +76,64 @@ bool DecodeLoop::next(AVFrame* frame) {
 }
 
 void DecodeLoop::keep(const AVFrame& frame) {
-  if (frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0) {
-    damage_.frame_damaged(frames_before_ + kept_ + 1, "the decoder met damaged data");
+  const int64_t number = frames_before_ + kept_ + 1;
+  if (hole_.from != AV_NOPTS_VALUE) {
+    const double time_base = av_q2d(input_.video_stream()->time_base);
+    damage_.hole(number, hole_.from * time_base, hole_.to * time_base, steps_.smallest * time_base);
+  }
+  if (flagged_) {
+    damage_.frame_damaged(number, "the demuxer flags its data corrupt");
+  } else if (frame.decode_error_flags != 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+    damage_.frame_damaged(number, "the decoder met damaged data");
   }
   ++kept_;
+}
+
+// Whether the frame's packet was flagged corrupt; flags of packets that gave
+// no frame are dropped as the frames go past them.
+void DecodeLoop::check_flagged(int64_t pts) {
+  flagged_ = pts != AV_NOPTS_VALUE && corrupt_.erase(pts) > 0;
+  if (pts != AV_NOPTS_VALUE) corrupt_.erase(corrupt_.begin(), corrupt_.lower_bound(pts));
+}
+
+// Packets sent before the first frame that come before it in time gave no
+// picture; a later segment's are the segment before's.
+void DecodeLoop::check_leading(int64_t pts) {
+  if (leading_checked_) return;
+  leading_checked_ = true;
+  if (preroll_ || pts == AV_NOPTS_VALUE) return;
+  const int64_t before =
+      std::count_if(leading_.begin(), leading_.end(), [&](int64_t sent) { return sent < pts; });
+  leading_.clear();
+  if (before > 0) damage_.leading_packets(before, pts * av_q2d(input_.video_stream()->time_base));
+}
+
+// A step between two frames far longer than the video's steady one.
+void DecodeLoop::find_hole(const AVFrame& frame) {
+  hole_ = {};
+  if (frame.pts == AV_NOPTS_VALUE) return;
+  const int64_t last = std::exchange(steps_.last_pts, frame.pts);
+  if (last == AV_NOPTS_VALUE || frame.pts <= last) return;
+  const int64_t step = frame.pts - last;
+  if (steps_.smallest == 0) {
+    steps_.smallest = step;
+    steps_.steady = 1;
+    return;
+  }
+  if (same_step(step, steps_.smallest)) {
+    ++steps_.steady;
+    return;
+  }
+  // A frame or two dropped: neither a hole nor irregular.
+  const int64_t whole = (step + steps_.smallest / 2) / steps_.smallest;
+  if (whole > 1 && whole <= kHoleSteps && same_step(step, whole * steps_.smallest)) return;
+  const bool long_enough = step * av_q2d(input_.video_stream()->time_base) >= kShortestHole;
+  if (step > kHoleSteps * steps_.smallest && long_enough) {
+    if (!steps_.irregular && steps_.steady >= kSteadySteps) hole_ = {last, frame.pts};
+    return;
+  }
+  steps_.irregular = true;
+  steps_.smallest = std::min(steps_.smallest, step);
 }
 
 bool DecodeLoop::feed() {
@@ -78,6 +153,12 @@ bool DecodeLoop::feed() {
     if (hook_) hook_(packet);
     if (video) {
       note_video_end(packet);
+      const int64_t pts = packet.pts;
+      if (pts != AV_NOPTS_VALUE) {
+        if ((packet.flags & AV_PKT_FLAG_CORRUPT) != 0) corrupt_.insert(pts);
+        const bool shown = (packet.flags & AV_PKT_FLAG_DISCARD) == 0;
+        if (!leading_checked_ && shown && leading_.size() < kLeadingLimit) leading_.push_back(pts);
+      }
       decode(&packet);
     }
     av_packet_unref(&packet);
@@ -117,10 +198,13 @@ void DecodeLoop::note_video_end(const AVPacket& packet) {
 }
 
 void DecodeLoop::report_end() {
+  const int64_t frames = frames_before_ + kept_;
   if (stopped_by_ != 0) {
-    damage_.reading_stopped(frames_before_ + kept_, av_error_text(stopped_by_));
+    damage_.reading_stopped(frames, av_error_text(stopped_by_));
+  } else if (input_.declared_frames && frames < *input_.declared_frames - kCountTolerance) {
+    damage_.fewer_frames(frames, video_end_, *input_.declared_frames);
   } else if (input_.expected_end && video_end_ < *input_.expected_end - kEndTolerance) {
-    damage_.ended_early(frames_before_ + kept_, video_end_, *input_.expected_end);
+    damage_.ended_early(frames, video_end_, *input_.expected_end);
   }
 }
 

@@ -11,12 +11,21 @@
 //  - Data the demuxer finds invalid: the input ends there, after the frames
 //    the decoder still holds, as a player stops; any other failure to read
 //    is the job's.
-//  - A video that ends before its header says: damage, at its end.
+//  - A packet the demuxer flags corrupt: damage at the frame it gives.
+//  - Leading packets that give no picture (a stream cut inside a group of
+//    pictures): damage, counted when the first frame comes.
+//  - A hole in the timestamps of a video whose frames come at a steady
+//    rate: damage at the frame after it. Frames that come irregularly
+//    (variable rate, pulldown) are never called holes.
+//  - A video that ends before its header says, or with fewer frames than
+//    its header declares: damage, at its end.
 // Running out of memory is qnr's own failure, never damage.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <set>
+#include <vector>
 
 #include "media/damage.h"
 #include "media/frame_clock.h"
@@ -67,6 +76,22 @@ class DecodeLoop {
   void read_failed(int code);
   void note_video_end(const AVPacket& packet);
   void report_end();
+  // What the next frame, as decoded (`pts` before dating), tells of damage.
+  void check_flagged(int64_t pts);
+  void check_leading(int64_t pts);
+  void find_hole(const AVFrame& frame);
+
+  // The regularity of the frames' timestamps, to tell a hole.
+  struct Steps {
+    int64_t last_pts = AV_NOPTS_VALUE;
+    int64_t smallest = 0;  // the shortest step between two frames
+    int64_t steady = 0;    // steps of that length so far
+    bool irregular = false;
+  };
+  struct Hole {
+    int64_t from = AV_NOPTS_VALUE;
+    int64_t to = AV_NOPTS_VALUE;
+  };
 
   MediaInput& input_;
   DamageLog& damage_;
@@ -81,6 +106,12 @@ class DecodeLoop {
   double video_end_ = 0;  // seconds, of the video read so far
   int64_t frames_before_ = 0;
   int64_t kept_ = 0;
+  Steps steps_;
+  Hole hole_;                     // before the frame last given
+  bool flagged_ = false;          // the frame last given came from a corrupt packet
+  std::set<int64_t> corrupt_;     // timestamps of video packets flagged corrupt
+  bool leading_checked_ = false;  // the first frame came, or the loop sought
+  std::vector<int64_t> leading_;  // timestamps of video packets sent before it
 };
 
 }  // namespace qnr

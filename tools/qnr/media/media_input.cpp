@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 extern "C" {
@@ -45,6 +46,9 @@ void check_input_file(const std::string& name) {
                   "; check the input file's name");
   }
   if (S_ISDIR(info.st_mode)) throw Failure(name + " is a directory; name a video or image file");
+  if (S_ISREG(info.st_mode) && info.st_size == 0) {
+    throw Failure(name + " is empty (0 bytes); name a video or image file");
+  }
   if (::access(name.c_str(), R_OK) != 0) {
     throw Failure("cannot read " + name + ": " + std::strerror(errno) +
                   "; check the file's permissions");
@@ -77,6 +81,34 @@ void check_index_reachable(const MediaInput& input) {
                 "the front first (ffmpeg -i IN -c copy -movflags +faststart OUT)");
 }
 
+// Whether the file begins as an MP4 or MOV does: with one of the boxes such
+// a file starts with.
+bool starts_as_mp4(const std::string& name) {
+  FILE* file = std::fopen(name.c_str(), "rb");
+  if (file == nullptr) return false;
+  char head[8] = {};
+  const bool read = std::fread(head, 1, sizeof head, file) == sizeof head;
+  std::fclose(file);
+  if (!read) return false;
+  for (const char* box : {"ftyp", "mdat", "moov", "wide", "free", "skip"}) {
+    if (std::memcmp(head + 4, box, 4) == 0) return true;
+  }
+  return false;
+}
+
+// An MP4 without its index: a recording cut short before the index at its
+// end was written. No reader can find its pictures without that index.
+void check_index_present(const MediaInput& input, int code) {
+  if (code != AVERROR_INVALIDDATA || input.name == "-" || is_sequence_pattern(input.name) ||
+      input.name.find("://") != std::string::npos || !starts_as_mp4(input.name)) {
+    return;
+  }
+  throw Failure("cannot read " + input.name +
+                ": its index (the moov box) is missing, as in a recording cut short before "
+                "it was finished; the file cannot be read until the index is rebuilt (a "
+                "repair tool does it from a whole recording made by the same camera)");
+}
+
 void open_container(MediaInput& input) {
   input.format = avformat_alloc_context();
   if (input.format == nullptr) throw std::bad_alloc();
@@ -84,6 +116,7 @@ void open_container(MediaInput& input) {
   const std::string url = input_url(input.name);
   if (int code = avformat_open_input(&input.format, url.c_str(), nullptr, nullptr); code < 0) {
     throw_if_interrupted();
+    check_index_present(input, code);
     throw Failure("cannot read " + input.name + " as video or image: " + av_error_text(code) +
                   " (is it damaged or not a media file?)");
   }
@@ -128,6 +161,9 @@ void count_frames(MediaInput& input) {
   AVStream* stream = input.video_stream();
   if (stream->nb_frames > 0) {
     input.frame_count = stream->nb_frames;
+    if (std::strcmp(input.format->iformat->name, "avi") == 0) {
+      input.declared_frames = stream->nb_frames;
+    }
     return;
   }
   const AVRational rate = av_guess_frame_rate(input.format, stream, nullptr);

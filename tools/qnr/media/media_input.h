@@ -19,6 +19,9 @@ struct MediaInput {
   // Where the container's header says the video ends, in seconds on its
   // clock; unknown where the length is only estimated from what was read.
   std::optional<double> expected_end;
+  // The frame count a header writes before the frames (AVI's), which a
+  // capture that crashed never corrected; unknown elsewhere.
+  std::optional<int64_t> declared_frames;
   // An image sequence that stops at a missing picture: a note saying so.
   std::string sequence_gap;
 

@@ -226,6 +226,9 @@ void MediaOutput::write_copied(AVPacket* packet, AVRational input_time_base) {
   // Where the packet was, for a note, before writing moves it.
   const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
   const int64_t duration = packet->duration;
+  // Flagged corrupt by the demuxer (a transport error, or cut short at the
+  // end of the file) but still written: damage that the output carries.
+  const bool flagged = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
   bool kept = true;
   std::string why = "it does not decode";
   if (AudioConversion* conversion = streams_.audio[index].get()) {
@@ -238,7 +241,12 @@ void MediaOutput::write_copied(AVPacket* packet, AVRational input_time_base) {
     kept = write_to(out, packet, input_time_base, true, &refusal);
     if (!kept) why = av_error_text(refusal);
   }
-  if (!kept) packet_lost(index, pts, duration, input_time_base, why);
+  if (!kept) {
+    packet_lost(index, pts, duration, input_time_base, why);
+  } else if (flagged) {
+    damage_->packet_flagged(describe_stream(*input_->format->streams[index]),
+                            pts == AV_NOPTS_VALUE ? 0 : pts * av_q2d(input_time_base));
+  }
 }
 
 void MediaOutput::encode(AVFrame* frame) {

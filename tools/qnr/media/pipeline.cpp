@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "base/failure.h"
 #include "base/interrupt.h"
@@ -73,7 +74,8 @@ class Pipeline {
     PipelineResult result;
     result.frames = frames_written_;
     if (timeline_.jumps() > 0) result.notes.push_back(timeline_.note(request_.input->name));
-    for (std::string& line : damage_.notes()) result.notes.push_back(std::move(line));
+    result.damage = damage_.notes();
+    for (const std::string& line : result.damage) result.notes.push_back(line);
     return result;
   }
 
@@ -164,6 +166,25 @@ class Pipeline {
              "; such frames are filtered at their own size and scaled to " + first_size);
   }
 
+  // The output carries one pixel aspect ratio, the first frame's (turned
+  // with the picture).
+  void note_aspect_change(const AVFrame& frame, bool turned) {
+    AVRational sar = frame.sample_aspect_ratio;
+    if (turned) std::swap(sar.num, sar.den);
+    const AVRational first = first_.sample_aspect;
+    if (aspect_change_noted_ || sar.num <= 0 || sar.den <= 0 || first.num <= 0 || first.den <= 0 ||
+        av_cmp_q(sar, first) == 0) {
+      return;
+    }
+    aspect_change_noted_ = true;
+    auto text = [](AVRational q) { return std::to_string(q.num) + ":" + std::to_string(q.den); };
+    note(request_.quiet, "frame " + std::to_string(number_of(frames_read_)) +
+                             " has a pixel aspect ratio of " + text(sar) +
+                             " where the video began at " + text(first) +
+                             "; the output gives every frame " + text(first) +
+                             ", so such frames show wider or narrower than they should");
+  }
+
   void take_frame(AVFrame* frame) {
     const AVStream& stream = *request_.input->video_stream();
     const Orientation orientation = frame_orientation(*frame, stream_orientation(stream));
@@ -176,6 +197,7 @@ class Pipeline {
       const bool turned = swaps_sides(orientation);
       note_size_change(turned ? frame->height : frame->width,
                        turned ? frame->width : frame->height);
+      note_aspect_change(*frame, turned);
     }
 
     const FrameTime time = clock_.next(*frame);
@@ -339,6 +361,7 @@ class Pipeline {
   FirstFrame first_;
   PictureFormat picture_;
   bool size_change_noted_ = false;
+  bool aspect_change_noted_ = false;
   bool selection_ended_ = false;  // the selector has seen the run's last frame
 
   int64_t frames_written_ = 0;  // the writer's

@@ -51,8 +51,9 @@ struct PipelineRequest {
 };
 
 struct PipelineResult {
-  int64_t frames = 0;              // encoded
-  std::vector<std::string> notes;  // about the input as a whole, for the end of the job
+  int64_t frames = 0;               // encoded
+  std::vector<std::string> notes;   // about the input as a whole, for the end of the job
+  std::vector<std::string> damage;  // those of `notes` about damage in the frames read
 };
 
 // Runs the whole stream. Each instance is started on its first frame and
