@@ -72,6 +72,7 @@ SegmentDone parse_done(const std::string& text) {
   done.last_pts = record.number("last_pts");
   done.pts_digest = record.text("pts_digest");
   done.reorder_depth = record.number("reorder_depth");
+  done.damage = record.all("damage");
   for (const auto& [key, value] : record.fields) {
     if (key.starts_with("video.")) done.video.add(key, value);
   }
@@ -196,6 +197,7 @@ void JobFolder::write_done(const SegmentDone& done) const {
   record.add_number("last_pts", done.last_pts);
   record.add("pts_digest", done.pts_digest);
   record.add_number("reorder_depth", done.reorder_depth);
+  for (const std::string& line : done.damage) record.add("damage", line);
   for (const auto& [key, value] : done.video.fields) record.add(key, value);
   write_file_atomically(in_folder(segment_base(done.segment) + ".done"), to_text(record));
 }

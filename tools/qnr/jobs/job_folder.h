@@ -28,8 +28,9 @@ struct SegmentDone {
   int64_t first_pts = 0;
   int64_t last_pts = 0;
   std::string pts_digest;
-  int64_t reorder_depth = 0;  // how far packets run ahead of their display order
-  TextRecord video;           // the coded video's fields (coded_video.h)
+  int64_t reorder_depth = 0;        // how far packets run ahead of their display order
+  TextRecord video;                 // the coded video's fields (coded_video.h)
+  std::vector<std::string> damage;  // notes on damage in the segment's frames, for the join
 };
 
 enum class SegmentState { done, running, missing };

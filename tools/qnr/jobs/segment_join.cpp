@@ -229,6 +229,12 @@ JoinReport run_join(const JobRequest& request) {
   output.finish();
   output_file.commit();
   if (const std::string clock = sources.clock_note(); !clock.empty()) note(request.quiet, clock);
+  // Each segment's damage, as the segment that read those frames found it.
+  for (const SegmentDone& segment : done) {
+    for (const std::string& line : segment.damage) {
+      note(request.quiet, segment_label(segment.segment) + ": " + line);
+    }
+  }
 
   JoinReport report;
   report.frames = frames;

@@ -215,7 +215,7 @@ class SegmentRun {
 
     std::unique_ptr<GpuRoadWatch> watch;
     if (plan_.road == Road::gpu) watch = std::make_unique<GpuRoadWatch>();
-    run_pipeline(request);
+    damage_ = run_pipeline(request).damage;
     progress.finish();
     if (watch) check_one_road(watch->finish());
     throw_if_interrupted();
@@ -287,6 +287,7 @@ class SegmentRun {
     done.pts_digest = taken.digest;
     done.reorder_depth = writer.reorder_depth();
     add_coded_video(coded_, done.video);
+    done.damage = damage_;
     if (const int error = put_in_place(writer.path(), folder_.in_folder(done.file), true)) {
       throw Failure("cannot put " + segment_label(k_) + " in place in " + folder_.path() + ": " +
                     std::strerror(error));
@@ -305,6 +306,7 @@ class SegmentRun {
   LoadedModule loaded_;  // outlives its instances
   std::vector<std::unique_ptr<vdhost::FilterInstance>> instances_;
   CodedVideo coded_;
+  std::vector<std::string> damage_;  // notes on damage in the segment's frames
 };
 
 }  // namespace
