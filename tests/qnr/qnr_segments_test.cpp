@@ -251,7 +251,7 @@ TEST(QnrSegments, AFolderMadeForAnotherJobIsRefused) {
       {{"plan", "-", out, "--job", dir / "fresh"}, 2, "reads its input from a file"},
       {{"segment", "--job", folder, "3"}, 2, "numbered 0 to 2"},
       {{"status", "--job", dir / "none"}, 3, "holds no job plan"},
-      {{in, out, "--parallel", "2"}, 2, "--parallel and --keep-job go with --segments"},
+      {{in, out, "--parallel", "2"}, 2, "--parallel goes with --segments"},
   };
   for (const Case& c : cases) {
     const Ran ran = qnr(c.args);
