@@ -142,8 +142,8 @@ class VideoFeed {
 // clock a single run gives them. Where the container's clock may jump (a
 // transport or program stream) the video's packets are read too, since a
 // jump is taken out of every stream alike (the workers did the same for the
-// video); elsewhere the video is skipped, so the join reads little more of
-// the source than the streams it copies.
+// video); elsewhere the demuxer skips the video's packets (it may still
+// read through them: FFmpeg's MP4 reader reads short gaps rather than seek).
 class SourceFeed {
  public:
   SourceFeed(MediaInput& input, const MediaOutput& output)
