@@ -84,7 +84,8 @@ JobPlan sample_plan() {
   plan.first_frame = first_frame_from_text(
       "1080x1920 format=0 interlaced=1 top_field_first=0 sample_aspect=4/3 colorspace=1 "
       "primaries=1 transfer=1 range=1");
-  plan.segments = {{0, 3600, 2, "d0"}, {7200, 7200, 1, "d1"}};
+  // The second segment with its run of input bytes, the first without.
+  plan.segments = {{0, 3600, 2, "d0", 0, 0, ""}, {7200, 7200, 1, "d1", 4096, 0, "b1"}};
   return plan;
 }
 

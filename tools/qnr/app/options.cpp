@@ -329,7 +329,7 @@ usage:
              [--keep-job] [options] [-- encoder options]
   qnr plan IN OUT --job DIR [options] [--segment-seconds S] [-- encoder options]
   qnr segment --job DIR K
-  qnr join --job DIR [-y]
+  qnr join --job DIR [-y] [--keep-job]
   qnr status --job DIR [--json]
 
 IN is any video or image FFmpeg reads ("-" for standard input); OUT's extension
@@ -386,7 +386,8 @@ long jobs (the output equals a single run's, frame for frame):
   --parallel P      segments at a time (default: one per core; one per GPU
                     on the GPU road)
   --job DIR         the job's folder (default: .OUT.qnr-job beside OUT)
-  --keep-job        keep the job's folder after the join
+  --keep-job        keep the job's folder after the join (qnr join too); it
+                    is removed once OUT is on the disk otherwise
   plan, segment, join and status do one step each, for engines such as GNU
   parallel or Slurm: plan prints the number of segments N; run
   "qnr segment --job DIR K" for K = 0 .. N-1 anywhere the folder is shared,
@@ -439,8 +440,10 @@ Options parse_options(int argc, char** argv) {
   if (options.road.cpu && options.road.device >= 0) bad("--cpu and --device exclude each other");
   const JobOptions& job = options.job;
   const bool whole_job = options.mode == Options::Mode::filter && job.segments;
-  if (!whole_job && (job.parallel > 0 || job.keep))
-    bad("--parallel and --keep-job go with --segments");
+  if (!whole_job && job.parallel > 0) bad("--parallel goes with --segments");
+  if (!whole_job && options.mode != Options::Mode::join && job.keep) {
+    bad("--keep-job goes with --segments or qnr join");
+  }
   if (!whole_job && options.mode != Options::Mode::plan && job.segment_seconds > 0) {
     bad("--segment-seconds goes with --segments or qnr plan");
   }

@@ -1,13 +1,17 @@
 #include "jobs/job_commands.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "base/failure.h"
+#include "base/interrupt.h"
 #include "base/machine.h"
 #include "base/note.h"
 #include "jobs/job_setup.h"
 #include "jobs/job_status.h"
+#include "jobs/joined_output.h"
 #include "jobs/plan_job.h"
 #include "jobs/segment_join.h"
 #include "jobs/segment_worker.h"
@@ -22,10 +26,34 @@ namespace {
 constexpr int kMostProcessors = 256;
 
 void say_joined(const JobRequest& request, const JoinReport& report) {
+  if (report.made_before) {
+    // Said even with -q: nothing was done, and the caller should know why.
+    std::fprintf(stderr, "qnr: %s was made already by this job (another or an earlier run)\n",
+                 report.output.c_str());
+    return;
+  }
+  if (report.folder_kept) {
+    note(request.quiet, "the job folder " + request.dir + " holds other files and was kept");
+  }
   if (request.quiet) return;
   std::fprintf(stderr, "qnr: %lld frames from %lld segments joined into %s\n",
                static_cast<long long>(report.frames), static_cast<long long>(report.segments),
                report.output.c_str());
+}
+
+// The segments not done, and whether some of them are being made by another
+// process (which is left to finish them).
+std::vector<int64_t> segments_to_make(const PlannedJob& job, const JobFolder& folder,
+                                      bool& others_running) {
+  std::vector<int64_t> to_make;
+  others_running = false;
+  const FolderListing listing = folder.list();
+  for (int64_t k = 0; k < static_cast<int64_t>(job.plan.segments.size()); ++k) {
+    const SegmentStatus status = folder.status(job.plan, job.id, k, false, listing);
+    if (status.state == SegmentState::running) others_running = true;
+    if (status.state == SegmentState::missing) to_make.push_back(k);
+  }
+  return to_make;
 }
 
 // qnr IN OUT --segments: plans (or resumes) in the folder, runs each
@@ -34,6 +62,10 @@ int run_here(const JobRequest& request) {
   JobRequest job_request = request;
   job_request.dir = job_folder_path(request);
   const JobFolder folder(job_request.dir);
+  if (const auto made = finished_output(job_request.dir, request.keep)) {
+    say_joined(request, JoinReport{0, 0, request.output, true, false});
+    return 0;
+  }
   const PlannedJob job = plan_job(job_request, folder);
   const int64_t count = static_cast<int64_t>(job.plan.segments.size());
   if (job.resumed) note(request.quiet, "resuming the job in " + folder.path());
@@ -51,13 +83,33 @@ int run_here(const JobRequest& request) {
   // Workers inherit the environment, --cpu and --device included; several
   // GPUs are shared out one per worker.
   WorkerPool workers(common, parallel, request.road.device >= 0 ? 1 : gpus);
-  const int status = workers.run(count, [&](int64_t) {
+  const auto say_done = [&](int64_t) {
     ++finished;
     if (!request.quiet) {
       std::fprintf(stderr, "qnr: %lld of %lld segments done\n", static_cast<long long>(finished),
                    static_cast<long long>(count));
     }
-  });
+  };
+  // Segments another run of the same job is making are left to it and
+  // waited for; those it leaves undone are made here.
+  int status = 0;
+  bool said_waiting = false;
+  for (;;) {
+    bool others_running = false;
+    const std::vector<int64_t> to_make = segments_to_make(job, folder, others_running);
+    finished = count - static_cast<int64_t>(to_make.size());
+    if (to_make.empty() && !others_running) break;
+    if (to_make.empty()) {
+      if (!said_waiting)
+        note(request.quiet, "another process is making segments of this job; waiting for it");
+      said_waiting = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      throw_if_interrupted();
+      continue;
+    }
+    status = workers.run(to_make, say_done);
+    if (status != 0) break;
+  }
   if (status != 0) {
     const bool lasting = status == kExitUsage || status == kExitCannotRetry;
     throw Failure(
@@ -66,12 +118,9 @@ int run_here(const JobRequest& request) {
                      : "; run the same command again to resume the job (" + folder.path() + ")"),
         status);
   }
-  JoinReport report = run_join(job_request);
+  JoinReport report = join_job(job_request);
   report.output = request.output;
-  say_joined(request, report);
-  if (!request.keep && !folder.remove()) {
-    note(request.quiet, "the job folder " + folder.path() + " holds other files and was kept");
-  }
+  say_joined(job_request, report);
   return 0;
 }
 
@@ -85,7 +134,7 @@ int run_job_command(const JobRequest& request) {
       return 0;
     }
     case JobCommand::segment: run_segment(request); return 0;
-    case JobCommand::join: say_joined(request, run_join(request)); return 0;
+    case JobCommand::join: say_joined(request, join_job(request)); return 0;
     case JobCommand::status: return print_job_status(request);
     default: return run_here(request);
   }

@@ -5,15 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 
 #include "base/digest.h"
 #include "base/failure.h"
 #include "base/files.h"
 #include "base/machine.h"
+#include "base/output_checks.h"
 
 namespace qnr {
 
@@ -38,7 +41,8 @@ std::vector<std::string> names_in(const std::string& folder) {
   return names;
 }
 
-// "<base>.tmp.<host>.<pid>.<random>": the host and process that write it.
+}  // namespace
+
 bool writer_of(const std::string& name, const std::string& base, std::string& host, pid_t& pid) {
   const std::string prefix = base + ".tmp.";
   if (!name.starts_with(prefix)) return false;
@@ -50,6 +54,8 @@ bool writer_of(const std::string& name, const std::string& base, std::string& ho
   pid = static_cast<pid_t>(std::atol(rest.substr(dot + 1, dot2 - dot - 1).c_str()));
   return pid > 0;
 }
+
+namespace {
 
 bool process_lives(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
@@ -137,8 +143,31 @@ std::string JobFolder::temp_name(const std::string& base) const {
   return base + ".tmp." + host_name() + "." + std::to_string(::getpid()) + "." + random_letters(8);
 }
 
+FolderListing::FolderListing(std::vector<std::string> names) : names_(std::move(names)) {
+  for (const std::string& name : names_) {
+    if (!name.starts_with("segment-")) continue;
+    by_segment_[name.substr(0, name.find('.'))].push_back(name);
+  }
+}
+
+const std::vector<std::string>& FolderListing::of_segment(const std::string& base) const {
+  static const std::vector<std::string> none;
+  const auto it = by_segment_.find(base);
+  return it == by_segment_.end() ? none : it->second;
+}
+
+FolderListing JobFolder::list() const { return FolderListing(names_in(path_)); }
+
+bool writer_lives(const std::string& host, pid_t pid, const std::string& file) {
+  if (host == host_name()) return process_lives(pid);
+  // Another machine's writer keeps its file changing; one dated in the
+  // future by a skewed clock counts only as long as one in the past would.
+  const int64_t age = seconds_since_change(file);
+  return age < kRunningSeconds && age > -kRunningSeconds;
+}
+
 SegmentStatus JobFolder::status(const JobPlan& plan, const std::string& plan_id, int64_t k,
-                                bool verify) const {
+                                bool verify, const FolderListing& listing) const {
   SegmentStatus status;
   const std::string base = segment_base(k);
   bool missing = false;
@@ -168,14 +197,11 @@ SegmentStatus JobFolder::status(const JobPlan& plan, const std::string& plan_id,
       status.detail = std::string("its done record is damaged: ") + error.what();
     }
   }
-  const std::string me = host_name();
-  for (const std::string& name : names_in(path_)) {
+  for (const std::string& name : listing.of_segment(base)) {
     std::string host;
     pid_t pid = 0;
     if (!writer_of(name, base, host, pid)) continue;
-    const bool alive =
-        host == me ? process_lives(pid) : seconds_since_change(in_folder(name)) < kRunningSeconds;
-    if (alive) {
+    if (writer_lives(host, pid, in_folder(name))) {
       status.state = SegmentState::running;
       status.detail = "on " + host + " (process " + std::to_string(pid) + ")";
       break;
@@ -202,10 +228,10 @@ void JobFolder::write_done(const SegmentDone& done) const {
   write_file_atomically(in_folder(segment_base(done.segment) + ".done"), to_text(record));
 }
 
-void JobFolder::tidy(int64_t k, const std::string& keep_file) const {
+void JobFolder::tidy(int64_t k, const std::string& keep_file, const FolderListing& listing) const {
   const std::string base = segment_base(k);
   const std::string me = host_name();
-  for (const std::string& name : names_in(path_)) {
+  for (const std::string& name : listing.of_segment(base)) {
     if (!name.starts_with(base + ".")) continue;
     std::string host;
     pid_t pid = 0;
@@ -221,7 +247,25 @@ namespace {
 // The names a job writes: its plan, its segments' files and records, and
 // those on their way there.
 bool job_file(const std::string& name) {
-  return name == "plan" || name.starts_with("plan.tmp.") || name.starts_with("segment-");
+  return name == "plan" || name.starts_with("plan.tmp.") || name.starts_with("segment-") ||
+         name == "joined" || name.starts_with("joined.tmp.") || name.starts_with("join.tmp.") ||
+         name.starts_with("waiting.tmp.");
+}
+
+// The job's files in `folder`, the plan and then the joined record last:
+// whatever a kill leaves still says what the folder was.
+void remove_job_files(const std::string& folder) {
+  std::vector<std::string> last;
+  for (const std::string& name : names_in(folder)) {
+    if (!job_file(name)) continue;
+    if (name == "plan" || name == "joined") {
+      last.push_back(name);
+    } else {
+      ::unlink((folder + "/" + name).c_str());
+    }
+  }
+  std::sort(last.begin(), last.end(), std::greater<>());  // "plan" before "joined"
+  for (const std::string& name : last) ::unlink((folder + "/" + name).c_str());
 }
 
 }  // namespace
@@ -245,10 +289,25 @@ void JobFolder::make_for_plan() const {
 }
 
 bool JobFolder::remove() const {
-  for (const std::string& name : names_in(path_)) {
-    if (job_file(name)) ::unlink(in_folder(name).c_str());
+  const std::string aside = aside_path();
+  // An earlier removal's leftovers are finished first.
+  struct stat info {};
+  if (::lstat(aside.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    remove_job_files(aside);
+    ::rmdir(aside.c_str());
   }
-  return ::rmdir(path_.c_str()) == 0;
+  std::string folder = path_;
+  if (::rename(path_.c_str(), aside.c_str()) == 0) {
+    sync_folder(directory_of(path_));
+    folder = aside;
+  }
+  remove_job_files(folder);
+  if (::rmdir(folder.c_str()) != 0) {
+    // Something else is there: it stays under the job's name.
+    if (folder != path_) ::rename(folder.c_str(), path_.c_str());
+    return false;
+  }
+  return true;
 }
 
 OpenedJob open_job(const std::string& dir) {

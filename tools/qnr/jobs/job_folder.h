@@ -6,7 +6,10 @@
 // own file, and whichever done record is renamed last names a complete one.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +44,21 @@ struct SegmentStatus {
   std::optional<SegmentDone> done;
 };
 
+// The folder's names, read once per command: a listing for each segment
+// would make status, join and workers quadratic in the number of segments.
+class FolderListing {
+ public:
+  FolderListing() = default;
+  explicit FolderListing(std::vector<std::string> names);
+  const std::vector<std::string>& names() const { return names_; }
+  // The names of segment `base`'s files, records and files on their way.
+  const std::vector<std::string>& of_segment(const std::string& base) const;
+
+ private:
+  std::vector<std::string> names_;
+  std::map<std::string, std::vector<std::string>> by_segment_;
+};
+
 class JobFolder {
  public:
   explicit JobFolder(std::string path);
@@ -57,27 +75,40 @@ class JobFolder {
   // A name no other writer uses, for a file on its way to `base`.
   std::string temp_name(const std::string& base) const;
 
+  FolderListing list() const;
+
   // Done only when the record is for this plan and segment, its frames lie
   // in the segment and its file is there with its size (and, with `verify`,
-  // its digest).
-  SegmentStatus status(const JobPlan& plan, const std::string& plan_id, int64_t k,
-                       bool verify) const;
+  // its digest). Running when a live process writes it, as `listing` shows.
+  SegmentStatus status(const JobPlan& plan, const std::string& plan_id, int64_t k, bool verify,
+                       const FolderListing& listing) const;
   // Records the segment as done: the record renamed into place over any other.
   void write_done(const SegmentDone& done) const;
   // Removes what this host's dead workers left of segment k and, given the
   // file the done record names, the segment's other files (a lost race's).
-  void tidy(int64_t k, const std::string& keep_file) const;
+  void tidy(int64_t k, const std::string& keep_file, const FolderListing& listing) const;
 
   // Makes the folder for a new plan. Throws Failure when it holds anything
   // but a job's files.
   void make_for_plan() const;
   // Removes the job's files and then the folder; false when something else
-  // is left there (the folder then stays).
+  // is left there (the folder then stays). The folder is first renamed
+  // aside (aside_path()), so that a kill in the middle leaves no folder
+  // without a plan under the job's name; the plan and then the joined
+  // record go last.
   bool remove() const;
+  std::string aside_path() const { return path_ + ".joined"; }
 
  private:
   std::string path_;
 };
+
+// Whether `name` is a file on its way to `base` ("<base>.tmp.<host>.<pid>.<random>"),
+// and which host and process write it.
+bool writer_of(const std::string& name, const std::string& base, std::string& host, pid_t& pid);
+// Whether that writer still works on `file`: a process of this machine that
+// lives, or another machine's file changed in the last two minutes.
+bool writer_lives(const std::string& host, pid_t pid, const std::string& file);
 
 // A job's folder with its plan read, as every command but qnr plan starts.
 struct OpenedJob {

@@ -71,18 +71,33 @@ void from_text(const std::string&, const std::string& text, FirstFrame& first) {
 
 // "first last frames digest".
 std::string to_text(const SegmentSpan& span) {
-  return std::to_string(span.first_pts) + " " + std::to_string(span.last_pts) + " " +
-         std::to_string(span.frames) + " " + span.pts_digest;
+  std::string text = std::to_string(span.first_pts) + " " + std::to_string(span.last_pts) + " " +
+                     std::to_string(span.frames) + " " + span.pts_digest;
+  if (!span.bytes_sha256.empty()) {
+    text += " " + std::to_string(span.byte_start) + " " + std::to_string(span.reads_from) + " " +
+            span.bytes_sha256;
+  }
+  return text;
 }
 void from_text(const std::string&, const std::string& text, SegmentSpan& span) {
   char digest[65] = {};
-  long long first = 0, last = 0, frames = 0;
+  char bytes[65] = {};
+  long long first = 0, last = 0, frames = 0, start = 0, reads_from = 0;
   int used = 0;
-  if (std::sscanf(text.c_str(), "%lld %lld %lld %64s%n", &first, &last, &frames, digest, &used) !=
-          4 ||
-      used != static_cast<int>(text.size()) || frames <= 0) {
+  int used_long = 0;
+  const int fields =
+      std::sscanf(text.c_str(), "%lld %lld %lld %64s%n %lld %lld %64s%n", &first, &last, &frames,
+                  digest, &used, &start, &reads_from, bytes, &used_long);
+  const bool with_bytes = fields == 7 && used_long == static_cast<int>(text.size());
+  if (!with_bytes && (fields != 4 || used != static_cast<int>(text.size()))) {
     throw RecordError("a segment line is malformed: \"" + text + "\"");
   }
+  if (frames <= 0 || start < 0 || reads_from < 0) {
+    throw RecordError("a segment line is malformed: \"" + text + "\"");
+  }
+  span.byte_start = start;
+  span.reads_from = reads_from;
+  span.bytes_sha256 = bytes;
   span.first_pts = first;
   span.last_pts = last;
   span.frames = frames;

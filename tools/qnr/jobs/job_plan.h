@@ -24,6 +24,12 @@ struct SegmentSpan {
   int64_t last_pts = 0;
   int64_t frames = 0;
   std::string pts_digest;  // of the frames' timestamps in order
+  // The segment's run of input bytes (to the next one's start) and its
+  // digest, and the first run its decode reads (input_ranges.h); "" and 0
+  // where the container does not place its packets.
+  int64_t byte_start = 0;
+  int64_t reads_from = 0;
+  std::string bytes_sha256;
 };
 
 struct JobPlan {

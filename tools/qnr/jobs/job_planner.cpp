@@ -82,6 +82,8 @@ class Scanner {
       last_key_ = packet.pts;
     }
     scan_.pts.push_back(packet.pts);
+    scan_.places.push_back(
+        {packet.pts, packet.pos, packet.pos < 0 ? -1 : packet.pos + packet.size});
     progress_.frame_done();
   }
 

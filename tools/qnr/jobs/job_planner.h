@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/input_ranges.h"
 #include "jobs/job_plan.h"
 #include "media/libav.h"
 #include "media/media_input.h"
@@ -22,6 +23,7 @@ struct VideoScan {
   std::string one_segment_because;
   int64_t key_interval = 0;  // the longest distance between keyframes; 0 with fewer than two
   AVRational time_base{1, 1};
+  std::vector<PacketPlace> places;  // of the video's packets, in the file's order
 };
 
 // Reads the whole video. Throws Failure when it cannot be read.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fstream>
 
 #include "base/digest.h"
 #include "base/failure.h"
@@ -62,9 +63,32 @@ void check_input_unchanged(const JobPlan& plan) {
   }
 }
 
+namespace {
+
+// The Win32 stand-in library the module loaded with it, as mapped now; ""
+// when there is none.
+std::string loaded_companion() {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    const size_t at = line.find('/');
+    if (at != std::string::npos && line.ends_with("/libqnr_win32.so")) return line.substr(at);
+  }
+  return "";
+}
+
+}  // namespace
+
 LoadedModule load_job_module(const std::string& path, std::string& module_sha256) {
   LoadedModule loaded = load_filter_module(path);
   module_sha256 = sha256_of_file(path);
+  // The library the module loads decides its output as much as the module.
+  if (const std::string companion = loaded_companion(); !companion.empty()) {
+    Sha256 both;
+    const std::string text = module_sha256 + " " + sha256_of_file(companion);
+    both.update(text.data(), text.size());
+    module_sha256 = both.hex();
+  }
   return loaded;
 }
 

@@ -68,10 +68,14 @@ void print_text(const OpenedJob& job, JobStatus& status) {
 int print_job_status(const JobRequest& request) {
   const OpenedJob job = open_job(request.dir);
   JobStatus status;
+  const FolderListing listing = job.folder.list();
   for (size_t k = 0; k < job.plan.segments.size(); ++k) {
     status.segments.push_back(
-        job.folder.status(job.plan, job.plan_id, static_cast<int64_t>(k), false));
-    ++status.count[status.segments.back().state];
+        job.folder.status(job.plan, job.plan_id, static_cast<int64_t>(k), false, listing));
+    SegmentStatus& segment = status.segments.back();
+    // Only the size is checked here; qnr segment checks the digest too.
+    if (segment.state == SegmentState::done) segment.detail = "size checked";
+    ++status.count[segment.state];
   }
   if (request.json) {
     print_json(job, status);

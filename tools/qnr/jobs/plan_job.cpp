@@ -124,6 +124,7 @@ PlannedJob plan_job(const JobRequest& request, const JobFolder& folder) {
   wanted.preroll = split.preroll;
   wanted.one_segment_because = split.one_segment_because;
   wanted.segments = split.segments;
+  add_byte_runs(scan.places, wanted.input, wanted.input_size, wanted.preroll, wanted.segments);
   if (!split.one_segment_because.empty()) {
     note(request.quiet, "the video is kept in one segment: " + split.one_segment_because);
   }

@@ -1,9 +1,14 @@
 #include "jobs/segment_join.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "base/failure.h"
@@ -11,6 +16,7 @@
 #include "base/note.h"
 #include "base/progress.h"
 #include "jobs/job_setup.h"
+#include "jobs/joined_output.h"
 #include "jobs/segment_file.h"
 #include "media/coded_video.h"
 #include "media/decode_timeline.h"
@@ -28,8 +34,9 @@ std::vector<SegmentDone> finished_segments(const JobFolder& folder, const JobPla
   std::vector<SegmentDone> done;
   std::string missing;
   int count = 0;
+  const FolderListing listing = folder.list();
   for (size_t k = 0; k < plan.segments.size(); ++k) {
-    SegmentStatus status = folder.status(plan, plan_id, static_cast<int64_t>(k), false);
+    SegmentStatus status = folder.status(plan, plan_id, static_cast<int64_t>(k), false, listing);
     if (status.state == SegmentState::done) {
       done.push_back(std::move(*status.done));
       continue;
@@ -132,15 +139,19 @@ class VideoFeed {
 };
 
 // The input's kept streams other than the video, packet by packet, on the
-// clock a single run gives them: the video's packets are read too, since a
-// jump in the input's clock is taken out of every stream alike (the workers
-// did the same for the video).
+// clock a single run gives them. Where the container's clock may jump (a
+// transport or program stream) the video's packets are read too, since a
+// jump is taken out of every stream alike (the workers did the same for the
+// video); elsewhere the demuxer skips the video's packets (it may still
+// read through them: FFmpeg's MP4 reader reads short gaps rather than seek).
 class SourceFeed {
  public:
   SourceFeed(MediaInput& input, const MediaOutput& output)
       : input_(input), output_(output), timeline_(*input.format, input.video, input.video_rate()) {
+    const bool may_jump = (input.format->iformat->flags & AVFMT_TS_DISCONT) != 0;
     for (unsigned i = 0; i < input.format->nb_streams; ++i) {
-      if (static_cast<int>(i) != input.video && output.output_stream_of(static_cast<int>(i)) < 0) {
+      const bool video = static_cast<int>(i) == input.video;
+      if ((video && !may_jump) || (!video && output.output_stream_of(static_cast<int>(i)) < 0)) {
         input.format->streams[i]->discard = AVDISCARD_ALL;
       }
     }
@@ -175,10 +186,7 @@ class SourceFeed {
   InputTimeline timeline_;
 };
 
-}  // namespace
-
-JoinReport run_join(const JobRequest& request) {
-  const OpenedJob job = open_job(request.dir);
+JoinReport run_join(const JobRequest& request, const OpenedJob& job, JoinClaim& claim) {
   const JobFolder& folder = job.folder;
   const JobPlan& plan = job.plan;
   const std::vector<SegmentDone> done = finished_segments(folder, plan, job.plan_id);
@@ -209,6 +217,7 @@ JoinReport run_join(const JobRequest& request) {
   int64_t frames = 0;
   while (picture || other) {
     throw_if_interrupted();
+    claim.refresh();
     bool video_first = !other;
     if (picture && other) {
       const int64_t at = other->dts != AV_NOPTS_VALUE ? other->dts : other->pts;
@@ -227,6 +236,10 @@ JoinReport run_join(const JobRequest& request) {
   }
   progress.finish();
   output.finish();
+  // The record first: whoever finds this very file in place later knows
+  // that the job is finished.
+  struct stat made {};
+  if (output_file.identity(made)) write_joined(folder, {job.plan_id, plan.output}, made);
   output_file.commit();
   if (const std::string clock = sources.clock_note(); !clock.empty()) note(request.quiet, clock);
   // Each segment's damage, as the segment that read those frames found it.
@@ -241,6 +254,38 @@ JoinReport run_join(const JobRequest& request) {
   report.segments = static_cast<int64_t>(done.size());
   report.output = plan.output;
   return report;
+}
+
+}  // namespace
+
+JoinReport join_job(const JobRequest& request) {
+  // Held while waiting too, so that the joiner leaves the folder (and its
+  // joined record) for this process to find.
+  std::unique_ptr<JoinClaim> claim;
+  bool said = false;
+  for (;;) {
+    if (const auto made = finished_output(request.dir, request.keep)) {
+      JoinReport report;
+      report.output = *made;
+      report.made_before = true;
+      return report;
+    }
+    const OpenedJob job = open_job(request.dir);
+    if (!claim) claim = std::make_unique<JoinClaim>(job.folder);
+    if (claim->take()) {
+      JoinReport report = run_join(request, job, *claim);
+      if (!request.keep && !claim->others_waiting()) report.folder_kept = !job.folder.remove();
+      return report;
+    }
+    if (!said) {
+      note(request.quiet,
+           "another process is joining the job in " + request.dir + "; waiting for it");
+    }
+    said = true;
+    // Apart, so that two that stepped back together do not meet again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400 + std::random_device{}() % 300));
+    throw_if_interrupted();
+  }
 }
 
 }  // namespace qnr

@@ -16,9 +16,15 @@ struct JoinReport {
   int64_t frames = 0;
   int64_t segments = 0;
   std::string output;
+  bool made_before = false;  // an earlier or concurrent run of the job made it
+  bool folder_kept = false;  // the folder holds other files and stays
 };
 
-// Throws Failure naming the segment at fault.
-JoinReport run_join(const JobRequest& request);
+// Joins the job in request.dir, one process at a time (a second one waits
+// and then finds the output made), and removes the folder once the output
+// is on the disk, unless request.keep. A command run again after the output
+// was made finishes the removal and reports made_before. Throws Failure
+// naming the segment at fault.
+JoinReport join_job(const JobRequest& request);
 
 }  // namespace qnr

@@ -13,6 +13,7 @@
 #include "base/note.h"
 #include "base/progress.h"
 #include "hosting/road.h"
+#include "jobs/input_ranges.h"
 #include "jobs/job_setup.h"
 #include "jobs/segment_file.h"
 #include "media/coded_video.h"
@@ -100,8 +101,9 @@ class FramePicker {
 
 class SegmentRun {
  public:
-  SegmentRun(const JobRequest& request, const OpenedJob& job)
-      : request_(request),
+  SegmentRun(const JobRequest& request, const OpenedJob& job, const FolderListing& listing)
+      : listing_(listing),
+        request_(request),
         folder_(job.folder),
         plan_(job.plan),
         plan_id_(job.plan_id),
@@ -109,7 +111,7 @@ class SegmentRun {
         span_(plan_.segments.at(static_cast<size_t>(k_))) {}
 
   void run() {
-    folder_.tidy(k_, "");
+    folder_.tidy(k_, "", listing_);
     check_input_unchanged(plan_);
     loaded_ = load_module();
     check_road(loaded_);
@@ -130,6 +132,8 @@ class SegmentRun {
       }
       if (taken.from_start || matches_plan(taken) ||
           same_frames(taken, list_frames(span_.first_pts - 4 * preroll))) {
+        // Read after the decode: a change before or during it shows.
+        check_byte_runs(plan_, k_, taken.from_start || attempt > kSeekTries);
         commit(*writer, taken);
         return;
       }
@@ -146,7 +150,8 @@ class SegmentRun {
     LoadedModule loaded = load_job_module(path, sha256);
     if (sha256 != plan_.module_sha256) {
       throw Failure("the filter module " + path +
-                        " is not the one the job was planned with (its SHA-256 differs); "
+                        " is not the one the job was planned with (its SHA-256, or that of the "
+                        "libqnr_win32.so it loads, differs); "
                         "give the plan's module with --module",
                     kExitCannotRetry);
     }
@@ -294,9 +299,12 @@ class SegmentRun {
     }
     sync_folder(folder_.path());
     folder_.write_done(done);
-    folder_.tidy(k_, done.file);
+    // The files seen at the start: a lost race's file is removed by a later
+    // command rather than by a second listing here.
+    folder_.tidy(k_, done.file, listing_);
   }
 
+  const FolderListing& listing_;
   const JobRequest& request_;
   const JobFolder& folder_;
   const JobPlan& plan_;
@@ -321,9 +329,15 @@ void run_segment(const JobRequest& request) {
                       std::to_string(count - 1) + "; there is no segment " + std::to_string(k),
                   kExitUsage);
   }
-  const SegmentStatus status = job.folder.status(plan, job.plan_id, k, true);
+  const FolderListing listing = job.folder.list();
+  const SegmentStatus status = job.folder.status(plan, job.plan_id, k, true, listing);
   if (status.state == SegmentState::done) {
     note(request.quiet, segment_label(k) + " is done already");
+    return;
+  }
+  if (status.state == SegmentState::running) {
+    // Two runs of one job share the work rather than doing it twice.
+    note(request.quiet, segment_label(k) + " is being made " + status.detail + "; left to it");
     return;
   }
   if (!status.detail.empty() && status.state == SegmentState::missing) {
@@ -332,7 +346,7 @@ void run_segment(const JobRequest& request) {
   RoadChoice road = request.road;
   if (plan.cpu_only) road.cpu = true;
   apply_road_choice(road);
-  SegmentRun(request, job).run();
+  SegmentRun(request, job, listing).run();
 }
 
 }  // namespace qnr

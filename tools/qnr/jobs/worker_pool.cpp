@@ -26,18 +26,23 @@ WorkerPool::WorkerPool(std::vector<std::string> common, int parallel, int gpus)
 }
 
 WorkerPool::~WorkerPool() {
-  for (const auto& [pid, running] : running_) ::kill(pid, SIGTERM);
+  // Killed outright: a worker stopped by a signal would say "interrupted"
+  // too, where the pool says it once. What they leave is tidied by the next
+  // run (files of dead processes of this machine).
+  for (const auto& [pid, running] : running_) ::kill(pid, SIGKILL);
   for (const auto& [pid, running] : running_) ::waitpid(pid, nullptr, 0);
 }
 
-int WorkerPool::run(int64_t count, const std::function<void(int64_t k)>& done) {
+int WorkerPool::run(const std::vector<int64_t>& segments,
+                    const std::function<void(int64_t k)>& done) {
+  const auto count = static_cast<int64_t>(segments.size());
   int64_t next = 0;
   int64_t done_count = 0;
   int failed = 0;
   while ((next < count && failed == 0) || !running_.empty()) {
     if (interrupted_signal() != 0) throw_if_interrupted();
     if (failed == 0 && next < count && static_cast<int>(running_.size()) < parallel_) {
-      start(next++);
+      start(segments[static_cast<size_t>(next++)]);
       continue;
     }
     int status = 0;
@@ -90,6 +95,8 @@ void WorkerPool::start(int64_t k) {
     // signals as a program normally does.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(128 + SIGTERM);
+    // Out of the terminal's process group: Ctrl-C reaches the pool alone.
+    ::setpgid(0, 0);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

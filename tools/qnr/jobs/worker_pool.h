@@ -28,10 +28,10 @@ class WorkerPool {
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Runs segments 0 .. count-1, `done` after each that succeeds. Returns the
+  // Runs the given segments, `done` after each that succeeds. Returns the
   // first failing worker's exit status, 0 when all succeeded; after a
   // failure no further worker starts. Throws Failure when interrupted.
-  int run(int64_t count, const std::function<void(int64_t k)>& done);
+  int run(const std::vector<int64_t>& segments, const std::function<void(int64_t k)>& done);
   int64_t failed_segment() const { return failed_segment_; }
 
  private:

@@ -180,7 +180,6 @@ void OutputFile::link_unnamed() {
     if (errno != EEXIST || !overwrite_) commit_failed(errno);
   }
   // Linked under a hidden name, then renamed over the old file in one step.
-  ::fdatasync(fd_);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string hidden = hidden_name(directory_);
     if (link_as(hidden)) return replace_with(hidden);
@@ -198,6 +197,29 @@ void OutputFile::link_hidden() {
   unfinished_set = false;
 }
 
+// The file's bytes on the disk before its name is: a power loss must not
+// leave a short or empty file under the final name (nor, for a long job,
+// after its segments are removed).
+void OutputFile::sync_contents() const {
+  if (fd_ >= 0) {
+    if (::fsync(fd_) != 0) commit_failed(errno);
+    return;
+  }
+  const int fd = ::open(temp_path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    commit_failed(error);
+  }
+  ::close(fd);
+}
+
+bool OutputFile::identity(struct stat& info) const {
+  if (fd_ >= 0) return ::fstat(fd_, &info) == 0;
+  if (!temp_path_.empty()) return ::stat(temp_path_.c_str(), &info) == 0;
+  return false;
+}
+
 void OutputFile::commit() {
   if (committed_ || streamed_) {
     committed_ = true;
@@ -205,10 +227,15 @@ void OutputFile::commit() {
   }
   if (sequence_) {
     sequence_->commit();
-  } else if (fd_ >= 0) {
-    link_unnamed();
   } else {
-    link_hidden();
+    sync_contents();
+    if (fd_ >= 0) {
+      link_unnamed();
+    } else {
+      link_hidden();
+    }
+    // The new name on the disk too.
+    sync_folder(directory_);
   }
   committed_ = true;
 }

@@ -42,14 +42,19 @@ class OutputFile {
   // An image-sequence pattern; the muxer writes each file itself.
   bool sequence() const { return sequence_ != nullptr; }
 
-  // Puts the finished file in place. Throws Failure when that fails.
+  // Puts the finished file in place, its bytes and its name synced to the
+  // disk first. Throws Failure when that fails.
   void commit();
+  // The file being written (device, inode, size), before or after commit;
+  // false for standard output, pipes, devices and sequences.
+  bool identity(struct stat& info) const;
 
  private:
   void open_file(const OutputTarget& target);
   bool open_unnamed(mode_t mode);
   void open_hidden(mode_t mode);
   void keep_owner_and_mode(const struct stat& existing);
+  void sync_contents() const;
   void link_unnamed();
   void link_hidden();
   void replace_with(const std::string& path);
