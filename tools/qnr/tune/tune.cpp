@@ -114,17 +114,6 @@ void open_in_browser(const std::string& launch_page) {
   }).detach();
 }
 
-// qnr's main keeps freed memory for the next frame, for a filtering run's
-// speed. A server that waits between requests for hours gives it back instead:
-// blocks of a picture's size are mapped on their own and unmapped when freed
-// (whichever thread's arena they came from), and the small rest that is free
-// is trimmed once the page has been quiet for a moment.
-void give_memory_back_when_freed() {
-  mallopt(M_MMAP_THRESHOLD, 1 << 20);
-  mallopt(M_MMAP_MAX, 1 << 16);
-  mallopt(M_TRIM_THRESHOLD, 8 << 20);
-}
-
 // Standard output or error closed by the caller: /dev/null takes its number,
 // so no socket or file opened later is written to by mistake. False when
 // standard output was closed.
@@ -174,7 +163,6 @@ std::string shown_path(const std::string& path) {
 }  // namespace
 
 int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
-  give_memory_back_when_freed();
   const std::string& module_path = request.module_path;
   const vdhost::Settings start = starting_settings(loaded, request.settings);
   FrameSource frames(request.input);
@@ -224,7 +212,10 @@ int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
     }
   }
 
-  // Quiet for a second: what is free goes back to the system.
+  // qnr's main keeps freed memory for the next frame (mapping and faulting
+  // in a picture's buffers afresh for every request nearly doubles a
+  // settings change's time here); once the page has been quiet for a second,
+  // what is free goes back to the system, from every thread's arena.
   constexpr int kQuietTicks = 20;
   uint64_t answered = server.requests_answered();
   int quiet_ticks = 0;
