@@ -145,6 +145,7 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
       ASSERT_EQ(before.height, data.height);
       EXPECT_EQ(before.pixels, data.frames[index]);
       EXPECT_EQ(source->get_header_value("X-QNR-Frame"), std::to_string(index));
+      EXPECT_EQ(source->get_header_value("Cross-Origin-Resource-Policy"), "same-origin");
       EXPECT_NEAR(std::stod(source->get_header_value("X-QNR-Time")), data.times[index], 1e-5);
       for (const Settings& settings : kSettings) {
         SCOPED_TRACE("settings: " + settings.query);
@@ -209,6 +210,8 @@ TEST_F(TuneServerTest, OnlyRequestsWithTheTokenAndThisServersHostAreServed) {
   TuneChild& s = server();
   const std::string port = std::to_string(s.port());
   const std::string token = s.token();
+  const std::string ours = " HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n";
+  const std::string with_token = "GET /api/info?token=" + token + ours;
   struct Case {
     const char* what;
     std::string request;
@@ -244,6 +247,30 @@ TEST_F(TuneServerTest, OnlyRequestsWithTheTokenAndThisServersHostAreServed) {
        "GET /api/info HTTP/1.1\r\nHost: 127.0.0.1:" + port +
            "\r\nHost: attacker.example\r\nX-QNR-Token: " + token + "\r\n",
        403},
+      {"the token twice", "GET /api/info?token=" + token + "&token=0" + ours + "\r\n", 403},
+      {"the token in the query and a header",
+       "GET /api/info?token=" + token + ours + "X-QNR-Token: " + token + "\r\n", 403},
+      {"%00 in a value", "GET /api/frame?f1=5%00junk&token=" + token + ours, 400},
+      // Browsers say where a request comes from: another site is refused even
+      // with the token, the page itself and the user opening it are served.
+      {"Origin of another site", with_token + "Origin: http://attacker.example\r\n", 403},
+      {"Origin of another port", with_token + "Origin: http://127.0.0.1:1\r\n", 403},
+      {"Origin null", with_token + "Origin: null\r\n", 403},
+      {"Origin of this page", with_token + "Origin: http://127.0.0.1:" + port + "\r\n", 200},
+      {"Origin of this page by name", with_token + "Origin: http://localhost:" + port + "\r\n",
+       200},
+      {"from another site", with_token + "Sec-Fetch-Site: cross-site\r\n", 403},
+      {"from another port", with_token + "Sec-Fetch-Site: same-site\r\n", 403},
+      {"from this page", with_token + "Sec-Fetch-Site: same-origin\r\n", 200},
+      {"typed by the user", with_token + "Sec-Fetch-Site: none\r\n", 200},
+      {"the page opened from a link elsewhere",
+       "GET /?token=" + token + ours + "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: navigate\r\n",
+       200},
+      {"done from another site",
+       "POST /api/done?token=" + token + ours +
+           "Origin: http://attacker.example\r\n"
+           "Content-Length: 0\r\n",
+       403},
   };
   for (const Case& c : cases) {
     const std::string response = raw_exchange(s.port(), c.request + "Connection: close\r\n\r\n");
@@ -253,6 +280,8 @@ TEST_F(TuneServerTest, OnlyRequestsWithTheTokenAndThisServersHostAreServed) {
               std::string::npos)
         << c.what;
     EXPECT_EQ(response.find("unsafe"), std::string::npos) << c.what;
+    // A page tells a refusal (a stale tab's token) from a server that is gone.
+    EXPECT_EQ(response.find("X-QNR-Refused: ") != std::string::npos, c.status == 403) << c.what;
   }
 }
 
@@ -300,18 +329,35 @@ TEST_F(TuneServerTest, OversizedRequestsAreRefusedAndTheServerGoesOn) {
   std::string many_headers;
   for (int i = 0; i < 2000; ++i)
     many_headers += "X-Filler-" + std::to_string(i) + ": 0123456789\r\n";
-  const std::pair<const char*, std::string> requests[] = {
-      {"request line",
-       "GET /api/info?" + std::string(100000, 'a') + " HTTP/1.1\r\n" + head + "\r\n"},
-      {"header line",
-       "GET /api/info HTTP/1.1\r\n" + head + "X-Long: " + std::string(100000, 'a') + "\r\n\r\n"},
-      {"header count", "GET /api/info HTTP/1.1\r\n" + head + many_headers + "\r\n"},
-      {"body", "POST /api/done HTTP/1.1\r\n" + head + "Content-Length: 100000\r\n\r\n" +
-                   std::string(100000, 'a')},
+  std::string many_params;
+  for (int i = 0; i < 600; ++i) many_params += "p" + std::to_string(i) + "=1&";
+  const std::string chunk = "400\r\n" + std::string(1024, 'a') + "\r\n";
+  struct Case {
+    const char* what;
+    std::string request;
+    bool answered;  // with a 4xx status, rather than perhaps only closed
   };
-  for (const auto& [what, request] : requests) {
-    const int status = status_of(raw_exchange(server().port(), request, 1000));
-    EXPECT_TRUE((status >= 400 && status < 500) || status == 0) << what << ": " << status;
+  const Case cases[] = {
+      {"request line",
+       "GET /api/info?" + std::string(100000, 'a') + " HTTP/1.1\r\n" + head + "\r\n", false},
+      {"header line",
+       "GET /api/info HTTP/1.1\r\n" + head + "X-Long: " + std::string(100000, 'a') + "\r\n\r\n",
+       false},
+      {"header count", "GET /api/info HTTP/1.1\r\n" + head + many_headers + "\r\n", false},
+      {"body",
+       "POST /api/done HTTP/1.1\r\n" + head + "Content-Length: 100000\r\n\r\n" +
+           std::string(100000, 'a'),
+       true},
+      {"parameter count", "GET /api/frame?" + many_params + " HTTP/1.1\r\n" + head + "\r\n", true},
+      {"chunked body",
+       "POST /api/done HTTP/1.1\r\n" + head + "Transfer-Encoding: chunked\r\n\r\n" + chunk + chunk +
+           "0\r\n\r\n",
+       true},
+  };
+  for (const auto& [what, request, answered] : cases) {
+    const int status = status_of(raw_exchange(server().port(), request, 3000));
+    EXPECT_TRUE((status >= 400 && status < 500) || (status == 0 && !answered))
+        << what << ": " << status;
     const httplib::Result after = server().get("/api/info");
     ASSERT_TRUE(after) << "after an oversized " << what;
     EXPECT_EQ(after->status, 200);
@@ -382,15 +428,26 @@ TEST_F(TuneServerTest, DonePrintsTheSettingsLineAndCtrlCEndsCleanly) {
     EXPECT_EQ(s.wait(rest), 0);
     EXPECT_EQ(rest, "Config(12,34,5,1,0)\n");
   }
-  {
+  // Ctrl-C is the usual end; being terminated or hung up says so.
+  for (const auto& [signal, status] : {std::pair{SIGINT, 0}, {SIGTERM, 143}, {SIGHUP, 129}}) {
     TuneChild s(made("still.png").path);
     ASSERT_TRUE(s.started());
     ASSERT_TRUE(s.get("/api/frame"));  // a browser's idle connection stays open
-    s.signal(SIGINT);
+    s.signal(signal);
     std::string rest;
-    EXPECT_EQ(s.wait(rest), 0);
+    EXPECT_EQ(s.wait(rest), status) << signal;
     EXPECT_EQ(rest, "");
   }
+  // Nowhere to print: the page hears so, and gets the line to copy.
+  TuneChild s(made("still.png").path);
+  ASSERT_TRUE(s.started());
+  s.close_output();
+  const httplib::Result done =
+      s.client()->Post("/api/done?f1=12&token=" + s.token(), "", "text/plain");
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->status, 500);
+  EXPECT_NE(done->body.find("could not print"), std::string::npos) << done->body;
+  EXPECT_NE(done->body.find("Config(12,"), std::string::npos) << done->body;
 }
 
 TEST_F(TuneServerTest, EachRunHasItsOwnPortAndA128BitToken) {
@@ -400,6 +457,120 @@ TEST_F(TuneServerTest, EachRunHasItsOwnPortAndA128BitToken) {
   EXPECT_NE(other.token(), server().token());
   EXPECT_EQ(other.token().find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_GE(other.token().size() * 4, 128u);
+}
+
+// Local processes without the token cannot hold every connection: one that
+// drips its request is closed after a few seconds, and when many wait the
+// oldest make room, so the page's whole requests are answered throughout.
+TEST_F(TuneServerTest, DrippingClientsLockNoOneOut) {
+  TuneChild& s = server();
+  ASSERT_TRUE(s.started());
+  std::vector<int> drips;
+  for (int i = 0; i < 80; ++i) {
+    const int fd = connect_loopback(s.port());
+    if (fd >= 0 && ::send(fd, "G", 1, MSG_NOSIGNAL) == 1) drips.push_back(fd);
+  }
+  ASSERT_GE(drips.size(), 40u);
+  const auto began = std::chrono::steady_clock::now();
+  size_t open = drips.size();
+  for (int second = 0; second < 7; ++second) {
+    const auto asked = std::chrono::steady_clock::now();
+    const httplib::Result info = s.get("/api/info");
+    ASSERT_TRUE(info) << "at " << second << " s";
+    EXPECT_EQ(info->status, 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+    open = 0;
+    for (const int fd : drips) open += ::send(fd, "E", 1, MSG_NOSIGNAL) == 1;
+    std::this_thread::sleep_until(began + std::chrono::seconds(second + 1));
+  }
+  // Every dripping connection was closed (a send may still succeed once
+  // after the close; the next one fails).
+  size_t still_open = 0;
+  for (const int fd : drips) {
+    still_open += ::send(fd, "T", 1, MSG_NOSIGNAL) == 1 && ::send(fd, " ", 1, MSG_NOSIGNAL) == 1;
+    ::close(fd);
+  }
+  EXPECT_EQ(still_open, 0u) << open << " were open before the last sends";
+}
+
+// The browser is given a file that sends it on to the address, so the token
+// appears in no command line; the file is this user's only and goes at the end.
+TEST_F(TuneServerTest, TheBrowserIsOpenedWithoutTheTokenInAnyArgument) {
+  const std::string bin = temp("fake-bin");
+  const std::string runtime = temp("runtime");
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(runtime);
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  const std::string seen = temp("seen");
+  {
+    std::ofstream script(bin + "/xdg-open");
+    script << "#!/bin/sh\nstat -c %a \"$1\" > " << seen << ".mode\ncat \"$1\" > " << seen
+           << ".page\necho \"$@\" > " << seen << ".args\n";
+  }
+  std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin";
+  ::setenv("PATH", (bin + ":" + path).c_str(), 1);
+  ::setenv("DISPLAY", ":99", 1);
+  ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  TuneChild s(made("still.png").path, {}, true);
+  ::setenv("PATH", path.c_str(), 1);
+  ASSERT_TRUE(s.started());
+  for (int i = 0; i < 100 && !std::filesystem::exists(seen + ".args"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto read = [](const std::string& name) {
+    std::ifstream in(name);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string args = read(seen + ".args");
+  EXPECT_NE(args.find(runtime), std::string::npos) << args;
+  EXPECT_EQ(args.find(s.token()), std::string::npos) << args;
+  EXPECT_EQ(read(seen + ".mode"), "600\n");
+  EXPECT_NE(read(seen + ".page").find("url=" + s.url() + "\""), std::string::npos);
+  s.signal(SIGINT);
+  std::string rest;
+  EXPECT_EQ(s.wait(rest), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(runtime));
+}
+
+// What the file holds is said: its real end and damage once decoding meets
+// them, a file written over while open, a name that is not UTF-8.
+TEST_F(TuneServerTest, ShortChangedAndOddlyNamedInputsAreSaid) {
+  const std::string cut = temp("cut.mkv");
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x36:rate=25", "-frames:v", "100", "-c:v", "ffv1",
+          cut});
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) * 6 / 10);
+  {
+    TuneChild s(cut);
+    ASSERT_TRUE(s.started());
+    const httplib::Result early = s.get("/api/frame?view=source&t=0.5");
+    ASSERT_TRUE(early && early->status == 200);
+    EXPECT_FALSE(early->has_header("X-QNR-End"));
+    const httplib::Result past = s.get("/api/frame?view=source&t=3.9");
+    ASSERT_TRUE(past && past->status == 200);
+    ASSERT_TRUE(past->has_header("X-QNR-End"));
+    EXPECT_LT(std::stod(past->get_header_value("X-QNR-End")), 3.0);
+    EXPECT_EQ(past->get_header_value("X-QNR-Time"), past->get_header_value("X-QNR-End"));
+    EXPECT_NE(past->get_header_value("X-QNR-Damage").find("cut.mkv"), std::string::npos);
+    // Written over in place with another video.
+    ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=32x18:rate=25", "-frames:v", "5", "-c:v", "ffv1",
+            temp("other.mkv")});
+    std::filesystem::copy_file(temp("other.mkv"), cut,
+                               std::filesystem::copy_options::overwrite_existing);
+    const httplib::Result changed = s.get("/api/frame?view=source&t=1.5");
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(changed->status, 500);
+    EXPECT_NE(changed->body.find("changed while qnr tune had it open"), std::string::npos)
+        << changed->body;
+  }
+  const std::string latin1 = temp("caf\xe9.png");
+  std::filesystem::copy_file(made("still.png").path, latin1);
+  TuneChild named(latin1);
+  ASSERT_TRUE(named.started());
+  const httplib::Result info = named.get("/api/info");
+  ASSERT_TRUE(info && info->status == 200);
+  EXPECT_NE(info->body.find("caf\xc3\xa9.png\""), std::string::npos) << info->body;
 }
 
 TEST(TuneCommandLine, MistakesAreNamedBeforeAnythingIsServed) {

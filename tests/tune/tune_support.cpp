@@ -48,9 +48,11 @@ int connect_loopback(int port) {
   return fd;
 }
 
-TuneChild::TuneChild(const std::string& input, const std::vector<std::string>& args) {
+TuneChild::TuneChild(const std::string& input, const std::vector<std::string>& args,
+                     bool open_browser) {
   qnr::SpawnRequest request;
-  request.argv = {QNR_EXE, "tune", input, "--no-browser"};
+  request.argv = {QNR_EXE, "tune", input};
+  if (!open_browser) request.argv.push_back("--no-browser");
   request.argv.insert(request.argv.end(), args.begin(), args.end());
   std::string error;
   bool not_found = false;
@@ -97,6 +99,8 @@ int TuneChild::wait(std::string& rest_of_output) {
 }
 
 void TuneChild::signal(int number) { child_->kill(number); }
+
+void TuneChild::close_output() { child_->close_stdout(); }
 
 std::string raw_exchange(int port, const std::string& request, int timeout_ms) {
   const int fd = connect_loopback(port);

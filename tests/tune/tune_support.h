@@ -17,7 +17,8 @@ class TuneChild {
  public:
   // Starts `qnr tune INPUT --no-browser ARGS...` and reads the address it
   // prints; the test fails when none comes within the timeout.
-  explicit TuneChild(const std::string& input, const std::vector<std::string>& args = {});
+  explicit TuneChild(const std::string& input, const std::vector<std::string>& args = {},
+                     bool open_browser = false);
   ~TuneChild();
 
   bool started() const { return port_ > 0; }
@@ -35,6 +36,8 @@ class TuneChild {
   // ended, and its exit status (128 + signal when killed).
   int wait(std::string& rest_of_output);
   void signal(int number);
+  // Closes our end of the child's standard output: its prints fail from then on.
+  void close_output();
 
  private:
   std::unique_ptr<qnr::Child> child_;

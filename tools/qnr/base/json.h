@@ -10,4 +10,9 @@ namespace qnr {
 // characters escaped, every other byte as it is (UTF-8 stays UTF-8).
 std::string json_string(const std::string& text);
 
+// `text` as valid UTF-8: bytes that are not part of a UTF-8 sequence (a
+// Latin-1 file name) are read as Latin-1, which is what such names most
+// often are.
+std::string as_utf8(const std::string& text);
+
 }  // namespace qnr

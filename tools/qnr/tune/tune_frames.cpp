@@ -3,7 +3,10 @@
 #include <cmath>
 #include <limits>
 
+#include <sys/stat.h>
+
 #include "base/failure.h"
+#include "base/json.h"
 
 namespace qnr {
 
@@ -28,9 +31,17 @@ size_t bytes_of(const AVFrame& frame) {
 
 int64_t timestamp_of(const AVFrame& frame) { return frame.best_effort_timestamp; }
 
+template <class Identity> std::optional<Identity> identity_of(const std::string& name) {
+  struct stat file {};
+  if (::stat(name.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return std::nullopt;
+  return Identity{file.st_dev, file.st_ino, file.st_size,
+                  int64_t(file.st_mtim.tv_sec) * 1000000000 + file.st_mtim.tv_nsec};
+}
+
 }  // namespace
 
-FrameSource::FrameSource(const std::string& name) : name_(name), damage_(name, false) {
+// Damage notes reach the page, which reads UTF-8.
+FrameSource::FrameSource(const std::string& name) : name_(name), damage_(as_utf8(name), false) {
   if (name == "-") {
     throw Failure("qnr tune needs a file it can seek in, not standard input", kExitUsage);
   }
@@ -44,6 +55,9 @@ FrameSource::FrameSource(const std::string& name) : name_(name), damage_(name, f
   }
   const AVRational rate = av_guess_frame_rate(input_->format, input_->video_stream(), nullptr);
   if (rate.num > 0 && rate.den > 0) facts_.frame_rate = av_q2d(rate);
+  const std::string format = input_->format->iformat->name;
+  facts_.still =
+      facts_.frame_count == 1 || format.starts_with("image2") || format.ends_with("_pipe");
   const std::shared_ptr<const SourceFrame> first = at(0);
   facts_.width = first->bitmap.width;
   facts_.height = first->bitmap.height;
@@ -53,6 +67,7 @@ FrameSource::~FrameSource() = default;
 
 void FrameSource::open() {
   loop_.reset();
+  opened_ = identity_of<FileIdentity>(name_);
   input_ = open_media_input(name_);
   loop_ = std::make_unique<DecodeLoop>(*input_, damage_);
   // Pictures before the target that no other picture refers to are skipped.
@@ -68,6 +83,23 @@ void FrameSource::open() {
   last_pts_.reset();
   run_from_start_ = true;
   input_ended_ = false;
+}
+
+void FrameSource::check_unchanged() const {
+  // Written over in place, the file decodes as garbage or as nothing at all.
+  if (opened_ && identity_of<FileIdentity>(name_) != opened_) {
+    throw Failure(name_ + " changed while qnr tune had it open; start qnr tune again");
+  }
+}
+
+std::optional<double> FrameSource::end_seconds() {
+  std::lock_guard lock(mutex_);
+  return end_seconds_;
+}
+
+std::vector<std::string> FrameSource::damage_notes() {
+  std::lock_guard lock(mutex_);
+  return damage_.notes();
 }
 
 int64_t FrameSource::target_of(double seconds) const {
@@ -88,7 +120,10 @@ std::shared_ptr<const SourceFrame> FrameSource::at(double seconds) {
   std::lock_guard lock(mutex_);
   const int64_t target = target_of(seconds);
   const Decoded* decoded = cached(target);
-  if (decoded == nullptr) decoded = &decode_to(target);
+  if (decoded == nullptr) {
+    check_unchanged();
+    decoded = &decode_to(target);
+  }
   std::shared_ptr<const SourceFrame> frame = convert(*decoded);
   evict(target);
   return frame;
@@ -102,8 +137,13 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
     AVStream* stream = input_->video_stream();
     const int index = av_index_search_timestamp(stream, target, AVSEEK_FLAG_BACKWARD);
     const AVIndexEntry* keyframe = index >= 0 ? avformat_index_get_entry(stream, index) : nullptr;
-    go_on = keyframe != nullptr ? keyframe->timestamp <= *last_pts_
-                                : (target - *last_pts_) * av_q2d(time_base_) <= kDecodeOnSeconds;
+    // An index is trusted where it goes on past the keyframe found, or once a
+    // seek has run: some demuxers (Matroska) index only the keyframes read so
+    // far until their first seek reads the whole index.
+    const bool covered = keyframe != nullptr &&
+                         (index_complete_ || index + 1 < avformat_index_get_entries_count(stream));
+    go_on = covered ? keyframe->timestamp <= *last_pts_
+                    : (target - *last_pts_) * av_q2d(time_base_) <= kDecodeOnSeconds;
   }
   if (!go_on) seek(target);
   // Pictures before the target that no other picture refers to are never
@@ -129,6 +169,7 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
       if (last_pts_) {
         Decoded& final_frame = decoded_.at(*last_pts_);
         final_frame.last = true;
+        end_seconds_ = std::max(0.0, double(*last_pts_ - start_) * av_q2d(time_base_));
         return final_frame;
       }
       if (run_from_start_) throw Failure("the video stream of " + name_ + " has no frames");
@@ -142,6 +183,10 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
     }
     const Decoded& kept = keep(std::move(frame));
     if (pts >= target) return kept;
+    // Pictures on the way to the target are kept only within the budget, so
+    // a long way (a drag, a late time in a long keyframe interval) holds no
+    // more than a short one.
+    evict(target);
   }
 }
 
@@ -154,6 +199,7 @@ void FrameSource::seek(int64_t position) {
     open();
     return;
   }
+  index_complete_ = true;
   last_pts_.reset();
   run_from_start_ = from_start;
   input_ended_ = false;
@@ -203,7 +249,9 @@ void FrameSource::evict(int64_t around) {
     // Overflow-free distances: both sides are compared as unsigned gaps.
     const uint64_t below = first->first < around ? uint64_t(around) - uint64_t(first->first) : 0;
     const uint64_t above = last->first > around ? uint64_t(last->first) - uint64_t(around) : 0;
-    const auto victim = below >= above ? first : last;
+    auto victim = below >= above ? first : last;
+    // The run's latest frame stays: the end of the stream answers with it.
+    if (last_pts_ && victim->first == *last_pts_) victim = victim == first ? last : first;
     // The frame after a removed one keeps what it answers: no frame lies
     // between the two, so the targets up to the removed one simply miss.
     decoded_bytes_ -= bytes_of(*victim->second.frame);

@@ -35,6 +35,7 @@ struct InputFacts {
   std::optional<int64_t> frame_count;  // when the container says
   double duration = 0;                 // seconds, 0 when unknown
   double frame_rate = 0;               // frames per second, 0 when unknown
+  bool still = false;                  // a picture file rather than a video
 };
 
 class FrameSource {
@@ -51,6 +52,12 @@ class FrameSource {
   // end). Safe to call from several threads; they take turns. Throws Failure.
   std::shared_ptr<const SourceFrame> at(double seconds);
 
+  // The time of the stream's last frame, once decoding has reached it: the
+  // header's duration may promise more (a short or cut file).
+  std::optional<double> end_seconds();
+  // What did not decode cleanly so far, one line each.
+  std::vector<std::string> damage_notes();
+
  private:
   struct Decoded {
     FramePtr frame;
@@ -61,6 +68,8 @@ class FrameSource {
   };
 
   void open();
+  // Throws Failure when the file on disk is no longer the one opened.
+  void check_unchanged() const;
   int64_t target_of(double seconds) const;
   const Decoded* cached(int64_t target) const;
   const Decoded& decode_to(int64_t target);
@@ -72,6 +81,12 @@ class FrameSource {
   std::shared_ptr<const SourceFrame> convert(const Decoded& decoded);
 
   std::string name_;
+  struct FileIdentity {
+    uint64_t device = 0, inode = 0;
+    int64_t size = 0, modified_ns = 0;
+    bool operator==(const FileIdentity&) const = default;
+  };
+  std::optional<FileIdentity> opened_;  // none for what is not a regular file
   std::unique_ptr<MediaInput> input_;
   // Damage is gone on from, as a run goes on; the page shows what decodes.
   DamageLog damage_;
@@ -88,6 +103,8 @@ class FrameSource {
   std::optional<int64_t> last_pts_;  // of the current run, while it can go on
   bool run_from_start_ = false;      // the current run began at the stream's start
   bool input_ended_ = false;
+  std::optional<double> end_seconds_;
+  bool index_complete_ = false;  // a seek has run, so the demuxer's index is whole
   // While decoding towards a target: pictures before it that nothing refers
   // to are skipped. The lowest int64_t otherwise.
   int64_t skip_below_ = std::numeric_limits<int64_t>::min();

@@ -6,9 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "base/failure.h"
 
@@ -21,15 +26,101 @@ namespace {
 constexpr unsigned kThreads = 4;
 constexpr unsigned kMaxConnections = 64;
 constexpr unsigned kIdleSeconds = 10;
+// A connection must finish each request's line and headers (and its small
+// body) this soon after it opens or its previous answer went: a client that
+// drips a byte a second is never idle, so the idle timeout alone lets a few
+// dozen of them hold every connection.
+constexpr auto kRequestSeconds = std::chrono::seconds(4);
+// Connections waiting for a request at once; beyond this the oldest of them
+// is closed for the newest, so requests that arrive whole (the page's) always
+// find a connection however many others wait.
+constexpr size_t kMaxWaiting = 40;
 // The request line and every header of one request must fit in this.
-constexpr size_t kConnectionMemory = 32 * 1024;
+constexpr size_t kConnectionMemory = 64 * 1024;
 // No request of this interface has a body worth reading.
 constexpr size_t kMaxBodyBytes = 1024;
 
 }  // namespace
 
+// Watches the connections that wait for a request, and closes those that take
+// too long or are the oldest when too many wait. A connection is closed by
+// shutting its socket down: the library then reads the end of it and closes
+// it in its own thread.
+class HttpService::ConnectionGuard {
+ public:
+  ConnectionGuard() : watchdog_([this] { watch(); }) {}
+  ~ConnectionGuard() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    watchdog_.join();
+  }
+
+  void opened(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info == nullptr) return;
+    std::lock_guard lock(mutex_);
+    connections_[connection] = {info->connect_fd, Clock::now(), false};
+    size_t waiting = 0;
+    auto oldest = connections_.end();
+    for (auto at = connections_.begin(); at != connections_.end(); ++at) {
+      if (at->second.answering || at->second.shut) continue;
+      ++waiting;
+      if (oldest == connections_.end() || at->second.since < oldest->second.since) oldest = at;
+    }
+    if (waiting > kMaxWaiting) shut(oldest->second);
+  }
+  // Its socket is about to close: never touched again.
+  void closed(MHD_Connection* connection) {
+    std::lock_guard lock(mutex_);
+    connections_.erase(connection);
+  }
+  void answering(MHD_Connection* connection, bool now) {
+    std::lock_guard lock(mutex_);
+    const auto at = connections_.find(connection);
+    if (at == connections_.end()) return;
+    at->second.answering = now;
+    at->second.since = Clock::now();
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Watched {
+    MHD_socket fd;
+    Clock::time_point since;  // opened, or its last answer went
+    bool answering = false;   // a whole request is being answered
+    bool shut = false;
+  };
+
+  static void shut(Watched& watched) {
+    ::shutdown(watched.fd, SHUT_RDWR);
+    watched.shut = true;
+  }
+
+  void watch() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(250));
+      const Clock::time_point late = Clock::now() - kRequestSeconds;
+      for (auto& [connection, watched] : connections_) {
+        if (!watched.answering && !watched.shut && watched.since < late) shut(watched);
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::map<MHD_Connection*, Watched> connections_;
+  std::thread watchdog_;
+};
+
 struct HttpService::Exchange {
   std::string raw_uri;
+  std::atomic<int>* answering = nullptr;  // counted there until its reply has gone
   bool headers_seen = false;
   size_t body_bytes = 0;
 };
@@ -42,9 +133,20 @@ void* remember_uri(void*, const char* uri, MHD_Connection*) {
   return exchange;
 }
 
-void forget_exchange(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
-  delete static_cast<HttpService::Exchange*>(*context);
+void forget_exchange(void* cls, MHD_Connection* connection, void** context,
+                     MHD_RequestTerminationCode) {
+  auto* exchange = static_cast<HttpService::Exchange*>(*context);
+  if (exchange != nullptr && exchange->answering != nullptr) --*exchange->answering;
+  delete exchange;
   *context = nullptr;
+  static_cast<HttpService::ConnectionGuard*>(cls)->answering(connection, false);
+}
+
+void notice_connection(void* cls, MHD_Connection* connection, void**,
+                       MHD_ConnectionNotificationCode code) {
+  auto* guard = static_cast<HttpService::ConnectionGuard*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) guard->opened(connection);
+  if (code == MHD_CONNECTION_NOTIFY_CLOSED) guard->closed(connection);
 }
 
 MHD_Result collect_param(void* cls, MHD_ValueKind, const char* key, const char* value) {
@@ -57,7 +159,11 @@ MHD_Result collect_header(void* cls, MHD_ValueKind, const char* key, const char*
   auto* request = static_cast<HttpRequest*>(cls);
   if (key == nullptr) return MHD_YES;
   if (strcasecmp(key, "Host") == 0) request->hosts.push_back(value != nullptr ? value : "");
-  if (strcasecmp(key, "X-QNR-Token") == 0) request->token_header = value != nullptr ? value : "";
+  const std::string text = value != nullptr ? value : "";
+  if (strcasecmp(key, "X-QNR-Token") == 0) request->tokens.push_back(text);
+  if (strcasecmp(key, "Origin") == 0) request->origins.push_back(text);
+  if (strcasecmp(key, "Sec-Fetch-Site") == 0) request->fetch_site = text;
+  if (strcasecmp(key, "Sec-Fetch-Mode") == 0) request->fetch_mode = text;
   return MHD_YES;
 }
 
@@ -72,10 +178,16 @@ MHD_Result answer(void* cls, MHD_Connection* connection, const char* url, const 
     exchange->headers_seen = true;
     const char* length =
         MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-    if (length != nullptr && std::strtoull(length, nullptr, 10) > kMaxBodyBytes) {
+    // A chunked body says its size only as it goes, and the library takes a
+    // reply only before the body or after all of it: refused here, unread.
+    const char* chunked =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+    if ((length != nullptr && std::strtoull(length, nullptr, 10) > kMaxBodyBytes) ||
+        chunked != nullptr) {
       HttpReply refused;
       refused.status = 413;
       refused.body = "refused: this interface takes no request body\n";
+      service->guard().answering(connection, true);
       return service->respond(connection, refused) ? MHD_YES : MHD_NO;
     }
     return MHD_YES;
@@ -87,14 +199,27 @@ MHD_Result answer(void* cls, MHD_Connection* connection, const char* url, const 
     HttpReply refused;
     refused.status = 413;
     refused.body = "refused: this interface takes no request body\n";
+    service->guard().answering(connection, true);
     return service->respond(connection, refused) ? MHD_YES : MHD_NO;
   }
   HttpRequest request;
   request.method = method != nullptr ? method : "";
   request.path = url != nullptr ? url : "";
-  request.raw_path = exchange->raw_uri.substr(0, exchange->raw_uri.find('?'));
+  const size_t query = exchange->raw_uri.find('?');
+  request.raw_path = exchange->raw_uri.substr(0, query);
+  // The library hands values over as C strings: an escaped NUL would cut one
+  // short unseen.
+  for (size_t at = query; at != std::string::npos && at + 2 < exchange->raw_uri.size();
+       at = exchange->raw_uri.find('%', at + 1)) {
+    if (exchange->raw_uri[at] == '%' && exchange->raw_uri.compare(at + 1, 2, "00") == 0) {
+      request.nul_in_query = true;
+    }
+  }
   MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, collect_param, &request);
   MHD_get_connection_values(connection, MHD_HEADER_KIND, collect_header, &request);
+  service->guard().answering(connection, true);
+  exchange->answering = service->answering();
+  ++*exchange->answering;
   return service->respond(connection, service->handle(request)) ? MHD_YES : MHD_NO;
 }
 
@@ -105,8 +230,9 @@ HttpService::HttpService(Handler handler, std::vector<std::pair<std::string, std
 
 HttpService::~HttpService() { stop(); }
 
-int HttpService::respond(void* connection, const HttpReply& reply) const {
-  auto* body = new std::string(reply.body);
+int HttpService::respond(void* connection, HttpReply reply) const {
+  // The body is moved, not copied: a 4K picture is 25 MB.
+  auto* body = new std::string(std::move(reply.body));
   MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
       body->size(), body->data(), free_body, body);
   if (response == nullptr) {
@@ -144,6 +270,7 @@ int HttpService::start(int port) {
     throw Failure("cannot serve on 127.0.0.1:" + std::to_string(port) + ": " + why +
                   (port != 0 ? "; leave out --port to take a free one" : ""));
   }
+  guard_ = std::make_unique<ConnectionGuard>();
   // One option and its values per line.
   // clang-format off
   daemon_ = MHD_start_daemon(
@@ -154,7 +281,8 @@ int HttpService::start(int port) {
       MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
       MHD_OPTION_URI_LOG_CALLBACK, remember_uri, nullptr,
-      MHD_OPTION_NOTIFY_COMPLETED, forget_exchange, nullptr,
+      MHD_OPTION_NOTIFY_COMPLETED, forget_exchange, guard_.get(),
+      MHD_OPTION_NOTIFY_CONNECTION, notice_connection, guard_.get(),
       MHD_OPTION_END);
   // clang-format on
   if (daemon_ == nullptr) {
@@ -164,9 +292,16 @@ int HttpService::start(int port) {
   return ntohs(address.sin_port);
 }
 
-void HttpService::stop() {
+void HttpService::stop(std::chrono::milliseconds patience) {
+  // Replies under way (the last one a page asked for) go out first.
+  const auto given_up = std::chrono::steady_clock::now() + patience;
+  while (daemon_ != nullptr && answering_.load() > 0 &&
+         std::chrono::steady_clock::now() < given_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   if (daemon_ != nullptr) MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+  guard_.reset();
 }
 
 }  // namespace qnr

@@ -64,6 +64,31 @@ HttpReply text(int status, const std::string& line) {
   return reply;
 }
 
+// A refusal by the access rules, with its reason as a word a page can test
+// (a stale tab's token is refused when another run serves its address).
+HttpReply refusal(const char* reason, const std::string& line) {
+  HttpReply reply = text(403, line);
+  reply.headers.emplace_back("X-QNR-Refused", reason);
+  return reply;
+}
+
+// Printable ASCII as it is, every other byte (and %) as %XX: a header value
+// the page reads back with decodeURIComponent.
+std::string header_text(const std::string& text) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7f && c != '%') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string decimal(double value, int places) {
   char digits[32];
   std::snprintf(digits, sizeof digits, "%.*f", places, value);
@@ -139,7 +164,7 @@ int TuneServer::start(int port) {
   return port_;
 }
 
-void TuneServer::stop() { http_.stop(); }
+void TuneServer::stop(std::chrono::milliseconds patience) { http_.stop(patience); }
 
 std::optional<std::string> TuneServer::done_line() const {
   std::lock_guard lock(done_mutex_);
@@ -162,6 +187,7 @@ const TuneServer::Route TuneServer::kRoutes[] = {
 };
 
 HttpReply TuneServer::answer(const HttpRequest& request) {
+  ++answered_;
   // Only this server's own name in Host: a page elsewhere whose name is made
   // to point at 127.0.0.1 sends its own.
   std::string port = ":";
@@ -170,13 +196,35 @@ HttpReply TuneServer::answer(const HttpRequest& request) {
       request.hosts.size() == 1 && (request.hosts[0] == "127.0.0.1" + port ||
                                     same_ignoring_case(request.hosts[0], "localhost" + port));
   if (!our_host) {
-    return text(403, "refused: the Host header must be 127.0.0.1" + port + " or localhost" + port);
+    return refusal("host",
+                   "refused: the Host header must be 127.0.0.1" + port + " or localhost" + port);
   }
-  const auto token = request.params.find("token");
-  if (!same_text(token != request.params.end() ? token->second : request.token_header,
-                 setup_.token)) {
-    return text(403, "refused: open the address qnr tune printed, with its token");
+  // Exactly one token, in the query or in a header: a second one could be
+  // read differently by another part.
+  std::vector<std::string> tokens = request.tokens;
+  for (auto [at, end] = request.params.equal_range("token"); at != end; ++at) {
+    tokens.push_back(at->second);
   }
+  if (tokens.size() != 1 || !same_text(tokens[0], setup_.token)) {
+    return refusal("token", "refused: open the address qnr tune printed, with its token");
+  }
+  // Browsers say where a request comes from: only this page's own requests,
+  // and the user opening the page, are served, even with a leaked token.
+  for (const std::string& origin : request.origins) {
+    if (origin != "http://127.0.0.1" + port &&
+        !same_ignoring_case(origin, "http://localhost" + port)) {
+      return refusal("origin",
+                     "refused: a request from another site (Origin " + origin.substr(0, 64) + ")");
+    }
+  }
+  const bool opening_the_page =
+      request.fetch_mode == "navigate" && request.method == "GET" && request.path == "/";
+  if (!request.fetch_site.empty() && request.fetch_site != "same-origin" &&
+      request.fetch_site != "none" && !opening_the_page) {
+    return refusal("origin", "refused: a request from another site (Sec-Fetch-Site " +
+                                 request.fetch_site.substr(0, 32) + ")");
+  }
+  if (request.nul_in_query) return text(400, "refused: %00 in the query");
   // Paths are matched as sent: an escaped dot or slash names nothing here.
   const std::string& path = request.raw_path == request.path ? request.path : std::string();
   std::string paths;
@@ -248,7 +296,19 @@ HttpReply TuneServer::frame(const HttpRequest& request) {
   } else {
     reply.body = encode_png(source->bitmap);
   }
+  // Pictures of the user's video are for this page only, never another site's <img>.
+  reply.headers.emplace_back("Cross-Origin-Resource-Policy", "same-origin");
   reply.headers.emplace_back("X-QNR-Time", decimal(source->seconds, 6));
+  // Once decoding has met the real end or damage, every frame says so: the
+  // header's duration may promise more than the file holds.
+  if (const std::optional<double> end = setup_.frames->end_seconds()) {
+    reply.headers.emplace_back("X-QNR-End", decimal(*end, 6));
+  }
+  std::string damage;
+  for (const std::string& note : setup_.frames->damage_notes()) {
+    damage += (damage.empty() ? "" : "; ") + note;
+  }
+  if (!damage.empty()) reply.headers.emplace_back("X-QNR-Damage", header_text(damage));
   reply.headers.emplace_back("X-QNR-Frame", std::to_string(source->number));
   return reply;
 }
@@ -259,9 +319,16 @@ HttpReply TuneServer::done(const HttpRequest& request) {
   std::string reason;
   if (!read_frame_query(request.params, query, reason)) return text(400, reason);
   const std::string line = settings_line(*setup_.loaded, settings_for(query));
-  {
-    std::lock_guard lock(done_mutex_);
-    if (!done_line_) done_line_ = line;
+  std::lock_guard lock(done_mutex_);
+  if (!done_line_) {
+    done_line_ = line;
+    printed_ = !setup_.print_line || setup_.print_line(line);
+  }
+  if (!printed_) {
+    return text(500,
+                "qnr tune could not print the settings line (its standard output is "
+                "closed or gone); copy it from here: " +
+                    *done_line_);
   }
   return text(200, line);
 }

@@ -4,7 +4,11 @@
 // no file.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <semaphore>
@@ -25,6 +29,8 @@ struct TuneSetup {
   FrameSource* frames = nullptr;
   InfoFacts info;
   std::string token;  // at least 128 random bits, as hex
+  // Prints the settings line "done" asked for; false when it could not.
+  std::function<bool(const std::string&)> print_line;
 };
 
 class TuneServer {
@@ -37,10 +43,15 @@ class TuneServer {
   // Serves on 127.0.0.1:port (0: a free port the system picks) from threads
   // of its own and returns the port. Throws Failure when the port is taken.
   int start(int port);
-  void stop();
+  // Waits up to `patience` for the replies under way (the "done" that ended
+  // the session), then stops.
+  void stop(std::chrono::milliseconds patience = std::chrono::milliseconds(0));
 
   // The settings line the page's "done" asked for, once it has.
   std::optional<std::string> done_line() const;
+
+  // Requests answered so far, refused ones included: a change says the page is busy.
+  uint64_t requests_answered() const { return answered_.load(); }
 
   // The access rules, then the routes. Safe from several threads.
   HttpReply answer(const HttpRequest& request);
@@ -68,6 +79,8 @@ class TuneServer {
   HttpService http_;
   mutable std::mutex done_mutex_;
   std::optional<std::string> done_line_;
+  bool printed_ = false;
+  std::atomic<uint64_t> answered_{0};
 };
 
 // `bytes` random bytes as hex, from the kernel's generator.
