@@ -197,7 +197,7 @@ JoinReport run_join(const JobRequest& request) {
   target.input = plan.input;
   OutputFile output_file(target);
   MediaOutput output(plan_output_request(plan, request.quiet, &output_file));
-  const std::unique_ptr<MediaInput> input = open_media_input(plan.input);
+  const std::unique_ptr<MediaInput> input = open_media_input(plan.input, plan.video_stream);
   output.map_streams(*input);
   output.open_coded(video);
 
@@ -228,6 +228,9 @@ JoinReport run_join(const JobRequest& request) {
   progress.finish();
   output.finish();
   output_file.commit();
+  if (const std::string older = output_file.older_pictures(); !older.empty()) {
+    note(request.quiet, older);
+  }
   if (const std::string clock = sources.clock_note(); !clock.empty()) note(request.quiet, clock);
 
   JoinReport report;

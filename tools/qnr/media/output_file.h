@@ -44,6 +44,9 @@ class OutputFile {
 
   // Puts the finished file in place. Throws Failure when that fails.
   void commit();
+  // After commit: a note on older pictures of an image sequence's pattern
+  // left beside the new ones; "" when none.
+  std::string older_pictures() const { return sequence_ ? sequence_->older_pictures() : ""; }
 
  private:
   void open_file(const OutputTarget& target);
