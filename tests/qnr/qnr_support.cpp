@@ -290,6 +290,7 @@ struct StreamWriter {
 }  // namespace
 
 void make_captioned_clip(const std::string& path, int frames) {
+  av_log_set_level(AV_LOG_ERROR);  // x264's banner and statistics
   StreamWriter out(path);
   const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
   qnr::CodecPtr encoder(avcodec_alloc_context3(codec));
