@@ -97,6 +97,44 @@ TEST(QnrFormats, MovTextSubtitlesBecomeAssInMatroska) {
   EXPECT_THAT(text.out, HasSubstr("hello"));
 }
 
+// Containers named without --codec get one: NUT down a pipe, YUV4MPEG, APNG.
+TEST(QnrFormats, NutY4mAndApngGetACodecByName) {
+  TempDir dir;
+  make_clip(dir / "in.mkv", 3);
+  struct Case {
+    std::vector<std::string> output;
+    std::string file, codec;
+  };
+  const std::vector<Case> cases = {
+      {{"-f", "nut", "-"}, "out.nut", "ffv1"},
+      {{dir / "out.y4m"}, "out.y4m", "rawvideo"},
+      {{dir / "out.apng"}, "out.apng", "apng"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {dir / "in.mkv", "-q", "-y"};
+    args.insert(args.end(), c.output.begin(), c.output.end());
+    const Ran ran = qnr(args);
+    ASSERT_EQ(ran.status, 0) << c.file << ": " << ran.err;
+    if (c.output.back() == "-") write_bytes(dir / c.file, ran.out);
+    EXPECT_EQ(probe(dir.path() / c.file, "stream=codec_name", "v"), "stream," + c.codec + "\n");
+    EXPECT_EQ(decode(dir.path() / c.file).size(), size_t{3} * 64 * 48) << c.file;
+  }
+}
+
+// WebM's VP9 alpha is read (FFmpeg's own VP9 decoder skips it) and kept.
+TEST(QnrFormats, Vp9AlphaInWebmIsKept) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i",
+          "testsrc2=size=64x48,format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='X*4'",
+          "-frames:v", "1", "-c:v", "libvpx-vp9", "-pix_fmt", "yuva420p", dir / "in.webm"});
+  const Ran ran = qnr({dir / "in.webm", dir / "out.png", "-q"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  const std::vector<uint32_t> out = decode_with_alpha(dir.path() / "out.png");
+  ASSERT_EQ(out.size(), size_t{64} * 48);
+  EXPECT_LT(out[64] >> 24, 16u);        // left edge: transparent
+  EXPECT_GT(out[64 + 63] >> 24, 200u);  // right edge: nearly opaque
+}
+
 // x265 and SVT-AV1 print their banners themselves, past the libraries' log.
 TEST(QnrFormats, EncoderBannersStaySilentUnderQuiet) {
   TempDir dir;

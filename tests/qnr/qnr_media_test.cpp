@@ -59,6 +59,43 @@ TEST(QnrTiming, EachFrameKeepsItsTimestamp) {
             "stream,video,1.023000\nstream,audio,0.000000\n");
 }
 
+// Where the last video packet ends, in seconds.
+double video_end(const std::filesystem::path& file) {
+  const std::string text = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                "packet=dts_time,duration_time", "-of", "csv=p=0", file.string()})
+                               .out;
+  const size_t line = text.find_last_of('\n', text.size() - 2);
+  const std::string last = text.substr(line == std::string::npos ? 0 : line + 1);
+  return std::stod(last) + std::stod(last.substr(last.find(',') + 1));
+}
+
+// A slideshow into a constant-rate container keeps its last picture's time;
+// GIF from 60 fps merges frames so that no delay is under 2 centiseconds.
+TEST(QnrTiming, SlideshowsAndFastGifsKeepTheirTime) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=1/10", "-t", "30", "-c:v", "ffv1",
+          dir / "slides.mkv"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=60", "-t", "0.5", "-c:v", "ffv1",
+          dir / "fast.mkv"});
+  struct Case {
+    std::string input, output;
+    double seconds;
+    std::string note;
+  };
+  const std::vector<Case> cases = {
+      {"slides.mkv", "out.mpg", 30, "frames repeated to fit"},
+      {"fast.mkv", "out.gif", 0.5, "frames merged into the frame before"},
+  };
+  for (const Case& c : cases) {
+    const Ran ran = qnr({dir / c.input, dir / c.output, "-y"});
+    ASSERT_EQ(ran.status, 0) << c.output << ": " << ran.err;
+    EXPECT_NEAR(video_end(dir.path() / c.output), c.seconds, 0.2) << c.output;
+    EXPECT_THAT(ran.err, HasSubstr(c.note)) << c.output;
+  }
+  const std::vector<double> times = frame_times(dir.path() / "out.gif");
+  for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 0.0199) << i;
+}
+
 // A transport stream with two audio tracks and every container qnr fills by
 // default: each kept stream once; audio a container cannot hold re-encoded
 // into its usual codec, anything else left out; a note, never a failure.
@@ -180,6 +217,164 @@ TEST(QnrStreams, CoverArtIsNeverTheVideo) {
   const std::string video = probe(dir.path() / "out.mkv", "stream=codec_name,width,height", "V");
   EXPECT_EQ(video, "stream,ffv1,64,48\n");
   EXPECT_EQ(decode(dir.path() / "out.mkv").size(), size_t{64} * 48 * 10);
+}
+
+// What a container cannot keep of the other streams is left out with a note,
+// never a failed job: Blu-ray subtitles in a transport stream, a cover in
+// MOV, captions an encoder cannot write. Matroska keeps a cover as an
+// attachment, not a second video track.
+TEST(QnrStreams, WhatTheOutputCannotKeepIsLeftOutWithANote) {
+  TempDir dir;
+  make_clip(dir / "clip.mkv", 10);
+  make_pgs_subtitles(dir / "subs.mkv");
+  ffmpeg({"-i", dir / "clip.mkv", "-i", dir / "subs.mkv", "-map", "0", "-map", "1", "-c", "copy",
+          dir / "pgs.mkv"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=32x32", "-frames:v", "1", dir / "cover.png"});
+  ffmpeg({"-i", dir / "clip.mkv", "-i", dir / "cover.png", "-map", "0", "-map", "1", "-c:v:0",
+          "libx264", "-c:v:1", "png", "-disposition:v:1", "attached_pic", dir / "cover.mp4"});
+  make_captioned_clip(dir / "cc.mp4", 10);
+  struct Case {
+    std::string input, output, streams;
+    std::string note;  // "" when none is due
+  };
+  const std::vector<Case> cases = {
+      {"pgs.mkv", "out.ts", "video:h264",
+       "subtitle stream 1 (hdmv_pgs_subtitle) left out: the mpegts container does not hold it"},
+      {"cover.mp4", "out.mov", "video:h264", "cover art 1 (png) left out: the mov container"},
+      {"cover.mp4", "out.mp4", "video:h264 video:png", ""},
+      {"cover.mp4", "out.mkv", "video:h264 video:png", ""},
+      {"cc.mp4", "out.webm", "video:vp9",
+       "closed captions left out: the libvpx-vp9 encoder does not carry them"},
+  };
+  for (const Case& c : cases) {
+    const Ran ran = qnr({dir / c.input, dir / c.output, "-y"});
+    ASSERT_EQ(ran.status, 0) << c.input << " -> " << c.output << ": " << ran.err;
+    EXPECT_EQ(streams(dir.path() / c.output), c.streams) << c.input << " -> " << c.output;
+    if (c.note.empty()) {
+      EXPECT_THAT(ran.err, Not(HasSubstr("note:"))) << c.input << " -> " << c.output;
+    } else {
+      EXPECT_THAT(ran.err, HasSubstr("qnr: note: " + c.note)) << c.input << " -> " << c.output;
+    }
+  }
+  // Matroska's cover is an attachment (read back as a picture), not a track.
+  EXPECT_EQ(probe(dir.path() / "out.mkv", "stream_tags=filename", "v:1"), "stream,cover.png\n");
+}
+
+// Captions ride on the frames through the filter into encoders that write them.
+TEST(QnrStreams, ClosedCaptionsAreKept) {
+  TempDir dir;
+  make_captioned_clip(dir / "cc.mp4", 10);
+  const int captioned = captioned_frames(dir.path() / "cc.mp4");
+  ASSERT_GE(captioned, 9);
+  for (const std::string output : {"out.mkv", "out.mp4", "out.ts", "out.mpg"}) {
+    const Ran ran = qnr({dir / "cc.mp4", dir / output, "-q"});
+    ASSERT_EQ(ran.status, 0) << output << ": " << ran.err;
+    EXPECT_EQ(captioned_frames(dir.path() / output), captioned) << output;
+  }
+}
+
+// The video ffmpeg would take (the default stream), or the one --video-stream
+// names, in a long job too.
+TEST(QnrStreams, TheVideoStreamIsChosenAsFfmpegDoesOrByOption) {
+  TempDir dir;
+  ffmpeg({"-f",
+          "lavfi",
+          "-i",
+          "testsrc2=size=32x18:rate=25",
+          "-f",
+          "lavfi",
+          "-i",
+          "testsrc2=size=64x36:rate=25",
+          "-t",
+          "0.4",
+          "-map",
+          "0",
+          "-map",
+          "1",
+          "-c:v",
+          "ffv1",
+          "-disposition:v:0",
+          "0",
+          "-disposition:v:1",
+          "default",
+          dir / "two.mkv"});
+  struct Case {
+    std::vector<std::string> options;
+    int status;
+    std::string size;  // of the output's video, or a message
+  };
+  const std::vector<Case> cases = {
+      {{}, 0, "stream,64,36\n"},
+      {{"--video-stream", "0"}, 0, "stream,32,18\n"},
+      {{"--video-stream", "0", "--segments", "--segment-seconds", "0.2"}, 0, "stream,32,18\n"},
+      {{"--video-stream", "2"}, 2, "two.mkv has 2 streams"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {dir / "two.mkv", dir / "out.mkv", "-y", "-q"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Ran ran = qnr(args);
+    const std::string what = ::testing::PrintToString(c.options);
+    ASSERT_EQ(ran.status, c.status) << what << ": " << ran.err;
+    if (c.status != 0) {
+      EXPECT_THAT(ran.err, HasSubstr(c.size)) << what;
+    } else {
+      EXPECT_EQ(probe(dir.path() / "out.mkv", "stream=width,height", "v"), c.size) << what;
+    }
+  }
+}
+
+// Seconds of the first audio stream, decoded.
+double audio_seconds(const std::filesystem::path& file) {
+  const Ran ran = run({"ffmpeg", "-nostdin", "-v", "error", "-i", file.string(), "-map", "0:a:0",
+                       "-ac", "1", "-ar", "8000", "-f", "s16le", "-"});
+  return ran.out.size() / 2 / 8000.0;
+}
+
+// A broadcast recording whose sound switches from stereo at 48 kHz to 5.1 at
+// 44.1 kHz: a container with one format per stream gets the rest re-encoded
+// in the first format, so it plays at its speed; a transport stream keeps it
+// as it came. Long jobs join the same.
+TEST(QnrStreams, AudioThatChangesFormatIsReencodedFromThere) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=r=48000",
+          "-t", "1", "-c:v", "libx264", "-c:a", "aac", "-ac", "2", dir / "a.ts"});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=r=44100",
+          "-t", "1", "-c:v", "libx264", "-c:a", "aac", "-ac", "6", "-output_ts_offset", "1",
+          dir / "b.ts"});
+  concatenate({dir / "a.ts", dir / "b.ts"}, dir / "joined.ts");
+  const std::string note =
+      "audio stream 1 (aac) changes from 2 channels at 48000 Hz to 6 channels at 44100 Hz at ";
+  struct Case {
+    std::string output;
+    std::vector<std::string> options;
+    bool noted;
+  };
+  const std::vector<Case> cases = {
+      {"out.mkv", {}, true},
+      {"out.mp4", {}, true},
+      {"out.mkv", {"--segments", "--segment-seconds", "0.5"}, true},
+      {"out.ts", {}, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {dir / "joined.ts", dir / c.output, "-y"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Ran ran = qnr(args);
+    const std::string what = c.output + " " + ::testing::PrintToString(c.options);
+    ASSERT_EQ(ran.status, 0) << what << ": " << ran.err;
+    EXPECT_EQ(ran.err.find(note) != std::string::npos, c.noted) << what << ": " << ran.err;
+    EXPECT_NEAR(audio_seconds(dir.path() / c.output), 2.0, 0.1) << what;
+  }
+}
+
+// A cut made without re-encoding starts at its edit list in every stream.
+TEST(QnrStreams, CopiedStreamsStartWhereTheEditListSays) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=d=4", "-t",
+          "4", "-c:v", "libx264", "-g", "50", "-c:a", "aac", dir / "whole.mp4"});
+  ffmpeg({"-ss", "1.3", "-i", dir / "whole.mp4", "-c", "copy", dir / "cut.mp4"});
+  const Ran ran = qnr({dir / "cut.mp4", dir / "out.mkv", "-q"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_NEAR(audio_seconds(dir.path() / "out.mkv"), 2.7, 0.1);
 }
 
 // Interlaced input stays interlaced with its field order; the filter's

@@ -36,6 +36,21 @@ TEST(QnrNotes, AnInputSequenceWithAGapIsFilteredUpToIt) {
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "strict.mkv"));
 }
 
+// Over a longer sequence, -y replaces the pictures the run writes and says
+// which older ones remain; it deletes none of them.
+TEST(QnrNotes, OlderPicturesBeyondANewSequenceAreNamed) {
+  TempDir dir;
+  ffmpeg(
+      {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-frames:v", "6", dir / "img%03d.png"});
+  make_clip(dir / "short.mkv", 3);
+  const Ran ran = qnr({dir / "short.mkv", dir / "img%03d.png", "-y"});
+  ASSERT_EQ(ran.status, 0) << ran.err;
+  EXPECT_THAT(ran.err, HasSubstr("qnr: note: 3 older pictures of " + dir / "img%03d.png" +
+                                 " remain beside the new 3 (" + dir / "img004.png to " +
+                                 dir / "img006.png): qnr replaces only the pictures it writes\n"));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "img006.png"));
+}
+
 // A QuickTime timecode is kept where the container holds one, and named as
 // left out where it does not; a picture output names the streams it drops.
 TEST(QnrNotes, TimecodesAndStreamsAPictureCannotHoldAreNamedTruly) {

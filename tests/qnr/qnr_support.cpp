@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "media/libav.h"
 #include "support/instance_settings.h"
 #include "vdhost.h"
 
@@ -253,6 +254,116 @@ std::vector<std::string> TempDir::files(const std::string& folder) const {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+namespace {
+
+// Writes `packets` of one stream, already coded, into `path`.
+struct StreamWriter {
+  AVFormatContext* format = nullptr;
+  AVStream* stream = nullptr;
+
+  explicit StreamWriter(const std::string& path) {
+    if (avformat_alloc_output_context2(&format, nullptr, nullptr, path.c_str()) < 0) {
+      throw std::runtime_error("cannot write " + path);
+    }
+    stream = avformat_new_stream(format, nullptr);
+  }
+  void open(const std::string& path) {
+    if (avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE) < 0 ||
+        avformat_write_header(format, nullptr) < 0) {
+      throw std::runtime_error("cannot write " + path);
+    }
+  }
+  void write(AVPacket* packet, AVRational time_base) {
+    av_packet_rescale_ts(packet, time_base, stream->time_base);
+    packet->stream_index = 0;
+    if (av_interleaved_write_frame(format, packet) < 0) throw std::runtime_error("write failed");
+  }
+  ~StreamWriter() {
+    av_write_trailer(format);
+    avio_closep(&format->pb);
+    avformat_free_context(format);
+  }
+};
+
+}  // namespace
+
+void make_captioned_clip(const std::string& path, int frames) {
+  av_log_set_level(AV_LOG_ERROR);  // x264's banner and statistics
+  StreamWriter out(path);
+  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+  qnr::CodecPtr encoder(avcodec_alloc_context3(codec));
+  encoder->width = 64;
+  encoder->height = 48;
+  encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+  encoder->time_base = {1, 25};
+  if (out.format->oformat->flags & AVFMT_GLOBALHEADER) {
+    encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  }
+  if (avcodec_open2(encoder.get(), codec, nullptr) < 0) throw std::runtime_error("no libx264");
+  avcodec_parameters_from_context(out.stream->codecpar, encoder.get());
+  out.stream->time_base = encoder->time_base;
+  out.open(path);
+  qnr::PacketPtr packet = qnr::new_packet();
+  auto drain = [&] {
+    while (avcodec_receive_packet(encoder.get(), packet.get()) >= 0) {
+      out.write(packet.get(), encoder->time_base);
+    }
+  };
+  for (int i = 0; i <= frames; ++i) {
+    if (i == frames) {
+      avcodec_send_frame(encoder.get(), nullptr);
+      drain();
+      break;
+    }
+    qnr::FramePtr frame = qnr::new_frame();
+    frame->width = 64;
+    frame->height = 48;
+    frame->format = AV_PIX_FMT_YUV420P;
+    av_frame_get_buffer(frame.get(), 0);
+    for (int plane = 0; plane < 3; ++plane) {
+      std::memset(frame->data[plane], 16 + 8 * i, frame->linesize[plane] * (plane ? 24 : 48));
+    }
+    frame->pts = i;
+    // One CEA-608 pair on field 1: a valid marker byte, then two data bytes.
+    const uint8_t caption[3] = {0xFC, 0x94, 0x20};
+    AVFrameSideData* side = av_frame_new_side_data(frame.get(), AV_FRAME_DATA_A53_CC, 3);
+    std::memcpy(side->data, caption, sizeof caption);
+    avcodec_send_frame(encoder.get(), frame.get());
+    drain();
+  }
+}
+
+void make_pgs_subtitles(const std::string& path) {
+  StreamWriter out(path);
+  out.stream->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+  out.stream->codecpar->codec_id = AV_CODEC_ID_HDMV_PGS_SUBTITLE;
+  out.stream->time_base = {1, 1000};
+  out.open(path);
+  // A presentation composition segment with no objects, then an end segment.
+  const uint8_t display_set[] = {0x16, 0, 11, 0, 64, 0, 48, 0x10, 0, 0, 0x80, 0, 0, 0, 0x80, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    qnr::PacketPtr packet = qnr::new_packet();
+    av_new_packet(packet.get(), sizeof display_set);
+    std::memcpy(packet->data, display_set, sizeof display_set);
+    packet->pts = packet->dts = 200 * i;
+    packet->duration = 100;
+    packet->flags = AV_PKT_FLAG_KEY;
+    out.write(packet.get(), {1, 1000});
+  }
+}
+
+int captioned_frames(const std::filesystem::path& file) {
+  const std::string text = run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                "frame_side_data=side_data_type", "-of", "csv", file.string()})
+                               .out;
+  int count = 0;
+  for (size_t at = text.find("ATSC A53"); at != std::string::npos;
+       at = text.find("ATSC A53", at + 1)) {
+    ++count;
+  }
+  return count;
 }
 
 }  // namespace qnr_test

@@ -63,6 +63,13 @@ double probe_number(const std::filesystem::path& file, const std::string& entry,
 void concatenate(const std::vector<std::string>& parts, const std::string& whole);
 // Bytes into a file (contents() reads them back).
 void write_bytes(const std::string& path, const std::string& bytes);
+// A 64x48 H.264 clip of `frames` frames at 25 fps, each carrying a closed
+// caption (ATSC A/53) as broadcast and DVD-derived video does.
+void make_captioned_clip(const std::string& path, int frames);
+// A file of three Blu-ray (PGS) subtitle packets, for copying only.
+void make_pgs_subtitles(const std::string& path);
+// How many of the first video stream's frames carry closed captions.
+int captioned_frames(const std::filesystem::path& file);
 
 // All frames of a file as top-down bgr0 words, alpha bytes cleared.
 std::vector<uint32_t> decode(const std::filesystem::path& file);

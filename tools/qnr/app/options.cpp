@@ -106,6 +106,8 @@ bool take_input_option(OptionArg& arg, Options& options) {
   } else if (arg.name == "--strict") {
     arg.no_value();
     options.strict = true;
+  } else if (arg.name == "--video-stream") {
+    options.video_stream = to_int(arg.name, arg.value(), 0, 1 << 20);
   } else {
     return false;
   }
@@ -361,6 +363,8 @@ input:
   --strict          stop at damage in the input (a packet that cannot be
                     kept, a frame that does not decode, an early end) instead
                     of going on and saying what was lost
+  --video-stream N  filter the input's stream N (numbered from 0, as in
+                    qnr's notes) instead of the video stream ffmpeg would take
 
 other options:
   --jobs N          filter instances working in parallel (default: one per

@@ -40,6 +40,7 @@ struct Options {
   RoadChoice road;
   JobOptions job;
   // --rate: the input video's frame rate, {0, 1} to take the input's own.
+  int video_stream = -1;  // --video-stream N, -1 for the one ffmpeg would take
   int rate_num = 0;
   int rate_den = 1;
   // --strict: damage in the input (a packet that cannot be kept, a frame

@@ -48,6 +48,7 @@ JobRequest job_request(const Options& options) {
   request.rate_num = options.rate_num;
   request.rate_den = options.rate_den;
   request.strict = options.strict;
+  request.video_stream = options.video_stream;
   request.segment_seconds = options.job.segment_seconds;
   request.parallel = options.job.parallel;
   request.dir = options.job.dir;

@@ -30,7 +30,7 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   const vdhost::Settings held = vdhost::held_settings(*instances.front());
   MediaOutput output(
       make_output_request(output_choice(options, held), options.quiet, &output_file));
-  const std::unique_ptr<MediaInput> input = open_media_input(options.input);
+  const std::unique_ptr<MediaInput> input = open_media_input(options.input, options.video_stream);
   // A gap is a picture the sequence has lost: damage --strict does not accept.
   if (options.strict && !input->sequence_gap.empty()) {
     throw Failure(input->sequence_gap + " (--strict stops at damage in the input)");
@@ -68,6 +68,9 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   for (const std::string& line : result.notes) note(options.quiet, line);
   output.finish();
   output_file.commit();
+  if (const std::string older = output_file.older_pictures(); !older.empty()) {
+    note(options.quiet, older);
+  }
   if (!input->sequence_gap.empty() && !output.single_image()) {
     note(options.quiet, input->sequence_gap);
   }

@@ -97,9 +97,10 @@ PlannedJob plan_job(const JobRequest& request, const JobFolder& folder) {
   if (check.single_image()) {
     throw Failure("a long job writes video; " + request.output + " holds one picture", kExitUsage);
   }
-  const std::unique_ptr<MediaInput> input = open_media_input(wanted.input);
+  const std::unique_ptr<MediaInput> input = open_media_input(wanted.input, request.video_stream);
   check.map_streams(*input);
   const ClockMode clock = check.clock_mode();
+  const bool merges_frames = check.merges_frames();
   folder.make_for_plan();
   note(request.quiet, "planning: reading every frame's timestamp in " + request.input);
   VideoScan scan = scan_video(*input, request.quiet);
@@ -108,6 +109,8 @@ PlannedJob plan_job(const JobRequest& request, const JobFolder& folder) {
     scan.one_segment_because = "--rate counts the frames from the start";
   } else if (clock != ClockMode::exact) {
     scan.one_segment_because = "the output's codec or container counts frames at a fixed rate";
+  } else if (merges_frames) {
+    scan.one_segment_because = "GIF frames too close together are merged with the one before";
   }
   if (scan.pts.empty()) {
     throw Failure("the video stream of " + request.input +
@@ -117,7 +120,7 @@ PlannedJob plan_job(const JobRequest& request, const JobFolder& folder) {
   // Every segment's encoder is set up for the video's first frame, as a
   // single run's is: the workers find it here rather than each decoding the
   // video from its start.
-  wanted.first_frame = read_first_frame(wanted.input);
+  wanted.first_frame = read_first_frame(wanted.input, input->video);
   const Split split = split_video(scan, wanted.segment_seconds);
   wanted.video_stream = input->video;
   wanted.time_base = scan.time_base;

@@ -205,7 +205,7 @@ JoinReport run_join(const JobRequest& request, const OpenedJob& job, JoinClaim& 
   target.input = plan.input;
   OutputFile output_file(target);
   MediaOutput output(plan_output_request(plan, request.quiet, &output_file));
-  const std::unique_ptr<MediaInput> input = open_media_input(plan.input);
+  const std::unique_ptr<MediaInput> input = open_media_input(plan.input, plan.video_stream);
   output.map_streams(*input);
   output.open_coded(video);
 
@@ -241,6 +241,9 @@ JoinReport run_join(const JobRequest& request, const OpenedJob& job, JoinClaim& 
   struct stat made {};
   if (output_file.identity(made)) write_joined(folder, {job.plan_id, plan.output}, made);
   output_file.commit();
+  if (const std::string older = output_file.older_pictures(); !older.empty()) {
+    note(request.quiet, older);
+  }
   if (const std::string clock = sources.clock_note(); !clock.empty()) note(request.quiet, clock);
   // Each segment's damage, as the segment that read those frames found it.
   for (const SegmentDone& segment : done) {

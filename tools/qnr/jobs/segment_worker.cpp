@@ -190,7 +190,7 @@ class SegmentRun {
   // Decodes from a keyframe before `seek_to` (from the start when negative)
   // and encodes the segment's frames into a new file in the folder.
   Taken take_frames(int64_t seek_to, std::unique_ptr<SegmentWriter>& writer) {
-    const std::unique_ptr<MediaInput> input = open_media_input(plan_.input);
+    const std::unique_ptr<MediaInput> input = open_media_input(plan_.input, plan_.video_stream);
     if (input->video != plan_.video_stream ||
         input->video_stream()->time_base.num != plan_.time_base.num ||
         input->video_stream()->time_base.den != plan_.time_base.den) {
@@ -242,7 +242,7 @@ class SegmentRun {
 
   // The segment's frames as a decode from `seek_to` gives them, decoded only.
   Taken list_frames(int64_t seek_to) const {
-    const std::unique_ptr<MediaInput> input = open_media_input(plan_.input);
+    const std::unique_ptr<MediaInput> input = open_media_input(plan_.input, plan_.video_stream);
     read_video_only(*input);
     // A check of what the decoder gives: the damage is the run's to count.
     DamageLog damage(plan_.input, false);

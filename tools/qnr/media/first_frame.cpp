@@ -48,8 +48,8 @@ FirstFrame describe_first_frame(const AVFrame& frame, const AVStream& stream,
   return first;
 }
 
-FirstFrame read_first_frame(const std::string& name) {
-  const std::unique_ptr<MediaInput> input = open_media_input(name);
+FirstFrame read_first_frame(const std::string& name, int video_stream) {
+  const std::unique_ptr<MediaInput> input = open_media_input(name, video_stream);
   // Damage is the run's to count; here only the first frame matters.
   DamageLog damage(name, false);
   DecodeLoop loop(*input, damage);

@@ -18,7 +18,7 @@ FirstFrame describe_first_frame(const AVFrame& frame, const AVStream& stream,
 
 // The first frame of the video of `input`, as a single run meets it. Throws
 // Failure when the video gives none.
-FirstFrame read_first_frame(const std::string& input);
+FirstFrame read_first_frame(const std::string& input, int video_stream = -1);
 
 // As one line, "96x64 format=0 interlaced=0 ...", and back (throws
 // RecordError).

@@ -95,10 +95,26 @@ int link_filter_chain(AVFilterGraph* graph, AVFilterContext* source, AVFilterCon
   return code;
 }
 
+namespace {
+
+// FFmpeg's own VP9 decoder ignores the alpha channel WebM carries beside the
+// picture; libvpx's decoder reads it.
+const AVCodec* choose_decoder(const AVStream& stream) {
+  if (stream.codecpar->codec_id == AV_CODEC_ID_VP9) {
+    const AVDictionaryEntry* alpha = av_dict_get(stream.metadata, "alpha_mode", nullptr, 0);
+    if (alpha != nullptr && std::strcmp(alpha->value, "1") == 0) {
+      if (const AVCodec* libvpx = avcodec_find_decoder_by_name("libvpx-vp9")) return libvpx;
+    }
+  }
+  return avcodec_find_decoder(stream.codecpar->codec_id);
+}
+
+}  // namespace
+
 CodecPtr open_decoder(const AVStream& stream, int threads, int* error) {
   int ignored = 0;
   int& code = error != nullptr ? *error : ignored;
-  const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
+  const AVCodec* codec = choose_decoder(stream);
   if (codec == nullptr) {
     code = AVERROR_DECODER_NOT_FOUND;
     return nullptr;

@@ -128,8 +128,29 @@ void open_container(MediaInput& input) {
   }
 }
 
-// The first video stream that is not cover art.
+// The stream the user named; it must be a video that is not cover art.
+int named_video_stream(const MediaInput& input, int wanted) {
+  const AVFormatContext* format = input.format;
+  if (wanted >= static_cast<int>(format->nb_streams)) {
+    throw Failure("--video-stream " + std::to_string(wanted) + ": " + input.name + " has " +
+                      std::to_string(format->nb_streams) + " streams, numbered from 0",
+                  kExitUsage);
+  }
+  const AVStream& stream = *format->streams[wanted];
+  if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO || is_cover_art(stream)) {
+    throw Failure("--video-stream " + std::to_string(wanted) + ": stream " +
+                      std::to_string(wanted) + " of " + input.name + " is not a video stream",
+                  kExitUsage);
+  }
+  return wanted;
+}
+
+// The video stream ffmpeg takes (the default one, else the one with most
+// frames read and the highest bit rate), never cover art; else the first
+// video stream that is not cover art.
 int find_video_stream(const MediaInput& input) {
+  const int best = av_find_best_stream(input.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (best >= 0 && !is_cover_art(*input.format->streams[best])) return best;
   bool cover_art = false;
   for (unsigned i = 0; i < input.format->nb_streams; ++i) {
     const AVStream* stream = input.format->streams[i];
@@ -205,12 +226,13 @@ void find_expected_end(MediaInput& input) {
 
 }  // namespace
 
-std::unique_ptr<MediaInput> open_media_input(const std::string& name) {
+std::unique_ptr<MediaInput> open_media_input(const std::string& name, int video_stream) {
   check_input_file(name);
   auto input = std::make_unique<MediaInput>();
   input->name = name;
   open_container(*input);
-  input->video = find_video_stream(*input);
+  input->video =
+      video_stream >= 0 ? named_video_stream(*input, video_stream) : find_video_stream(*input);
   open_video_decoder(*input);
   count_frames(*input);
   find_expected_end(*input);

@@ -44,8 +44,9 @@ bool is_cover_art(const AVStream& stream);
 // image-sequence pattern goes to the picture reader as it is.
 std::string input_url(const std::string& name);
 
-// Opens the input and its video decoder. Throws Failure with a message that
-// names the file and what is wrong with it.
-std::unique_ptr<MediaInput> open_media_input(const std::string& name);
+// Opens the input and its video decoder: the video stream at index
+// `video_stream`, or where that is -1 the one ffmpeg would take. Throws
+// Failure with a message that names the file and what is wrong with it.
+std::unique_ptr<MediaInput> open_media_input(const std::string& name, int video_stream = -1);
 
 }  // namespace qnr

@@ -1,5 +1,7 @@
 #include "media/media_output.h"
 
+#include <cstdio>
+
 #include "base/failure.h"
 #include "base/note.h"
 #include "media/frame_clock.h"
@@ -231,10 +233,22 @@ void MediaOutput::write_copied(AVPacket* packet, AVRational input_time_base) {
   const bool flagged = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
   bool kept = true;
   std::string why = "it does not decode";
+  if (AudioFormatWatch* watch = streams_.watches[index].get()) {
+    if (const std::string to = watch->changed(*packet); !to.empty()) {
+      const int64_t start = input_->format->start_time;
+      const double from = start == AV_NOPTS_VALUE ? 0 : start / double(AV_TIME_BASE);
+      reencode_after_change(index, to, pts * av_q2d(input_time_base) - from);
+    }
+    if (!streams_.audio[index] && streams_.watches[index] == nullptr) return;  // left out
+  }
   if (AudioConversion* conversion = streams_.audio[index].get()) {
     kept = conversion->convert(packet, writer_to(out, conversion->time_base()));
   } else if (SubtitleConversion* conversion = streams_.subtitles[index].get()) {
     kept = conversion->convert(packet, writer_to(out, conversion->time_base()));
+  } else if (packet->flags & AV_PKT_FLAG_DISCARD) {
+    // Before the start an edit list sets (a cut made without re-encoding):
+    // the video's decoder leaves such frames out, and so does the copy.
+    return;
   } else {
     packet->pos = -1;
     int refusal = 0;
@@ -249,24 +263,60 @@ void MediaOutput::write_copied(AVPacket* packet, AVRational input_time_base) {
   }
 }
 
+// The container stores the stream's first format: from the change on, the
+// sound is coded anew in that format (its codec, rate and channels), so that
+// it plays at its speed; where that cannot be, the rest is left out.
+void MediaOutput::reencode_after_change(int index, const std::string& to, double at) {
+  const AVStream& stream = *input_->format->streams[index];
+  const AudioFormatWatch& watch = *streams_.watches[index];
+  char when[32];
+  std::snprintf(when, sizeof when, "%.1f s", at);
+  const std::string change =
+      describe_stream(stream) + " changes from " + watch.first() + " to " + to + " at " + when;
+  const AVCodec* encoder = avcodec_find_encoder(stream.codecpar->codec_id);
+  std::unique_ptr<AudioConversion> conversion;
+  if (encoder != nullptr) {
+    conversion = AudioConversion::create(stream, encoder->name, muxer_->context(),
+                                         stream.codecpar->sample_rate, output_stream_of(index));
+  }
+  const char* container = muxer_->format().name;
+  if (conversion) {
+    note(request_.quiet, change + ": re-encoded from there in the first format (the " + container +
+                             " container holds one)");
+    streams_.audio[index] = std::move(conversion);
+    streams_.watches[index].reset();
+    return;
+  }
+  note(request_.quiet, change + ": the rest left out (the " + std::string(container) +
+                           " container holds one format and qnr cannot re-encode it)");
+  streams_.watches[index].reset();
+  streams_.output_of[index] = -1;
+}
+
 void MediaOutput::encode(AVFrame* frame) {
   const AVRational time_base = encoder_.context().time_base;
   const std::function<void(AVPacket*)> write =
       sink_ ? [this, time_base](AVPacket* packet) { sink_(packet, time_base); }
             : writer_to(streams_.video, time_base);
-  if (frame == nullptr) {
-    encoder_.encode(nullptr, write);
-    return;
-  }
-  const FramePlacer::Placement place = placer_->place(frame->pts, decoded_duration(*frame));
+  const FramePlacer::Placement place =
+      frame != nullptr ? placer_->place(frame->pts, decoded_duration(*frame)) : placer_->finish();
   int64_t pts = place.pts;
   auto send = [&](AVFrame* picture) {
     picture->pts = pts++;
     set_frame_duration(*picture, place.duration);
     encoder_.encode(picture, write);
   };
+  if (frame == nullptr) {
+    for (int i = 0; i < place.repeat_previous && previous_; ++i) send(previous_.get());
+    encoder_.encode(nullptr, write);
+    return;
+  }
   for (int i = 0; i < place.repeat_previous && previous_; ++i) send(previous_.get());
-  for (int i = 0; i < place.copies; ++i) send(frame);
+  for (int i = 0; i < place.copies; ++i) {
+    send(frame);
+    // A caption is shown once: a repeated picture goes without it.
+    av_frame_remove_side_data(frame, AV_FRAME_DATA_A53_CC);
+  }
   if (clock_.mode == ClockMode::constant) {
     if (!previous_) previous_ = new_frame();
     av_frame_unref(previous_.get());
@@ -282,6 +332,11 @@ void MediaOutput::finish() {
     conversion->convert(nullptr, writer_to(conversion->output_stream(), conversion->time_base()));
   }
   muxer_->finish();
+  if (encoder_.captions_lost()) {
+    note(request_.quiet, "closed captions left out: the " +
+                             std::string(encoder_.context().codec->name) +
+                             " encoder does not carry them");
+  }
   if (const std::string rate = placer_->note(); !rate.empty()) note(request_.quiet, rate);
   for (const std::string& line : damage_->notes()) note(request_.quiet, line);
 }

@@ -69,6 +69,12 @@ class MediaOutput {
   // rate (some codecs and containers). After map_streams. Throws Failure when
   // a rate is needed and nothing gives one.
   ClockMode clock_mode();
+  // Whether frames too close together are merged (GIF): a decision that
+  // needs the frame before, which a segment does not see.
+  bool merges_frames() {
+    set_up_clock();
+    return clock_.min_centiseconds > 0;
+  }
 
  private:
   // A packet of output stream `out` in `time_base`; false when the muxer
@@ -83,6 +89,7 @@ class MediaOutput {
                    const std::string& why);
   void set_up_clock();
   void set_up_timestamp_shifts();
+  void reencode_after_change(int index, const std::string& to, double at);
 
   OutputRequest request_;
   EncoderArgs args_;

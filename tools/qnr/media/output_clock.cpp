@@ -45,6 +45,7 @@ OutputClock choose_output_clock(const ClockChoice& choice) {
   }
   AVRational rate = choice.user_rate.num > 0 ? choice.user_rate : choice.input_rate;
   if (clock.mode == ClockMode::exact) {
+    if (one_of(choice.format->name, {"gif"})) clock.min_centiseconds = 2;
     clock.time_base = choice.input_time_base;
     clock.frame_rate = rate.num > 0 && rate.den > 0 ? rate : AVRational{0, 1};
     return clock;
@@ -69,6 +70,16 @@ FramePlacer::Placement FramePlacer::place(int64_t pts, int64_t duration) {
   if (clock_.mode == ClockMode::exact) {
     placement.pts = av_rescale_q(pts, input_time_base_, clock_.time_base);
     placement.duration = av_rescale_q(duration, input_time_base_, clock_.time_base);
+    if (clock_.min_centiseconds > 0) {
+      const int64_t cs = av_rescale_q(pts, input_time_base_, {1, 100});
+      if (started_ && cs - last_kept_cs_ < clock_.min_centiseconds) {
+        placement.copies = 0;
+        ++merged_;
+        return placement;
+      }
+      started_ = true;
+      last_kept_cs_ = cs;
+    }
     return placement;
   }
   // In slots of the clock, as ffmpeg weighs a frame against the next free slot.
@@ -76,6 +87,7 @@ FramePlacer::Placement FramePlacer::place(int64_t pts, int64_t duration) {
   double at = pts * scale;
   if (!started_) next_slot_ = std::llround(at);
   started_ = true;
+  last_end_ = duration > 0 ? at + duration * scale : 0;
   double length = std::min(duration > 0 ? std::round(duration * scale) : 1.0, 1.0);
   double early = at - next_slot_;  // below 0: before its slot
   if (early < 0 && early + length > 0) {
@@ -108,7 +120,29 @@ FramePlacer::Placement FramePlacer::place(int64_t pts, int64_t duration) {
   return placement;
 }
 
+FramePlacer::Placement FramePlacer::finish() {
+  Placement placement;
+  placement.copies = 0;
+  placement.pts = next_slot_;
+  placement.duration = 1;
+  if (clock_.mode != ClockMode::constant || !started_) return placement;
+  // Only a frame that lasts well past its slot: an ordinary last frame's end
+  // differs from the next slot by rounding alone.
+  const double missing = last_end_ - static_cast<double>(next_slot_);
+  if (missing < 1.5) return placement;
+  placement.repeat_previous = static_cast<int>(std::llround(missing));
+  next_slot_ += placement.repeat_previous;
+  repeated_ += placement.repeat_previous;
+  return placement;
+}
+
 std::string FramePlacer::note() const {
+  if (merged_ > 0) {
+    return std::to_string(merged_) + (merged_ == 1 ? " frame" : " frames") +
+           " merged into the frame before: GIF delays count in centiseconds, and browsers "
+           "show a delay under " +
+           std::to_string(clock_.min_centiseconds) + " as 10";
+  }
   if (repeated_ == 0 && dropped_ == 0) return "";
   std::string what;
   if (repeated_ > 0)

@@ -24,6 +24,9 @@ struct OutputClock {
   AVRational time_base{1, 1};   // the encoder's
   AVRational frame_rate{0, 1};  // {0, 1} when unknown (exact mode only)
   std::string reason;           // what needs the rate: "mpeg2video", "the avi container"
+  // GIF counts delays in centiseconds, and browsers show one under 2 as 10:
+  // a frame closer than this to the one kept before is merged into it.
+  int min_centiseconds = 0;
 };
 
 struct ClockChoice {
@@ -51,6 +54,9 @@ class FramePlacer {
   };
   // A frame at `pts` lasting `duration`, both in the input's time base.
   Placement place(int64_t pts, int64_t duration);
+  // After the last frame: at a constant rate, the copies of it that fill its
+  // own duration (a slideshow's last picture lasts as long as the others).
+  Placement finish();
 
   // What the rate cost, for a note; "" when no frame was repeated or dropped.
   std::string note() const;
@@ -60,8 +66,11 @@ class FramePlacer {
   AVRational input_time_base_;
   int64_t next_slot_ = 0;
   bool started_ = false;
+  double last_end_ = 0;  // where the last frame ends, in slots
   int64_t repeated_ = 0;
   int64_t dropped_ = 0;
+  int64_t merged_ = 0;
+  int64_t last_kept_cs_ = 0;
 };
 
 }  // namespace qnr

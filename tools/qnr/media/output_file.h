@@ -48,6 +48,9 @@ class OutputFile {
   // The file being written (device, inode, size), before or after commit;
   // false for standard output, pipes, devices and sequences.
   bool identity(struct stat& info) const;
+  // After commit: a note on older pictures of an image sequence's pattern
+  // left beside the new ones; "" when none.
+  std::string older_pictures() const { return sequence_ ? sequence_->older_pictures() : ""; }
 
  private:
   void open_file(const OutputTarget& target);

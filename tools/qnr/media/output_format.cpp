@@ -50,6 +50,19 @@ bool default_codec(const AVOutputFormat* format, const std::string& name, CodecD
     out = {"wrapped_avframe", {}};
     return true;
   }
+  // NUT mostly carries video down a pipe to another program: lossless, so
+  // the next step codes the filtered picture itself.
+  if (one_of(muxer, {"nut"})) {
+    out = {"ffv1", {}};
+    return true;
+  }
+  // YUV4MPEG carries the frames as they are; APNG has one codec of its own.
+  if (one_of(muxer, {"yuv4mpegpipe", "apng"})) {
+    const AVCodec* codec = avcodec_find_encoder(format->video_codec);
+    if (codec == nullptr) return false;
+    out = {codec->name, {}};
+    return true;
+  }
   if (one_of(muxer, {"image2", "image2pipe"})) {
     const AVCodecID id = av_guess_codec(format, nullptr, name.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
     const AVCodec* codec = avcodec_find_encoder(id);

@@ -114,7 +114,8 @@ void OutputSequence::refuse_input(const std::string& input,
 
 void OutputSequence::commit() {
   std::vector<std::string> placed;
-  for (const SequenceFile& file : sequence_files({hidden_, sequence_.pattern})) {
+  const std::vector<SequenceFile> written = sequence_files({hidden_, sequence_.pattern});
+  for (const SequenceFile& file : written) {
     const std::string from = hidden_ + "/" + file.name;
     const std::string to = sequence_.folder + "/" + file.name;
     int error = put_in_place(from, to, false);
@@ -131,6 +132,27 @@ void OutputSequence::commit() {
                        ? in_folder(file.name) + " appeared meanwhile; add -y to replace it"
                        : in_folder(file.name) + ": " + std::strerror(error)));
   }
+  note_older_pictures(written);
+}
+
+// Pictures of the pattern the run did not write stay (they are the user's),
+// but the folder then holds the tail of another video: say so.
+void OutputSequence::note_older_pictures(const std::vector<SequenceFile>& written) {
+  std::vector<const SequenceFile*> older;
+  const std::vector<SequenceFile> now = sequence_files(sequence_);
+  size_t w = 0;
+  for (const SequenceFile& file : now) {
+    while (w < written.size() && written[w].number < file.number) ++w;
+    if (w < written.size() && written[w].number == file.number) continue;
+    older.push_back(&file);
+  }
+  if (older.empty()) return;
+  const size_t n = older.size();
+  older_ = std::to_string(n) + (n == 1 ? " older picture" : " older pictures") + " of " +
+           in_folder(sequence_.pattern) + " remain" + (n == 1 ? "s" : "") + " beside the new " +
+           std::to_string(written.size()) + " (" + in_folder(older.front()->name) +
+           (n == 1 ? "" : " to " + in_folder(older.back()->name)) +
+           "): qnr replaces only the pictures it writes";
 }
 
 void remove_unfinished_sequence() {

@@ -26,8 +26,12 @@ class OutputSequence {
   // (a file of its name appeared meanwhile, without -y); none of the new
   // pictures is then left in place.
   void commit();
+  // After commit: a note on older pictures of the pattern that the new
+  // sequence did not replace (a longer sequence written before); "" when none.
+  const std::string& older_pictures() const { return older_; }
 
  private:
+  void note_older_pictures(const std::vector<SequenceFile>& written);
   void refuse_input(const std::string& input, const std::vector<SequenceFile>& existing) const;
   std::string in_folder(const std::string& file) const;
 
@@ -36,6 +40,7 @@ class OutputSequence {
   bool overwrite_ = false;
   std::string hidden_;  // the folder the pictures are written into
   std::string url_;
+  std::string older_;
 };
 
 // Removes an unfinished sequence's folder from the interrupt thread's last

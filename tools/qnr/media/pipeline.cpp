@@ -292,6 +292,7 @@ class Pipeline {
       out.colorspace = picture_.colorspace;
       out.color_primaries = first_.primaries;
       out.color_trc = first_.transfer;
+      carry_captions(decoded, out);
       in_flight->decoded.reset();
       {
         std::lock_guard lock(mutex_);

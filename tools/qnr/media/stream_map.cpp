@@ -1,5 +1,6 @@
 #include "media/stream_map.h"
 
+#include <cstring>
 #include <string>
 
 #include "base/note.h"
@@ -9,7 +10,9 @@ namespace qnr {
 
 namespace {
 
-// Codecs a container without a codec list of its own carries.
+// Codecs a container without a codec list of its own carries. Blu-ray
+// (PGS) subtitles are not among them: this muxer writes them as a data
+// stream no player reads.
 bool known_to_fit(const AVOutputFormat* format, const AVCodecParameters& par) {
   if (one_of(format->name, {"mpegts"})) {
     switch (par.codec_id) {
@@ -23,7 +26,6 @@ bool known_to_fit(const AVOutputFormat* format, const AVCodecParameters& par) {
       case AV_CODEC_ID_TRUEHD:
       case AV_CODEC_ID_DVB_SUBTITLE:
       case AV_CODEC_ID_DVB_TELETEXT:
-      case AV_CODEC_ID_HDMV_PGS_SUBTITLE:
       case AV_CODEC_ID_PCM_BLURAY:
       case AV_CODEC_ID_SMPTE_KLV:
       case AV_CODEC_ID_TIMED_ID3: return true;
@@ -123,12 +125,34 @@ int add_copied_stream(const AVStream& stream, AVFormatContext* output,
   return out->index;
 }
 
+// A cover picture as a Matroska attachment, as Matroska keeps covers: a file
+// named cover.jpg or cover.png. False where the picture is of another kind.
+bool add_cover_attachment(const AVStream& stream, AVFormatContext* output) {
+  const AVPacket& picture = stream.attached_pic;
+  const AVCodecID id = stream.codecpar->codec_id;
+  if (picture.size <= 0 || (id != AV_CODEC_ID_MJPEG && id != AV_CODEC_ID_PNG)) return false;
+  AVStream* out = avformat_new_stream(output, nullptr);
+  if (out == nullptr) throw std::bad_alloc();
+  out->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+  out->codecpar->codec_id = id;
+  out->codecpar->extradata =
+      static_cast<uint8_t*>(av_mallocz(picture.size + AV_INPUT_BUFFER_PADDING_SIZE));
+  if (out->codecpar->extradata == nullptr) throw std::bad_alloc();
+  std::memcpy(out->codecpar->extradata, picture.data, picture.size);
+  out->codecpar->extradata_size = picture.size;
+  const bool jpeg = id == AV_CODEC_ID_MJPEG;
+  av_dict_set(&out->metadata, "filename", jpeg ? "cover.jpg" : "cover.png", 0);
+  av_dict_set(&out->metadata, "mimetype", jpeg ? "image/jpeg" : "image/png", 0);
+  return true;
+}
+
 // The streams other than the filtered video, one at a time.
 struct StreamMapper {
   AVFormatContext* output;
   const StreamChoice& choice;
   StreamMap& map;
   const AVStream& video;    // the filtered video
+  bool watch_formats;       // copied audio may change format midway
   bool audio_kept = false;  // FLV holds one audio stream
 
   bool dropped(AVMediaType type) const {
@@ -155,14 +179,33 @@ struct StreamMapper {
       keep_timecode(described);
       return;
     }
+    if (is_cover_art(stream)) {
+      keep_cover(stream, described);
+      return;
+    }
     if (container_takes(output->oformat, stream)) {
       map.output_of[stream.index] = add_copied_stream(stream, output, described);
       if (type == AVMEDIA_TYPE_AUDIO) audio_kept = true;
+      if (type == AVMEDIA_TYPE_AUDIO && watch_formats) {
+        map.watches[stream.index] = AudioFormatWatch::create(stream);
+      }
       return;
     }
     if (type == AVMEDIA_TYPE_SUBTITLE && convert_subtitle(stream, described)) return;
     if (type == AVMEDIA_TYPE_AUDIO && reencode_audio(stream, described)) return;
     note(choice.quiet, described + " left out: the " + container + " container does not hold it");
+  }
+
+  // MP4 keeps a cover as its own (the muxer writes it only there); Matroska
+  // as an attachment, not a video track; other containers have no place.
+  void keep_cover(const AVStream& stream, const std::string& described) {
+    const char* container = output->oformat->name;
+    if (one_of(container, {"mp4", "ipod"}) && container_takes(output->oformat, stream)) {
+      map.output_of[stream.index] = add_copied_stream(stream, output, described);
+      return;
+    }
+    if (one_of(container, {"matroska"}) && add_cover_attachment(stream, output)) return;
+    note(choice.quiet, described + " left out: the " + container + " container holds no cover");
   }
 
   void keep_timecode(const std::string& described) {
@@ -212,7 +255,13 @@ StreamMap map_streams(const MediaInput& input, AVFormatContext* output,
   map.output_of.assign(count, -1);
   map.audio.resize(count);
   map.subtitles.resize(count);
-  StreamMapper mapper{output, choice, map, *input.video_stream()};
+  map.watches.resize(count);
+  // Transport and program streams (broadcast, DVD) change their audio's
+  // format at programme boundaries; outputs of the same kinds follow it.
+  const bool watch_formats =
+      one_of(input.format->iformat->name, {"mpegts", "mpeg"}) &&
+      !one_of(output->oformat->name, {"mpegts", "mpeg", "vob", "dvd", "svcd", "vcd"});
+  StreamMapper mapper{output, choice, map, *input.video_stream(), watch_formats};
   std::string left_out;  // from a picture output, which holds the video alone
   for (unsigned i = 0; i < count; ++i) {
     const AVStream& stream = *input.format->streams[i];

@@ -33,6 +33,9 @@ struct StreamMap {
   int video = -1;              // the filtered video's output stream
   std::vector<std::unique_ptr<AudioConversion>> audio;
   std::vector<std::unique_ptr<SubtitleConversion>> subtitles;
+  // Copied audio watched for a change of format (from a broadcast stream
+  // into a container that stores one format per stream).
+  std::vector<std::unique_ptr<AudioFormatWatch>> watches;
 };
 
 // Adds the output streams, in the input's order.

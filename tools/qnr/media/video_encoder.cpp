@@ -141,6 +141,28 @@ void VideoEncoder::set_fixed_quantiser(Dictionary& options) {
   av_dict_set(&options.entries, "qscale", nullptr, 0);
 }
 
+void carry_captions(const AVFrame& decoded, AVFrame& filtered) {
+  const AVFrameSideData* captions = av_frame_get_side_data(&decoded, AV_FRAME_DATA_A53_CC);
+  if (captions == nullptr || captions->buf == nullptr) return;
+  AVBufferRef* ref = av_buffer_ref(captions->buf);
+  if (ref == nullptr) throw std::bad_alloc();
+  if (av_frame_new_side_data_from_buf(&filtered, AV_FRAME_DATA_A53_CC, ref) == nullptr) {
+    av_buffer_unref(&ref);
+    throw std::bad_alloc();
+  }
+}
+
+namespace {
+
+// Encoders that write A/53 captions have an "a53cc" switch (on by default).
+bool writes_captions(const AVCodecContext& encoder) {
+  int64_t on = 0;
+  return encoder.priv_data != nullptr && av_opt_get_int(encoder.priv_data, "a53cc", 0, &on) >= 0 &&
+         on != 0;
+}
+
+}  // namespace
+
 void VideoEncoder::failed(int code) const {
   throw Failure("the " + std::string(encoder_->codec->name) +
                 " encoder failed: " + av_error_text(code));
@@ -160,6 +182,10 @@ void VideoEncoder::encode(AVFrame* frame, const std::function<void(AVPacket*)>& 
       // Bounded: an encoder that drops frames never asks for theirs.
       if (durations_.size() > 1000) durations_.erase(durations_.begin());
       durations_[frame->pts] = duration;
+    }
+    if (!captions_lost_ && av_frame_get_side_data(frame, AV_FRAME_DATA_A53_CC) != nullptr &&
+        !writes_captions(*enc)) {
+      captions_lost_ = true;
     }
     // A fixed quantiser is read from each frame.
     if (enc->flags & AV_CODEC_FLAG_QSCALE) frame->quality = enc->global_quality;

@@ -40,6 +40,10 @@ struct VideoEncoderSetup {
   bool quiet = false;
 };
 
+// Closed captions (CEA-608/708 as ATSC A/53 data) go with the picture they
+// came with: the decoded frame's are given to the filtered one.
+void carry_captions(const AVFrame& decoded, AVFrame& filtered);
+
 class VideoEncoder {
  public:
   // Opens the encoder for the first frame with `options`; those it does not
@@ -49,6 +53,8 @@ class VideoEncoder {
   // Whether the video is coded as interlaced.
   bool interlaced() const { return interlaced_; }
   const AVCodecContext& context() const { return *encoder_; }
+  // Whether frames came with closed captions this encoder does not write.
+  bool captions_lost() const { return captions_lost_; }
 
   // A frame with its pts and duration in the encoder's time base, or null
   // to drain; `write` gets each packet, in that time base, with its frame's
@@ -63,6 +69,7 @@ class VideoEncoder {
 
   CodecPtr encoder_;
   bool interlaced_ = false;
+  bool captions_lost_ = false;
   int64_t last_pts_ = AV_NOPTS_VALUE;
   std::map<int64_t, int64_t> durations_;  // of the frames sent, by pts
   PacketPtr packet_ = new_packet();
