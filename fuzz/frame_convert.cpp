@@ -63,9 +63,10 @@ void fill_planes(AVFrame& frame, const std::vector<uint8_t>& pool) {
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
   size_t at = 0;
   for (int p = 0; p < planes; ++p) {
-    const int rows = (p == 1 || p == 2) ? AV_CEIL_RSHIFT(frame.height, d->log2_chroma_h)
-                                        : frame.height;
-    const int bytes = av_image_get_linesize(static_cast<AVPixelFormat>(frame.format), frame.width, p);
+    const int rows =
+        (p == 1 || p == 2) ? AV_CEIL_RSHIFT(frame.height, d->log2_chroma_h) : frame.height;
+    const int bytes =
+        av_image_get_linesize(static_cast<AVPixelFormat>(frame.format), frame.width, p);
     for (int r = 0; r < rows; ++r) {
       uint8_t* row = frame.data[p] + int64_t{r} * frame.linesize[p];
       for (int x = 0; x < bytes; ++x, ++at) {
@@ -142,16 +143,30 @@ void decoded_to_host(FuzzedDataProvider& in, qnr::FrameConverter& converter) {
       int32_t x = dx, y = dy;
       switch (orientation) {
         case 2: x = w - 1 - dx; break;
-        case 3: x = w - 1 - dx; y = h - 1 - dy; break;
+        case 3:
+          x = w - 1 - dx;
+          y = h - 1 - dy;
+          break;
         case 4: y = h - 1 - dy; break;
-        case 5: x = dy; y = dx; break;
-        case 6: x = dy; y = h - 1 - dx; break;
-        case 7: x = w - 1 - dy; y = h - 1 - dx; break;
-        case 8: x = w - 1 - dy; y = dx; break;
+        case 5:
+          x = dy;
+          y = dx;
+          break;
+        case 6:
+          x = dy;
+          y = h - 1 - dx;
+          break;
+        case 7:
+          x = w - 1 - dy;
+          y = h - 1 - dx;
+          break;
+        case 8:
+          x = w - 1 - dy;
+          y = dx;
+          break;
         default: break;
       }
-      require(std::memcmp(row + 4 * dx, ref.data[0] + int64_t{y} * ref.linesize[0] + 4 * x, 4) ==
-                  0,
+      require(std::memcmp(row + 4 * dx, ref.data[0] + int64_t{y} * ref.linesize[0] + 4 * x, 4) == 0,
               "to_host gives swscale's pixel");
     }
   }
@@ -180,15 +195,15 @@ void host_to_encoder(FuzzedDataProvider& in, qnr::FrameConverter& converter) {
   // The storage, exact-size, after the conversion: it must not have been written.
   const std::vector<uint8_t> before = bitmap.storage;
   const AVPixelFormat source = bitmap.alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
-  SwsContext* sws = sws_getContext(bitmap.width, bitmap.height, source, format.width,
-                                   format.height, format.pixel_format, kFlags, nullptr, nullptr,
-                                   nullptr);
+  SwsContext* sws = sws_getContext(bitmap.width, bitmap.height, source, format.width, format.height,
+                                   format.pixel_format, kFlags, nullptr, nullptr, nullptr);
   qnr::FramePtr frame;
   try {
     frame = converter.from_host(bitmap, format);
   } catch (const std::exception&) {
     // Only a conversion swscale itself refuses may fail.
-    require(sws == nullptr && format.pixel_format != AV_PIX_FMT_PAL8, "from_host refuses only what swscale refuses");
+    require(sws == nullptr && format.pixel_format != AV_PIX_FMT_PAL8,
+            "from_host refuses only what swscale refuses");
     return;
   }
   require(bitmap.storage == before, "from_host leaves the bitmap alone");
@@ -202,8 +217,8 @@ void host_to_encoder(FuzzedDataProvider& in, qnr::FrameConverter& converter) {
   require(frame->format == format.pixel_format, "a frame of the asked format");
 
   require(sws != nullptr, "swscale gives the format");
-  const bool full = qnr::is_full_range_format(format.pixel_format) ||
-                    format.range == AVCOL_RANGE_JPEG;
+  const bool full =
+      qnr::is_full_range_format(format.pixel_format) || format.range == AVCOL_RANGE_JPEG;
   set_colour(sws, format.colorspace, 0, full ? 1 : 0, false);
   PaddedPicture ref;
   padded(ref, format.pixel_format, format.width, format.height);

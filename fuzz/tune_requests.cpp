@@ -47,7 +47,8 @@ qnr::TuneServer& server() {
 }
 
 std::string text(FuzzedDataProvider& in, std::initializer_list<const char*> usual) {
-  if (in.ConsumeBool()) return usual.begin()[in.ConsumeIntegralInRange<size_t>(0, usual.size() - 1)];
+  if (in.ConsumeBool())
+    return usual.begin()[in.ConsumeIntegralInRange<size_t>(0, usual.size() - 1)];
   return in.ConsumeRandomLengthString(64);
 }
 
@@ -73,18 +74,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     request.token_header = token;
   }
   for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n) {
-    std::string key = text(in, {"t", "f1", "f2", "sharp", "interlace", "show_noise", "disable",
-                                "view", "token", ""});
-    std::string value = text(in, {"0", "1", "-1", "NaN", "nan", "inf", "1e308", "0x10", "+1",
-                                  "99999999999999999999", "2.5", "1.", ".5", "%31", "source",
-                                  "filtered"});
+    std::string key = text(
+        in, {"t", "f1", "f2", "sharp", "interlace", "show_noise", "disable", "view", "token", ""});
+    std::string value =
+        text(in, {"0", "1", "-1", "NaN", "nan", "inf", "1e308", "0x10", "+1",
+                  "99999999999999999999", "2.5", "1.", ".5", "%31", "source", "filtered"});
     if (in.ConsumeIntegralInRange(0, 7) == 0) value.push_back('\0');
     request.params.emplace(std::move(key), std::move(value));
   }
 
   const qnr::HttpReply reply = server().answer(request);
   const int s = reply.status;
-  require(s == 200 || s == 400 || s == 403 || s == 404 || s == 405, "one of the handler's statuses");
+  require(s == 200 || s == 400 || s == 403 || s == 404 || s == 405,
+          "one of the handler's statuses");
   if (s == 200) {
     require(request.raw_path == request.path, "a page only for a path as sent");
     require(request.path == "/" || request.path == "/api/info" || request.path == "/api/frame" ||
