@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/failure.h"
 #include "script_line.h"
 
 namespace qnr {
@@ -98,6 +99,20 @@ TEST(Orientation, DisplayMatrixTurnsBecomeOrientations) {
     EXPECT_EQ(orientation_from_matrix(matrix), orientation) << clockwise;
   }
   EXPECT_EQ(orientation_from_matrix(nullptr), 1);
+}
+
+// A conversion FFmpeg's scaler will not set up is a one-line failure that
+// names it, not "std::bad_alloc".
+TEST(FrameConverter, AConversionTheScalerRefusesIsNamed) {
+  HostFrame bitmap;
+  bitmap.resize(1, 300);
+  FrameConverter converter;
+  try {
+    converter.from_host(bitmap, PictureFormat{300, 1, AV_PIX_FMT_YUV420P});
+    FAIL() << "the scaler took a 1x300 to 300x1 conversion";
+  } catch (const Failure& failure) {
+    EXPECT_THAT(failure.what(), HasSubstr("1x300 bgr0 picture to 300x1 yuv420p"));
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "media/frame_convert.h"
 
+#include "base/failure.h"
 #include "media/gif_palette.h"
 
 #include <cmath>
@@ -14,6 +15,18 @@ constexpr int kScaleFlags = SWS_BICUBIC;
 
 bool is_full_range(AVPixelFormat format, AVColorRange range) {
   return is_full_range_format(format) || range == AVCOL_RANGE_JPEG;
+}
+
+// swscale refuses some conversions (a far too stretched scale such as 1x300
+// to 300x1, a size it cannot filter); say which, rather than "out of memory".
+[[noreturn]] void refused(int32_t src_w, int32_t src_h, AVPixelFormat src, int32_t dst_w,
+                          int32_t dst_h, AVPixelFormat dst) {
+  const char* from = av_get_pix_fmt_name(src);
+  const char* to = av_get_pix_fmt_name(dst);
+  throw Failure("cannot convert a " + std::to_string(src_w) + "x" + std::to_string(src_h) + " " +
+                (from != nullptr ? from : "unknown") + " picture to " + std::to_string(dst_w) +
+                "x" + std::to_string(dst_h) + " " + (to != nullptr ? to : "unknown") +
+                " (FFmpeg's scaler refuses it)");
 }
 
 }  // namespace
@@ -138,7 +151,7 @@ void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, Host
   const int32_t w = frame.width, h = frame.height;
   in_ =
       sws_getCachedContext(in_, w, h, format, w, h, target, kScaleFlags, nullptr, nullptr, nullptr);
-  if (in_ == nullptr) throw std::bad_alloc();
+  if (in_ == nullptr) refused(w, h, format, w, h, target);
   // The matrix and range the frame says it has, as ffmpeg's own scaler takes them.
   int* inv_table = nullptr;
   int* table = nullptr;
@@ -184,7 +197,9 @@ FramePtr FrameConverter::from_host(HostFrame& bitmap, const PictureFormat& forma
   out_ =
       sws_getCachedContext(out_, bitmap.width, bitmap.height, source, format.width, format.height,
                            format.pixel_format, kScaleFlags, nullptr, nullptr, nullptr);
-  if (out_ == nullptr) throw std::bad_alloc();
+  if (out_ == nullptr) {
+    refused(bitmap.width, bitmap.height, source, format.width, format.height, format.pixel_format);
+  }
   int* inv_table = nullptr;
   int* table = nullptr;
   int in_full = 0, out_full = 0, brightness = 0, contrast = 0, saturation = 0;
