@@ -8,20 +8,38 @@
 
 namespace qnr {
 
+namespace {
+
+constexpr char kModuleFile[] = "QNR_CUDA.vdf";
+
+// The folder part of a path: "/usr/bin" for "/usr/bin/qnr", "" for "/qnr".
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+}  // namespace
+
 std::string default_module_path() {
   char buffer[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "QNR_CUDA.vdf";
-  std::string exe(buffer, static_cast<size_t>(n));
-  const size_t slash = exe.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) + "/QNR_CUDA.vdf";
+  if (n <= 0) return kModuleFile;
+  const std::string folder = folder_of(std::string(buffer, static_cast<size_t>(n)));
+  const std::string beside = folder + "/" + kModuleFile;
+  const std::string installed = folder_of(folder) + "/lib/qnr/" + kModuleFile;
+  if (exists(beside)) return beside;
+  if (exists(installed)) return installed;
+  // Neither there: name the place this layout should have it.
+  return folder.ends_with("/bin") ? installed : beside;
 }
 
 LoadedModule load_filter_module(const std::string& path) {
   if (::access(path.c_str(), F_OK) != 0) {
     throw Failure("the filter module " + path +
-                  " does not exist; build it (it is built beside "
-                  "qnr) or pass --module PATH");
+                  " does not exist; build it (it is built beside qnr; an installed qnr finds it "
+                  "in lib/qnr beside its bin folder) or pass --module PATH");
   }
   std::string error;
   LoadedModule loaded;
