@@ -44,6 +44,7 @@ struct Window {
   bool ended = false;
   INT_PTR end_result = 0;
   DialogTemplate layout;
+  std::span<const uint8_t> template_bytes;  // the resource it was built from
   WORD language = 0;
 };
 
@@ -299,6 +300,7 @@ QNR_WIN32_API INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, 
   if (!parse_dialog_template(resource.data, layout, error)) return -1;
   Window* dialog = create_dialog(instance, layout, resource.language, owner);
   if (dialog == nullptr) return -1;
+  dialog->template_bytes = resource.data;
   const HWND handle = handle_of(dialog);
   dialog->proc = dialog_proc;
 
@@ -539,6 +541,13 @@ QNR_WIN32_API const DialogTemplate* qnr_standin_dialog_template(HWND dialog, WOR
   if (w == nullptr || w->kind != WindowKind::kDialog) return nullptr;
   if (language != nullptr) *language = w->language;
   return &w->layout;
+}
+
+QNR_WIN32_API const uint8_t* qnr_standin_dialog_template_bytes(HWND dialog, size_t* size) {
+  const Window* w = window_of(dialog);
+  if (w == nullptr || w->kind != WindowKind::kDialog) return nullptr;
+  *size = w->template_bytes.size();
+  return w->template_bytes.data();
 }
 
 QNR_WIN32_API int qnr_standin_trackbar_tick_frequency(HWND trackbar) {

@@ -12,19 +12,6 @@
 
 namespace {
 
-const char* step_name(GpuStep step) {
-  switch (step) {
-    case GpuStep::kStart: return "start";
-    case GpuStep::kSizing: return "sizing";
-    case GpuStep::kUpload: return "upload";
-    case GpuStep::kKernel: return "kernel";
-    case GpuStep::kDownload: return "download";
-    case GpuStep::kWait: return "wait";
-    case GpuStep::kRelease: return "release";
-  }
-  return "?";
-}
-
 #if defined(_WIN32)
 constexpr char kDriverLibrary[] = "nvcuda.dll";
 #else
@@ -73,38 +60,17 @@ bool first_time(GpuLogMemory* memory, GpuStep step, const CudaFailure& failure) 
   return remember(process, key);
 }
 
-constexpr int kCudaErrorOutOfMemory = 2;
-
-// A driver version as CUDA names it: 12080 is 12.8.
-std::string cuda_version_text(int version) {
-  return std::to_string(version / 1000) + "." + std::to_string(version % 1000 / 10);
-}
-
-// What a failure was, after "QNR: GPU road: <step>: ".
-std::string cause_text(const CudaFailure& f) {
-  switch (f.kind) {
-    case CudaFailureKind::kNone: return "failed";
-    case CudaFailureKind::kNoDriverLibrary:
-      return std::string("no CUDA driver (") + kDriverLibrary + " could not be loaded)";
-    case CudaFailureKind::kMissingSymbol:
-      return std::string("the CUDA driver lacks ") + cuda_call_name(f.call) + " (driver too old)";
-    case CudaFailureKind::kNoKernelImage: return "the module was built without GPU code";
-    case CudaFailureKind::kPitchMismatch: return "the two device images got different pitches";
-    case CudaFailureKind::kDriverTooOld:
-      return "driver too old: it supports CUDA " + cuda_version_text(f.result) +
-             ", the module's GPU code needs CUDA " + cuda_version_text(f.needed) + " or later";
-    case CudaFailureKind::kDriverCall: {
-      const char* name = cuda_error_name(f.result);
-      return std::string(cuda_call_name(f.call)) + " returned " + std::to_string(f.result) + " (" +
-             (name != nullptr ? name : "unknown") + ")";
-    }
+RoadCause cause_of(CudaFailureKind kind) {
+  switch (kind) {
+    case CudaFailureKind::kNone: return RoadCause::kFailed;
+    case CudaFailureKind::kNoDriverLibrary: return RoadCause::kNoDriverLibrary;
+    case CudaFailureKind::kMissingSymbol: return RoadCause::kMissingSymbol;
+    case CudaFailureKind::kNoKernelImage: return RoadCause::kNoKernelImage;
+    case CudaFailureKind::kPitchMismatch: return RoadCause::kPitchMismatch;
+    case CudaFailureKind::kDriverTooOld: return RoadCause::kDriverTooOld;
+    case CudaFailureKind::kDriverCall: return RoadCause::kDriverCall;
   }
-  return "failed";
-}
-
-std::string line_for(GpuStep step, const std::string& cause) {
-  return "QNR: GPU road: " + std::string(step_name(step)) + ": " + cause +
-         (step == GpuStep::kRelease ? "" : "; frames take the CPU path");
+  return RoadCause::kFailed;
 }
 
 }  // namespace
@@ -114,20 +80,42 @@ bool gpu_log_enabled() {
   return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
+RoadLogEntry gpu_log_entry(GpuStep step, const CudaFailure& f) {
+  RoadLogEntry entry;
+  entry.step = step;
+  entry.cause = cause_of(f.kind);
+  switch (entry.cause) {
+    case RoadCause::kNoDriverLibrary: entry.library = kDriverLibrary; break;
+    case RoadCause::kMissingSymbol: entry.call = cuda_call_name(f.call); break;
+    case RoadCause::kDriverTooOld:
+      entry.result = f.result;
+      entry.needed = f.needed;
+      break;
+    case RoadCause::kDriverCall: {
+      const char* name = cuda_error_name(f.result);
+      entry.call = cuda_call_name(f.call);
+      entry.result = f.result;
+      entry.result_name = name != nullptr ? name : "unknown";
+      break;
+    }
+    default: break;
+  }
+  return entry;
+}
+
 std::string gpu_log_line(GpuStep step, const CudaFailure& f) {
-  return line_for(step, cause_text(f));
+  return road_log_line(gpu_log_entry(step, f));
 }
 
 std::string gpu_log_sizing_line(const CudaFailure& f, int32_t width, int32_t height) {
-  if (f.kind != CudaFailureKind::kDriverCall || f.result != kCudaErrorOutOfMemory) {
-    return gpu_log_line(GpuStep::kSizing, f);
+  RoadLogEntry entry = gpu_log_entry(GpuStep::kSizing, f);
+  // A lack of device memory says so in words, with what the two images need.
+  if (entry.cause == RoadCause::kDriverCall && entry.result == kCudaErrorOutOfMemory) {
+    entry.cause = RoadCause::kOutOfDeviceMemory;
+    entry.width = width;
+    entry.height = height;
   }
-  // Two images of width x 4 bytes per row; the driver's row padding adds a little.
-  const double megabytes = 2.0 * 4.0 * width * height / 1e6;
-  char size[96];
-  std::snprintf(size, sizeof size, "two %dx%d images, about %.1f MB", width, height, megabytes);
-  return line_for(GpuStep::kSizing, std::string("not enough GPU memory for this instance's ") +
-                                        size + " (" + cause_text(f) + ")");
+  return road_log_line(entry);
 }
 
 void gpu_log_failure(GpuLogMemory* memory, GpuStep step, const CudaFailure& failure) noexcept {

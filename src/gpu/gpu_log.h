@@ -1,15 +1,14 @@
 // The GPU road's failure log. Silent unless the environment has QNR_LOG=1;
-// then each distinct failure of an instance is written once, as one line, to
-// stderr (and on Windows to the debugger, where DebugView shows it).
+// then each distinct failure of an instance is written once, as one line in
+// the grammar of gpu/road_log.h, to stderr (and on Windows to the debugger,
+// where DebugView shows it).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "gpu/device_operations.h"
-
-// The step of the GPU road where a failure happened.
-enum class GpuStep : uint8_t { kStart, kSizing, kUpload, kKernel, kDownload, kWait, kRelease };
+#include "gpu/road_log.h"
 
 // The failures an instance has already written, so none is written twice.
 // All zero when empty; lives inside the instance's GpuContext.
@@ -21,7 +20,8 @@ struct GpuLogMemory {
 // True when QNR_LOG is set to 1.
 bool gpu_log_enabled();
 
-// The line for a failure, without its newline.
+// The log's entry for a failure, and its line without the newline.
+RoadLogEntry gpu_log_entry(GpuStep step, const CudaFailure& failure);
 std::string gpu_log_line(GpuStep step, const CudaFailure& failure);
 
 // The line for a failed sizing of the images for a width x height frame: a

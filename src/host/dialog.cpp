@@ -36,9 +36,9 @@ struct TrackbarField {
 
 // In the order the dialog sets them up and looks them up.
 constexpr TrackbarField kTrackbars[] = {
-    {kLevelF1Trackbar, &FilterConfig::level_f1, 100},
-    {kLevelF2Trackbar, &FilterConfig::level_f2, 100},
-    {kSharpTrackbar, &FilterConfig::sharp, 6},
+    {kLevelF1Trackbar, &FilterConfig::level_f1, kMaximumLevel},
+    {kLevelF2Trackbar, &FilterConfig::level_f2, kMaximumLevel},
+    {kSharpTrackbar, &FilterConfig::sharp, kMaximumSharp},
 };
 
 // Each check box is stored in its field as it is clicked, and the frame is

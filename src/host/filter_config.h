@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "host/host_api.h"
+#include "host/setting_limits.h"
 
 struct GpuContext;
 
@@ -41,10 +42,6 @@ static_assert(offsetof(FilterConfig, saved_multithreading) == 56);
 static_assert(offsetof(FilterConfig, luma_plane) == 64);
 static_assert(offsetof(FilterConfig, luma_size) == 72);
 static_assert(offsetof(FilterConfig, gpu_context) == 80);
-
-// Default settings of a fresh instance.
-inline constexpr int32_t kDefaultLevel = 70;
-inline constexpr int32_t kDefaultSharp = 2;
 
 inline FilterConfig* config_of(const FilterActivation* fa) {
   return static_cast<FilterConfig*>(fa->filter_data);

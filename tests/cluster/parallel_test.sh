@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's GNU parallel recipe: one segment fails once, --resume-failed
+# The GNU parallel recipe of docs/long-jobs.md: one segment fails once, --resume-failed
 # runs that one again and no other, and the join equals a single run.
 #
 #   parallel_test.sh QNR

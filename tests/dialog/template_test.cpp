@@ -1,6 +1,9 @@
-// Dialog 1000 as the module carries it: every field of the template the open
-// dialog was built from, and the controls built from it.
+// Dialog 1000 as the module carries it: the compiled template pinned by its
+// hash (res/qnr.rc is its one source, so any change there shows here), the
+// controls the open dialog builds from it, and the settings table's labels
+// and ranges as the dialog has them.
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "dialog_fixture.h"
@@ -10,107 +13,40 @@ namespace {
 using win32_standin::DialogTemplate;
 using win32_standin::TemplateName;
 
-constexpr uint16_t kButton = 0x80, kStatic = 0x82, kTrackbar = 0;  // 0: by name
+constexpr uint16_t kButton = 0x80, kStatic = 0x82;
 
-struct ExpectedControl {
-  uint32_t id;
-  uint16_t class_ordinal;
-  uint32_t style;
-  const char* text;
-  int16_t x, y, cx, cy;
-};
+// FNV-1a, 64 bits: a fixed fingerprint of the template's bytes.
+uint64_t fnv1a64(std::span<const uint8_t> bytes) {
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (const uint8_t byte : bytes) {
+    hash ^= byte;
+    hash *= 0x100000001b3u;
+  }
+  return hash;
+}
 
-constexpr uint32_t kChildVisible = WS_CHILD | WS_VISIBLE;
-constexpr uint32_t kTrackbarStyle =
-    kChildVisible | TBS_AUTOTICKS | TBS_TOP | TBS_TOOLTIPS | TBS_HORZ;
-constexpr uint32_t kGroup = kChildVisible | BS_GROUPBOX;
-constexpr uint32_t kPush = kChildVisible | BS_PUSHBUTTON | WS_TABSTOP;
-constexpr uint32_t kCheck = kChildVisible | BS_AUTOCHECKBOX | WS_TABSTOP;
-constexpr uint32_t kLabel = kChildVisible | SS_LEFT;
+// The template windres writes for res/qnr.rc: its size and fingerprint.
+constexpr size_t kTemplateSize = 998;
+constexpr uint64_t kTemplateHash = 0x622881f9f9c97ae1u;
 
-constexpr ExpectedControl kControls[] = {
-    {1001, kTrackbar, kTrackbarStyle, "", 74, 12, 102, 21},
-    {1002, kButton, kGroup, "Frequency", 8, 3, 178, 63},
-    {1003, kButton, kGroup, "", 8, 97, 178, 25},
-    {1004, kButton, kPush, "Show preview", 8, 155, 58, 17},
-    {1005, kButton, kPush, "Ok", 88, 155, 44, 17},
-    {1006, kButton, kPush, "Cancel", 142, 155, 44, 17},
-    {1007, kButton, kCheck, "Show noise", 18, 107, 50, 11},
-    {1008, kButton, kCheck, "Disable", 122, 107, 36, 11},
-    {1009, kStatic, kLabel, "Level  f1", 22, 20, 38, 11},
-    {1010, kButton, kCheck, "Multithreading", 122, 132, 58, 13},
-    {1011, kStatic, kChildVisible | SS_CENTER | SS_CENTERIMAGE, "1", 58, 132, 14, 13},
-    {1012, kButton, kGroup, "", 8, 123, 178, 25},
-    {1013, kStatic, kLabel, "Threads  - ", 22, 134, 34, 13},
-    {1014, kTrackbar, kTrackbarStyle, "", 74, 38, 102, 19},
-    {1015, kButton, kGroup, "", 8, 68, 178, 28},
-    {1016, kTrackbar, kTrackbarStyle, "", 74, 73, 102, 19},
-    {1017, kButton, kCheck, "Interlace", 72, 107, 48, 11},
-    {1018, kStatic, kLabel, "Sharp", 22, 81, 24, 11},
-    {1019, kStatic, kLabel, "Level  f2", 22, 46, 34, 11},
-};
+TEST_F(DialogTest, TemplateIsTheCompiledResourceOfQnrRc) {
+  open(nullptr, [&](HWND dialog) {
+    WORD language = 0;
+    ASSERT_NE(qnr_standin_dialog_template(dialog, &language), nullptr);
+    EXPECT_EQ(language, 0x409);
+    size_t size = 0;
+    const uint8_t* bytes = qnr_standin_dialog_template_bytes(dialog, &size);
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(size, kTemplateSize);
+    EXPECT_EQ(fnv1a64({bytes, size}), kTemplateHash)
+        << std::hex << fnv1a64({bytes, size}) << ": res/qnr.rc changed; if on purpose, check "
+        << "the dialog in a real host and update the size and hash here";
+    qnr_standin_click(dialog, kCancel);
+  });
+}
 
 bool equal_ignoring_case(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
-
-TEST_F(DialogTest, TemplateHoldsExactlyTheDialogLayout) {
-  open(nullptr, [&](HWND dialog) {
-    WORD language = 0;
-    const DialogTemplate* layout = qnr_standin_dialog_template(dialog, &language);
-    ASSERT_NE(layout, nullptr);
-    EXPECT_EQ(language, 0x409);
-    EXPECT_EQ(layout->version, 1);
-    EXPECT_EQ(layout->signature, 0xFFFF);
-    EXPECT_EQ(layout->help_id, 0u);
-    EXPECT_EQ(layout->ex_style, 0u);
-    // Nothing beyond these: no WS_POPUP, no DS_MODALFRAME that a compiler may add.
-    EXPECT_EQ(layout->style, static_cast<uint32_t>(WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
-                                                   WS_THICKFRAME | DS_SETFONT));
-    EXPECT_EQ(layout->x, 6);
-    EXPECT_EQ(layout->y, 5);
-    EXPECT_EQ(layout->cx, 194);
-    EXPECT_EQ(layout->cy, 177);
-    EXPECT_EQ(layout->menu.kind, TemplateName::Kind::kNone);
-    EXPECT_EQ(layout->window_class.kind, TemplateName::Kind::kNone);
-    EXPECT_EQ(layout->title, "QNR");
-    ASSERT_TRUE(layout->has_font);
-    EXPECT_EQ(layout->point_size, 8);
-    EXPECT_EQ(layout->weight, 0);
-    EXPECT_EQ(layout->italic, 0);
-    EXPECT_EQ(layout->charset, 1);
-    EXPECT_EQ(layout->typeface, "MS Sans Serif");
-
-    ASSERT_EQ(layout->items.size(), std::size(kControls));
-    for (size_t i = 0; i < std::size(kControls); ++i) {
-      const ExpectedControl& want = kControls[i];
-      const auto& item = layout->items[i];
-      SCOPED_TRACE(want.id);
-      EXPECT_EQ(item.id, want.id);
-      EXPECT_EQ(item.help_id, 0u);
-      EXPECT_EQ(item.ex_style, 0u);
-      EXPECT_EQ(item.style, want.style);
-      EXPECT_EQ(item.x, want.x);
-      EXPECT_EQ(item.y, want.y);
-      EXPECT_EQ(item.cx, want.cx);
-      EXPECT_EQ(item.cy, want.cy);
-      if (want.class_ordinal != kTrackbar) {
-        EXPECT_EQ(item.window_class.kind, TemplateName::Kind::kOrdinal);
-        EXPECT_EQ(item.window_class.ordinal, want.class_ordinal);
-      } else {
-        // windres writes class names upper-cased; USER32 matches them regardless of case.
-        EXPECT_EQ(item.window_class.kind, TemplateName::Kind::kString);
-        EXPECT_TRUE(equal_ignoring_case(item.window_class.text, "msctls_trackbar32"))
-            << item.window_class.text;
-      }
-      // No text is an empty string: a single NUL, which reads as no name.
-      EXPECT_EQ(item.text.kind,
-                *want.text != '\0' ? TemplateName::Kind::kString : TemplateName::Kind::kNone);
-      EXPECT_EQ(item.text.text, want.text);
-      EXPECT_TRUE(item.creation_data.empty());
-    }
-    qnr_standin_click(dialog, kCancel);
-  });
 }
 
 TEST_F(DialogTest, ControlsAreBuiltFromTheTemplateInOrder) {
@@ -118,22 +54,53 @@ TEST_F(DialogTest, ControlsAreBuiltFromTheTemplateInOrder) {
     char caption[16] = {};
     GetWindowTextA(dialog, caption, sizeof caption);
     EXPECT_STREQ(caption, "QNR");
-    for (const ExpectedControl& want : kControls) {
-      SCOPED_TRACE(want.id);
-      const HWND control = GetDlgItem(dialog, static_cast<int>(want.id));
+    const DialogTemplate* layout = qnr_standin_dialog_template(dialog, nullptr);
+    ASSERT_NE(layout, nullptr);
+    ASSERT_EQ(layout->items.size(), 19u);
+    for (const auto& item : layout->items) {
+      SCOPED_TRACE(item.id);
+      const HWND control = GetDlgItem(dialog, static_cast<int>(item.id));
       ASSERT_NE(control, nullptr);
       EXPECT_EQ(GetParent(control), dialog);
       char name[32] = {};
       GetClassNameA(control, name, sizeof name);
-      const char* expected_class = want.class_ordinal == kButton   ? "Button"
-                                   : want.class_ordinal == kStatic ? "Static"
-                                                                   : "msctls_trackbar32";
-      EXPECT_STREQ(name, expected_class);
-      EXPECT_EQ(static_cast<uint32_t>(GetWindowLongPtrA(control, GWL_STYLE)), want.style);
+      if (item.window_class.kind == TemplateName::Kind::kOrdinal) {
+        ASSERT_TRUE(item.window_class.ordinal == kButton || item.window_class.ordinal == kStatic);
+        EXPECT_STREQ(name, item.window_class.ordinal == kButton ? "Button" : "Static");
+      } else {
+        // windres writes class names upper-cased; USER32 matches them regardless of case.
+        EXPECT_TRUE(equal_ignoring_case(item.window_class.text, name)) << item.window_class.text;
+        EXPECT_STREQ(name, "msctls_trackbar32");
+      }
+      EXPECT_EQ(static_cast<uint32_t>(GetWindowLongPtrA(control, GWL_STYLE)), item.style);
     }
     // Thread count text set by the dialog replaces the template's "1".
     EXPECT_EQ(control_text(dialog, kThreadCount), "4");
     qnr_standin_click(dialog, kOk);
+  });
+}
+
+// Every front end names the settings as the dialog does, and offers the
+// dialog's ranges.
+TEST_F(DialogTest, TheSettingsTableHasTheDialogsLabelsAndRanges) {
+  open(nullptr, [&](HWND dialog) {
+    const DialogTemplate* layout = qnr_standin_dialog_template(dialog, nullptr);
+    ASSERT_NE(layout, nullptr);
+    for (const vdhost::SettingInfo& info : vdhost::kSettingTable) {
+      SCOPED_TRACE(info.name);
+      int labelled = 0;
+      for (const auto& item : layout->items) labelled += item.text.text == info.label;
+      EXPECT_EQ(labelled, 1) << "no control of dialog 1000 reads \"" << info.label << "\"";
+    }
+    const std::pair<vdhost::Setting, int> trackbars[] = {{vdhost::Setting::level_f1, kLevelF1},
+                                                         {vdhost::Setting::level_f2, kLevelF2},
+                                                         {vdhost::Setting::sharp, kSharp}};
+    for (const auto& [setting, id] : trackbars) {
+      const vdhost::SettingInfo& info = vdhost::setting_info(setting);
+      EXPECT_EQ(SendDlgItemMessageA(dialog, id, TBM_GETRANGEMIN, 0, 0), info.minimum) << id;
+      EXPECT_EQ(SendDlgItemMessageA(dialog, id, TBM_GETRANGEMAX, 0, 0), info.maximum) << id;
+    }
+    qnr_standin_click(dialog, kCancel);
   });
 }
 

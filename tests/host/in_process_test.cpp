@@ -59,8 +59,8 @@ TEST(InProcessBinding, FiltersWithTheSettingsAppliedAsFromTheFile) {
       auto module = bound(in_process);
       vdhost::FilterInstance instance(*module, *module->filter());
       ASSERT_EQ(instance.init(), 0);
-      const vdhost::Settings settings{s.level_f1,  s.level_f2,        s.sharp,
-                                      s.interlace, s.show_noise != 0, s.disable != 0};
+      const vdhost::Settings settings{
+          {s.level_f1, s.level_f2, s.sharp, s.interlace, s.show_noise, s.disable}};
       ASSERT_EQ(vdhost::apply_settings(instance, settings), vdhost::SettingsOutcome::applied);
       vdhost::Bitmap src(29, 17), dst(29, 17);
       src.fill_from_packed(pixels);

@@ -13,11 +13,13 @@
 
 #include "base/digest.h"
 #include "base/record_text.h"
+#include "gpu/road_log.h"
 #include "hosting/road.h"
 #include "jobs/job_plan.h"
 #include "jobs/job_planner.h"
 #include "jobs/segment_file.h"
 #include "media/decode_timeline.h"
+#include "media/first_frame.h"
 
 namespace qnr {
 namespace {
@@ -77,9 +79,11 @@ JobPlan sample_plan() {
   plan.config = "Config(70,70,2,0,1)";
   plan.encoder_args = {"-crf", "20", "-an"};
   plan.segment_seconds = 0.52;
-  plan.time_base_num = 1;
-  plan.time_base_den = 90000;
+  plan.time_base = {1, 90000};
   plan.road = Road::gpu;
+  plan.first_frame = first_frame_from_text(
+      "1080x1920 format=0 interlaced=1 top_field_first=0 sample_aspect=4/3 colorspace=1 "
+      "primaries=1 transfer=1 range=1");
   plan.segments = {{0, 3600, 2, "d0"}, {7200, 7200, 1, "d1"}};
   return plan;
 }
@@ -141,11 +145,11 @@ TEST(JobSplit, SegmentsStartAtTheFirstFrameOnOrAfterEachBoundary) {
 
   scan.key_interval = 3000;
   EXPECT_EQ(split_video(scan, 0.5).preroll, 3000);
-  scan.unsplittable = "two frames share a timestamp";
+  scan.one_segment_because = "two frames share a timestamp";
   const Split whole = split_video(scan, 0.5);
   ASSERT_EQ(whole.segments.size(), 1u);
   EXPECT_EQ(whole.segments[0].frames, 40);
-  EXPECT_EQ(whole.one_reason, scan.unsplittable);
+  EXPECT_EQ(whole.one_segment_because, scan.one_segment_because);
 }
 
 // x264's order for I B B P with b-pyramid: decoded I P Bref B ..., shown
@@ -197,10 +201,17 @@ TEST(JobRoad, TheWatchKeepsTheModulesLinesApart) {
     GpuRoadWatch watch;
     EXPECT_STREQ(std::getenv("QNR_LOG"), "1");
     std::fputs("qnr: a line of qnr's own\n", stderr);
-    std::fputs(
-        "QNR: GPU road: upload: cuMemcpy2DAsync_v2 returned 700; frames take the CPU "
-        "path\nQNR: GPU road: release: cuStreamDestroy_v2 returned 700\n",
-        stderr);
+    // The module's lines, as its log writes them.
+    RoadLogEntry failed{GpuStep::kUpload,
+                        RoadCause::kDriverCall,
+                        "",
+                        "cuMemcpy2DAsync_v2",
+                        700,
+                        "CUDA_ERROR_ILLEGAL_ADDRESS"};
+    std::fputs((road_log_line(failed) + "\n").c_str(), stderr);
+    failed.step = GpuStep::kRelease;
+    failed.call = "cuStreamDestroy_v2";
+    std::fputs((road_log_line(failed) + "\n").c_str(), stderr);
     std::fputs("frame 3 of 9", stderr);  // a progress line, not ended
     causes = watch.finish();
   }

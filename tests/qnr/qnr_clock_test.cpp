@@ -119,18 +119,30 @@ TEST(FrameClock, FramesWithoutTimestampsFollowOnAndRateRetimesThem) {
        {{500, 40}, {540, 40}, {none, 0}},
        {{500, 333}, {833, 334}, {1167, 333}}},
   };
+  // Frames dated as the decode loop dates them, then timed.
   for (const Case& c : cases) {
-    FrameClock clock({1, 1000}, c.stream_rate, c.user_rate, "in");
+    FrameDating dating({1, 1000}, c.stream_rate);
+    FrameClock clock({1, 1000}, c.user_rate, "in");
     std::vector<std::pair<int64_t, int64_t>> out;
     for (const auto& [pts, duration] : c.in) {
-      const FrameTime time = clock.next(*decoded(pts, duration));
+      const FramePtr frame = decoded(pts, duration);
+      dating.date(*frame);
+      const FrameTime time = clock.next(*frame);
       out.emplace_back(time.pts, time.duration);
     }
     EXPECT_THAT(out, ElementsAreArray(c.out)) << c.what;
   }
-  FrameClock unknown({1, 1000}, {0, 1}, {0, 1}, "raw.h264");
-  unknown.next(*decoded(none, 0));
-  EXPECT_THROW(unknown.next(*decoded(none, 0)), Failure);
+  FrameDating no_rate({1, 1000}, {0, 1});
+  FrameClock unknown({1, 1000}, {0, 1}, "raw.h264");
+  for (int i = 0; i < 2; ++i) {
+    const FramePtr frame = decoded(none, 0);
+    no_rate.date(*frame);
+    if (i == 0) {
+      unknown.next(*frame);
+    } else {
+      EXPECT_THROW(unknown.next(*frame), Failure);
+    }
+  }
 }
 
 }  // namespace

@@ -103,6 +103,38 @@ TEST(QnrDamage, WhatIsLostIsNotedOrWithStrictStopsTheJob) {
   }
 }
 
+// A long job's workers take damage as the single run does: the frames
+// around a damaged packet go on into the same output, and --strict stops
+// the job at the same frame, numbered from the video's start.
+TEST(QnrDamage, ALongJobTakesDamageAsTheSingleRunDoes) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-t", "2", "-c:v", "mpeg2video", "-g",
+          "10", dir / "bad-video.ts"});
+  scramble_a_video_packet(dir / "bad-video.ts");
+  const std::string in = dir / "bad-video.ts";
+  const std::vector<std::string> lossless = {"-y", "-q", "--codec", "ffv1", "--", "-g", "1"};
+  auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), lossless.begin(), lossless.end());
+    return args;
+  };
+  ASSERT_EQ(qnr(with({in, dir / "single.mkv"})).status, 0);
+  ASSERT_EQ(qnr(with({in, dir / "joined.mkv", "--segments", "--segment-seconds", "0.7"})).status,
+            0);
+  EXPECT_EQ(decode(dir.path() / "joined.mkv"), decode(dir.path() / "single.mkv"));
+
+  const Ran single = qnr(with({in, dir / "strict.mkv", "--strict"}));
+  ASSERT_EQ(single.status, 1);
+  const size_t at = single.err.find("is damaged at frame ");
+  ASSERT_NE(at, std::string::npos) << single.err;
+  const std::string where = single.err.substr(at, single.err.find(':', at) - at);
+  const Ran joined =
+      qnr(with({in, dir / "strict.mkv", "--strict", "--segments", "--segment-seconds", "0.7"}));
+  EXPECT_EQ(joined.status, 1);
+  EXPECT_THAT(joined.err, HasSubstr(where + ": "));
+  EXPECT_THAT(joined.err, HasSubstr("(--strict stops at damage in the input)"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "strict.mkv"));
+}
+
 // An MP4 written front to back keeps its index at its end, after its
 // pictures: read from a pipe, those are gone by the time the index says
 // where they are. The message says so; with the index at the front it works.

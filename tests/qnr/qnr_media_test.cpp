@@ -182,8 +182,9 @@ TEST(QnrStreams, CoverArtIsNeverTheVideo) {
   EXPECT_EQ(decode(dir.path() / "out.mkv").size(), size_t{64} * 48 * 10);
 }
 
-// Interlaced input stays interlaced with its field order; --interlace makes
-// progressive input interlaced (top field first). MP4 says which field comes first.
+// Interlaced input stays interlaced with its field order; the filter's
+// Interlace, however it is given and in a long job too, makes progressive
+// input interlaced (top field first). MP4 says which field comes first.
 TEST(QnrPicture, FieldOrderIsKeptAndSetByInterlace) {
   TempDir dir;
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25", "-t", "0.4", "-vf", "setfield=bff",
@@ -195,8 +196,15 @@ TEST(QnrPicture, FieldOrderIsKeptAndSetByInterlace) {
     std::vector<std::string> options;
     std::string field_order;
   };
+  const std::vector<std::string> segments = {"--segments", "--segment-seconds", "0.2"};
+  const std::vector<std::string> config = {"--config", "Config(70,70,2,1,1)"};
+  std::vector<std::string> config_in_segments = config;
+  config_in_segments.insert(config_in_segments.end(), segments.begin(), segments.end());
   for (const Case& c : std::vector<Case>{{"bff.mp4", {}, "bb"},
                                          {"progressive.mp4", {"--interlace"}, "tt"},
+                                         {"progressive.mp4", config, "tt"},
+                                         {"progressive.mp4", config_in_segments, "tt"},
+                                         {"progressive.mp4", segments, "progressive"},
                                          {"progressive.mp4", {}, "progressive"}}) {
     std::vector<std::string> args = {dir / c.input, dir / "out.mp4", "-q", "-y"};
     args.insert(args.end(), c.options.begin(), c.options.end());

@@ -116,6 +116,7 @@ const Settings kSettings[] = {
     {"", {}},
     {"f1=0&f2=100&sharp=6&interlace=1", {0, 100, 6, 1, 0}},
     {"f1=35&show_noise=1", {35, 70, 2, 0, 1}},
+    {"sharp=0&disable=1", {70, 70, 0, 0, 0, 1}},
 };
 
 TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTheTime) {
@@ -159,9 +160,10 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
   }
 }
 
-TEST_F(TuneServerTest, InfoDescribesTheInputAndTheStartingSettings) {
+// The page starts from every setting the command line gives, Disable included.
+TEST_F(TuneServerTest, InfoDescribesTheInputTheSettingsAndTheStartingValues) {
   TuneChild started(made("odd.mp4").path, {"--config", "Config(10,20,3,0,0)", "--f2", "44", "--at",
-                                           "0:00.5", "--show-noise"});
+                                           "0:00.5", "--show-noise", "--disable"});
   ASSERT_TRUE(started.started());
   const httplib::Result info = started.get("/api/info");
   ASSERT_TRUE(info && info->status == 200);
@@ -169,16 +171,38 @@ TEST_F(TuneServerTest, InfoDescribesTheInputAndTheStartingSettings) {
   for (const char* part :
        {"\"width\":97,\"height\":61,\"frame_count\":30,\"duration\":1.2,\"frame_rate\":25",
         "\"filter\":\"QNR ", "\"gpu\":false",
+        "\"settings\":[{\"name\":\"f1\",\"label\":\"Level  f1\",\"kind\":\"level\",\"minimum\":0,"
+        "\"maximum\":100,\"default\":70,\"config_position\":0,\"option\":\"--f1\","
+        "\"frei0r_position\":0,\"frei0r_name\":\"f1\"},",
+        "{\"name\":\"disable\",\"label\":\"Disable\",\"kind\":\"flag\",\"minimum\":0,\"maximum\":1,"
+        "\"default\":0,\"config_position\":null,\"option\":\"--disable\",\"frei0r_position\":null,"
+        "\"frei0r_name\":\"disable\"}]",
         "\"start\":{\"t\":0.5,\"f1\":10,\"f2\":44,\"sharp\":3,\"interlace\":0,\"show_noise\":1,"
-        "\"multithreading\":0,\"config\":\"Config(10,44,3,0,0)\"}"}) {
+        "\"disable\":1,\"multithreading\":0,\"config\":\"Config(10,44,3,0,0)\","
+        "\"config_command\":\"Config\",\"config_arguments\":[10,44,3,0,0]}"}) {
     EXPECT_NE(info->body.find(part), std::string::npos) << part << " in " << info->body;
   }
-  // Omitted values take the starting ones.
+  // Omitted values take the starting ones: Disable passes the frame through.
   const httplib::Result omitted = started.get("/api/frame");
-  const httplib::Result spelled = started.get("/api/frame?t=0.5&f1=10&f2=44&sharp=3&show_noise=1");
-  ASSERT_TRUE(omitted && spelled);
+  const httplib::Result spelled =
+      started.get("/api/frame?t=0.5&f1=10&f2=44&sharp=3&show_noise=1&disable=1");
+  const httplib::Result source = started.get("/api/frame?view=source&t=0.5");
+  ASSERT_TRUE(omitted && spelled && source);
   EXPECT_EQ(omitted->body, spelled->body);
   EXPECT_EQ(omitted->get_header_value("X-QNR-Time"), "0.520000");
+  EXPECT_EQ(decode_png(omitted->body).pixels, decode_png(source->body).pixels);
+}
+
+// A script may store levels beyond the dialog's ranges; the page starts from
+// the nearest value it can show and send back.
+TEST_F(TuneServerTest, StartingValuesOutsideTheRangesAreBroughtInside) {
+  TuneChild started(made("still.png").path, {"--config", "Config(150,-3,9,2,1)"});
+  ASSERT_TRUE(started.started());
+  const httplib::Result info = started.get("/api/info");
+  ASSERT_TRUE(info && info->status == 200);
+  EXPECT_NE(info->body.find("\"start\":{\"t\":0,\"f1\":100,\"f2\":0,\"sharp\":6,\"interlace\":1,"),
+            std::string::npos)
+      << info->body;
 }
 
 TEST_F(TuneServerTest, OnlyRequestsWithTheTokenAndThisServersHostAreServed) {
@@ -233,23 +257,10 @@ TEST_F(TuneServerTest, OnlyRequestsWithTheTokenAndThisServersHostAreServed) {
 }
 
 TEST_F(TuneServerTest, BadValuesAreRefusedWithAOneLineReason) {
-  const char* queries[] = {"t=-1",
-                           "t=abc",
-                           "t=nan",
-                           "t=inf",
-                           "t=1e3",
-                           "f1=101",
-                           "f1=-1",
-                           "f1=1.5",
-                           "f1=",
-                           "f2=x",
-                           "sharp=7",
-                           "interlace=2",
-                           "show_noise=yes",
-                           "view=both",
-                           "f3=1",
-                           "f1=1&f1=2",
-                           "f1=99999999999999999999"};
+  const char* queries[] = {
+      "t=-1",           "t=abc",      "t=nan",     "t=inf", "t=1e3",     "f1=101",
+      "f1=-1",          "f1=1.5",     "f1=",       "f2=x",  "sharp=7",   "interlace=2",
+      "show_noise=yes", "disable=01", "view=both", "f3=1",  "f1=1&f1=2", "f1=99999999999999999999"};
   for (const char* query : queries) {
     const httplib::Result res = server().get(std::string("/api/frame?") + query);
     ASSERT_TRUE(res) << query;
@@ -300,7 +311,7 @@ TEST_F(TuneServerTest, OversizedRequestsAreRefusedAndTheServerGoesOn) {
   };
   for (const auto& [what, request] : requests) {
     const int status = status_of(raw_exchange(server().port(), request, 1000));
-    EXPECT_TRUE(status >= 400 && status < 500 || status == 0) << what << ": " << status;
+    EXPECT_TRUE((status >= 400 && status < 500) || status == 0) << what << ": " << status;
     const httplib::Result after = server().get("/api/info");
     ASSERT_TRUE(after) << "after an oversized " << what;
     EXPECT_EQ(after->status, 200);

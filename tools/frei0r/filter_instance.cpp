@@ -82,7 +82,7 @@ std::unique_ptr<FilterInstance> FilterInstance::create(unsigned width, unsigned 
 FilterInstance::FilterInstance(unsigned width, unsigned height,
                                std::unique_ptr<vdhost::FilterInstance> filter)
     : width_(width), height_(height), filter_(std::move(filter)) {
-  for (int i = 0; i < kParameterCount; ++i) values_[i] = kParameters[i].default_value;
+  for (int i = 0; i < kParameterCount; ++i) values_[i] = qnr_frei0r::parameter(i).default_value;
 }
 
 FilterInstance::~FilterInstance() {
@@ -102,15 +102,9 @@ double FilterInstance::parameter(int index) {
 
 // Sets the parameters' values when they changed since the last frame.
 bool FilterInstance::apply_settings() {
-  const ModuleSettings wanted = module_settings(values_);
+  const vdhost::Settings wanted = module_settings(values_);
   if (settings_applied_ && wanted == applied_) return true;
-  vdhost::Settings settings;
-  settings.level_f1 = wanted.level_f1;
-  settings.level_f2 = wanted.level_f2;
-  settings.sharp = wanted.sharp;
-  settings.interlace = wanted.interlace;
-  settings.show_noise = wanted.show_noise != 0;
-  if (vdhost::apply_settings(*filter_, settings) != vdhost::SettingsOutcome::applied) return false;
+  if (vdhost::apply_settings(*filter_, wanted) != vdhost::SettingsOutcome::applied) return false;
   applied_ = wanted;
   settings_applied_ = true;
   return true;

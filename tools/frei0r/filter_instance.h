@@ -50,7 +50,7 @@ class FilterInstance {
   std::unique_ptr<vdhost::FilterInstance> filter_;
 
   double values_[kParameterCount];
-  ModuleSettings applied_{};
+  vdhost::Settings applied_;
   bool settings_applied_ = false;
 };
 

@@ -13,7 +13,6 @@ extern "C" {
 
 using qnr_frei0r::FilterInstance;
 using qnr_frei0r::kParameterCount;
-using qnr_frei0r::kParameters;
 
 namespace {
 FilterInstance* instance_of(f0r_instance_t instance) {
@@ -52,9 +51,10 @@ QNR_FREI0R_API void f0r_get_plugin_info(f0r_plugin_info_t* info) {
 
 QNR_FREI0R_API void f0r_get_param_info(f0r_param_info_t* info, int index) {
   if (!valid_index(index)) return;
-  info->name = kParameters[index].name;
-  info->type = kParameters[index].type;
-  info->explanation = kParameters[index].explanation;
+  const qnr_frei0r::ParameterInfo& parameter = qnr_frei0r::parameter(index);
+  info->name = parameter.name;
+  info->type = parameter.type;
+  info->explanation = parameter.explanation;
 }
 
 QNR_FREI0R_API f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {

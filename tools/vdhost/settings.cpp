@@ -9,27 +9,77 @@
 namespace vdhost {
 namespace {
 
-bool through_config(const Settings& s) {
-  return s.level_f1 || s.level_f2 || s.sharp || s.interlace;
+// The record's field for each setting that no script command carries.
+int32_t* record_field(FilterConfig& record, Setting setting) {
+  switch (setting) {
+    case Setting::show_noise: return &record.show_noise;
+    case Setting::disable: return &record.disable;
+    default: return nullptr;
+  }
 }
 
-bool through_record(const Settings& s) { return s.show_noise || s.disable; }
-
-// The instance's Config line with the given values in place of its first four.
-bool config_values(FilterInstance& instance, const Settings& s, ScriptCall& call) {
-  std::string line, error;
-  if (!instance.script_string(line) || !parse_script_line(line, call, error) ||
-      call.name != "Config" || call.arguments.size() < 4) {
-    return false;
+bool through_config(const Settings& s) {
+  for (const SettingInfo& info : kSettingTable) {
+    if (info.config_position >= 0 && s[info.setting]) return true;
   }
-  const std::optional<int32_t>* given[4] = {&s.level_f1, &s.level_f2, &s.sharp, &s.interlace};
-  for (size_t i = 0; i < 4; ++i) {
-    if (*given[i]) call.arguments[i] = **given[i];
+  return false;
+}
+
+bool through_record(const Settings& s) {
+  for (const SettingInfo& info : kSettingTable) {
+    if (info.config_position < 0 && s[info.setting]) return true;
+  }
+  return false;
+}
+
+// The instance's Config line, read back; false when it writes none.
+bool config_line(FilterInstance& instance, ScriptCall& call) {
+  std::string line, error;
+  return instance.script_string(line) && parse_script_line(line, call, error) &&
+         call.name == "Config";
+}
+
+bool holds_position(const ScriptCall& call, int position) {
+  return position >= 0 && static_cast<size_t>(position) < call.arguments.size();
+}
+
+// The instance's Config line with the given values in their places.
+bool config_values(FilterInstance& instance, const Settings& s, ScriptCall& call) {
+  if (!config_line(instance, call)) return false;
+  for (const SettingInfo& info : kSettingTable) {
+    if (!s[info.setting] || info.config_position < 0) continue;
+    if (!holds_position(call, info.config_position)) return false;
+    call.arguments[static_cast<size_t>(info.config_position)] = *s[info.setting];
   }
   return true;
 }
 
 }  // namespace
+
+const SettingInfo* find_setting(std::string_view name) {
+  for (const SettingInfo& info : kSettingTable) {
+    if (name == info.name) return &info;
+  }
+  return nullptr;
+}
+
+std::string option_name(const SettingInfo& info) {
+  std::string option = std::string("--") + info.name;
+  for (char& c : option) c = c == '_' ? '-' : c;
+  return option;
+}
+
+std::string frei0r_name(const SettingInfo& info) {
+  std::string name = info.name;
+  for (char& c : name) c = c == '_' ? ' ' : c;
+  return name;
+}
+
+Settings default_settings() {
+  Settings settings;
+  for (const SettingInfo& info : kSettingTable) settings[info.setting] = info.default_value;
+  return settings;
+}
 
 bool knows_settings_record(const FilterDefinition& filter) {
   return filter.name != nullptr && std::strncmp(filter.name, "QNR ", 4) == 0 &&
@@ -48,10 +98,28 @@ SettingsOutcome apply_settings(FilterInstance& instance, const Settings& setting
       return SettingsOutcome::no_config_command;
     }
   }
-  auto* record = instance.data_as<FilterConfig>();
-  if (settings.show_noise) record->show_noise = *settings.show_noise ? 1 : 0;
-  if (settings.disable) record->disable = *settings.disable ? 1 : 0;
+  for (const SettingInfo& info : kSettingTable) {
+    if (info.config_position >= 0 || !settings[info.setting]) continue;
+    *record_field(*instance.data_as<FilterConfig>(), info.setting) = *settings[info.setting];
+  }
   return SettingsOutcome::applied;
+}
+
+Settings held_settings(FilterInstance& instance) {
+  Settings held;
+  ScriptCall call;
+  const bool has_line = config_line(instance, call);
+  const bool knows_record = knows_settings_record(instance.definition());
+  for (const SettingInfo& info : kSettingTable) {
+    if (info.config_position >= 0) {
+      if (has_line && holds_position(call, info.config_position)) {
+        held[info.setting] = call.arguments[static_cast<size_t>(info.config_position)];
+      }
+    } else if (knows_record) {
+      held[info.setting] = *record_field(*instance.data_as<FilterConfig>(), info.setting);
+    }
+  }
+  return held;
 }
 
 bool holds_gpu_context(FilterInstance& instance) {

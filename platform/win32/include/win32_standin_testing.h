@@ -44,6 +44,9 @@ QNR_WIN32_API void qnr_standin_press_escape(HWND dialog);
 // dialog; `language` (may be null) receives the resource's language.
 QNR_WIN32_API const win32_standin::DialogTemplate* qnr_standin_dialog_template(HWND dialog,
                                                                                WORD* language);
+// The bytes of the template resource the dialog was built from, as the module
+// carries them; `size` receives their count. Null when `dialog` is not a dialog.
+QNR_WIN32_API const uint8_t* qnr_standin_dialog_template_bytes(HWND dialog, size_t* size);
 // TRUE once EndDialog was called for the open dialog (it closes when the hook
 // returns).
 QNR_WIN32_API BOOL qnr_standin_dialog_is_ended(HWND dialog);

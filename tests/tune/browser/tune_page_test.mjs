@@ -58,7 +58,7 @@ function decodePng(bytes) {
 // ---- qnr tune, started as a user starts it ----
 function startTune() {
   // From the clip's folder, so that the command lines the page shows (and the
-  // README's screenshot) name the clip as a user would, not this build's path.
+  // screenshot in docs/tune.md) name the clip as a user would, not this build's path.
   const child = spawn(resolve(qnrPath), ["tune", basename(clip), "--no-browser"],
                       { cwd: dirname(clip), stdio: ["ignore", "pipe", "pipe"] });
   const lines = createInterface({ input: child.stdout });
@@ -154,6 +154,33 @@ try {
   assert.equal(await text("config"), info.start.config, "the Config line starts at the module's");
   passed++;
 
+  // The controls are the server's settings table: a slider and a number field
+  // for each level, a check box for each flag, labelled as the filter's dialog.
+  assert.deepEqual(info.settings.map((d) => d.name),
+                   ["f1", "f2", "sharp", "interlace", "show_noise", "disable"]);
+  const controls = await page.evaluate(() => window.qnrTune.state.info.settings.map((d) => {
+    const input = document.getElementById(d.name);
+    const number = document.getElementById(d.name + "-number");
+    const label = d.kind === "level" ? document.querySelector(`label[for="${d.name}"]`)
+                                     : input.parentElement;
+    return { type: input.type, min: input.min, max: input.max, value: input.value,
+             checked: input.checked, number: number && [number.min, number.max, number.value],
+             label: label.textContent.trim() };
+  }));
+  info.settings.forEach((d, i) => {
+    const c = controls[i];
+    assert.equal(c.label, d.label.trim(), d.name + ": label");
+    if (d.kind === "level") {
+      assert.deepEqual([c.type, c.min, c.max, c.value], ["range", String(d.minimum),
+                       String(d.maximum), String(info.start[d.name])], d.name + ": slider");
+      assert.deepEqual(c.number, [String(d.minimum), String(d.maximum), String(info.start[d.name])],
+                       d.name + ": number field");
+    } else {
+      assert.deepEqual([c.type, c.checked], ["checkbox", !!info.start[d.name]], d.name + ": box");
+    }
+  });
+  passed++;
+
   // After alone, at 100 %: the f1 slider to 0 shows the module's output for f1 0.
   await page.click('[data-mode="single"]');
   await page.click('[data-zoom="1"]');
@@ -179,6 +206,17 @@ try {
   assert.equal(await page.$eval("#f1-number", (e) => e.value), "0");
   passed++;
 
+  // Disable, as in the filter's dialog: the module passes the frame through;
+  // the Config line, which does not carry it, stays as it was.
+  await page.click("#disable");
+  await waitShown(page, ["sharp=6&", "disable=1&", "view=filtered"]);
+  sameBytes(await shownPicture(page), await apiPicture(url, `t=${t}&view=source`), "disabled");
+  assert.match(await text("command"), /--f1 0 --f2 70 --sharp 6 --disable$/);
+  assert.equal(await text("config"), `Config(0,70,6,0,${m})`);
+  await page.click("#disable");
+  await waitShown(page, ["sharp=6&", "disable=0&", "view=filtered"]);
+  passed++;
+
   // The noise view is the module's Show noise picture.
   await page.click('[data-mode="noise"]');
   await waitShown(page, ["view=noise"]);
@@ -194,7 +232,7 @@ try {
   sameBytes(zoomed, await apiPicture(url, `t=${t}&f1=0&sharp=6&show_noise=1`), "noise at 200 %");
   passed++;
 
-  // A picture for the README: the split view on moderate settings.
+  // A picture for docs/tune.md: the split view on moderate settings.
   await page.click('[data-mode="split"]');
   await page.click('[data-zoom="2"]');
   await page.focus("#f1");

@@ -71,30 +71,25 @@ ScriptCall config_line(const std::string& line) {
   return call;
 }
 
-// The filter's settings. False when `arg` is not one of them.
+// The filter's settings, as the settings table names them. False when `arg`
+// is not one of them.
 bool take_setting(OptionArg& arg, FilterSettings& settings) {
-  const std::string& name = arg.name;
-  if (name == "--f1") {
-    settings.level_f1 = to_int(name, arg.value(), 0, 100);
-  } else if (name == "--f2") {
-    settings.level_f2 = to_int(name, arg.value(), 0, 100);
-  } else if (name == "--sharp") {
-    settings.sharp = to_int(name, arg.value(), 0, 6);
-  } else if (name == "--interlace") {
-    arg.no_value();
-    settings.interlace = true;
-  } else if (name == "--show-noise") {
-    arg.no_value();
-    settings.show_noise = true;
-  } else if (name == "--disable") {
-    arg.no_value();
-    settings.disable = true;
-  } else if (name == "--config") {
+  if (arg.name == "--config") {
     settings.config = config_line(arg.value());
-  } else {
-    return false;
+    return true;
   }
-  return true;
+  for (const vdhost::SettingInfo& info : vdhost::kSettingTable) {
+    if (arg.name != vdhost::option_name(info)) continue;
+    if (info.kind == vdhost::SettingKind::flag) {
+      // A flag only switches its setting on; left off, the filter keeps its own value.
+      arg.no_value();
+      settings.values[info.setting] = 1;
+    } else {
+      settings.values[info.setting] = to_int(arg.name, arg.value(), info.minimum, info.maximum);
+    }
+    return true;
+  }
+  return false;
 }
 
 // How the input is read: its frame rate, and whether damage stops the job.
@@ -194,11 +189,9 @@ bool take_tune_option(OptionArg& arg, Options& options) {
   return true;
 }
 
-// The options qnr tune takes: the filter's settings, the module and its own.
+// The options qnr tune takes besides the filter's settings: the module and its own.
 bool tune_takes(const std::string& name) {
-  static const char* const kTaken[] = {"--f1",         "--f2",      "--sharp",     "--interlace",
-                                       "--show-noise", "--disable", "--config",    "--module",
-                                       "--at",         "--port",    "--no-browser"};
+  static const char* const kTaken[] = {"--module", "--at", "--port", "--no-browser"};
   return std::any_of(std::begin(kTaken), std::end(kTaken),
                      [&](const char* taken) { return name == taken; });
 }
@@ -304,6 +297,24 @@ void take_positional(const std::vector<std::string>& positional, Options& option
   }
 }
 
+// The settings' part of the usage, from the settings table.
+std::string settings_usage() {
+  std::string defaults, lines;
+  for (const vdhost::SettingInfo& info : vdhost::kSettingTable) {
+    const bool level = info.kind == vdhost::SettingKind::level;
+    std::string option = vdhost::option_name(info) + (level ? " N" : "");
+    option.resize(std::max<size_t>(option.size() + 1, 18), ' ');
+    lines += "  " + option + info.help;
+    if (level) {
+      lines += ", " + std::to_string(info.minimum) + " to " + std::to_string(info.maximum);
+      defaults += std::string(defaults.empty() ? "" : ", ") + info.name + " " +
+                  std::to_string(info.default_value);
+    }
+    lines += "\n";
+  }
+  return "filter settings (defaults are the filter's own: " + defaults + "):\n" + lines;
+}
+
 }  // namespace
 
 std::string usage_text() {
@@ -332,14 +343,8 @@ keeps its timestamp, and the pixel format follows IN's depth and chroma
 layout where the codec can. Damage in IN is left out with a note. An existing
 OUT is replaced only with -y.
 
-filter settings (defaults are the filter's own: f1 70, f2 70, sharp 2):
-  --f1 N            level of the first frequency, 0 to 100
-  --f2 N            level of the second frequency, 0 to 100
-  --sharp N         sharpening of detail, 0 to 6
-  --interlace       filter the two fields of interlaced video separately
-  --show-noise      write what the filter removes instead of the filtered frame
-  --disable         pass the frames through unfiltered
-  --config LINE     the filter's settings line as hosts store it, e.g.
+)USAGE" + settings_usage() +
+         R"USAGE(  --config LINE     the filter's settings line as hosts store it, e.g.
                     "Config(70,70,2,0,1)"; single options above override it
 
 qnr tune serves a page on 127.0.0.1 for choosing the settings by eye on IN's
@@ -417,12 +422,13 @@ Options parse_options(int argc, char** argv) {
       options.mode = Options::Mode::version;
       return options;
     }
-    if (!take_setting(arg, options.settings) && !take_run_option(arg, options) &&
-        !take_input_option(arg, options) && !take_demo_option(arg, options) &&
-        !take_job_option(arg, options) && !take_tune_option(arg, options)) {
+    const bool setting = take_setting(arg, options.settings);
+    if (!setting && !take_run_option(arg, options) && !take_input_option(arg, options) &&
+        !take_demo_option(arg, options) && !take_job_option(arg, options) &&
+        !take_tune_option(arg, options)) {
       bad("unknown option " + arg.name);
     }
-    given.push_back(arg.name);
+    if (!setting) given.push_back(arg.name);
   }
   take_positional(positional, options);
   for (const std::string& name : given) {

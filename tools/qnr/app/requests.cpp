@@ -2,13 +2,13 @@
 
 namespace qnr {
 
-OutputChoice output_choice(const Options& options) {
+OutputChoice output_choice(const Options& options, const vdhost::Settings& held) {
   OutputChoice choice;
   choice.name = options.output;
   choice.format = options.format;
   choice.codec = options.codec;
   choice.encoder_args = options.encoder_args;
-  choice.interlace = options.settings.interlace;
+  choice.interlace = held.on(vdhost::Setting::interlace);
   choice.strict = options.strict;
   choice.rate = {options.rate_num, options.rate_den};
   return choice;

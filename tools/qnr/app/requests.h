@@ -10,7 +10,9 @@
 
 namespace qnr {
 
-OutputChoice output_choice(const Options& options);
+// The output the command line asks for, coded interlaced when the filter's
+// instances hold Interlace, however it was given (--interlace or --config).
+OutputChoice output_choice(const Options& options, const vdhost::Settings& held);
 JobRequest job_request(const Options& options);
 TuneRequest tune_request(const Options& options, const std::string& module_path);
 DemoRequest demo_request(const Options& options);

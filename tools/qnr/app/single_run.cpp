@@ -27,7 +27,9 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   target.format = parse_encoder_args(options.encoder_args).format.value_or(options.format);
   // Mistakes in the command line first: the output's name and container.
   OutputFile output_file(target);
-  MediaOutput output(make_output_request(output_choice(options), options.quiet, &output_file));
+  const vdhost::Settings held = vdhost::held_settings(*instances.front());
+  MediaOutput output(
+      make_output_request(output_choice(options, held), options.quiet, &output_file));
   const std::unique_ptr<MediaInput> input = open_media_input(options.input);
   // A gap is a picture the sequence has lost: damage --strict does not accept.
   if (options.strict && !input->sequence_gap.empty()) {

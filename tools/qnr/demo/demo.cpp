@@ -117,8 +117,8 @@ template <class Work> void in_parallel(std::vector<std::unique_ptr<Lane>>& lanes
 // The Show-noise view of one frame: a fresh instance with Show noise on.
 Picture noise_view(const LoadedModule& loaded, const FilterSettings& settings, const Picture& in) {
   FilterSettings noise = settings;
-  noise.show_noise = true;
-  noise.disable = false;
+  noise.values[vdhost::Setting::show_noise] = 1;
+  noise.values[vdhost::Setting::disable].reset();
   auto instance = make_instance(loaded, noise);
   vdhost::Bitmap src(in.width, in.height), dst(in.width, in.height);
   to_bitmap(in.pixels, src);

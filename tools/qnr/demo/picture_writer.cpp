@@ -143,15 +143,4 @@ void PictureWriter::finish() {
   e.file.commit();
 }
 
-void write_pictures(const PictureStream& stream) {
-  PictureWriter writer(stream);
-  std::vector<uint32_t> pixels(static_cast<size_t>(stream.width) *
-                               static_cast<size_t>(stream.height));
-  for (int index = 0; index < stream.frames; ++index) {
-    stream.draw(index, pixels);
-    writer.write(pixels.data());
-  }
-  writer.finish();
-}
-
 }  // namespace qnr

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,12 +14,9 @@ struct PictureStream {
   std::string path;
   int32_t width = 0;
   int32_t height = 0;
-  int frames = 1;                                            // write_pictures only
   int rate = 25;                                             // frames per second
   std::string codec;                                         // "" for the container's default
   std::vector<std::pair<std::string, std::string>> options;  // encoder options
-  // Fills frame `index` as top-down BGRX words, width x height (write_pictures only).
-  std::function<void(int index, std::vector<uint32_t>& pixels)> draw;
 };
 
 // One file written picture by picture, so that several can be written side by
@@ -42,8 +38,5 @@ class PictureWriter {
   struct Encoder;
   std::unique_ptr<Encoder> encoder_;
 };
-
-// Draws stream.frames pictures through stream.draw and writes them.
-void write_pictures(const PictureStream& stream);
 
 }  // namespace qnr

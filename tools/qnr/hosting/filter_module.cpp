@@ -2,9 +2,8 @@
 
 #include <unistd.h>
 
-#include <climits>
-
 #include "base/failure.h"
+#include "base/machine.h"
 
 namespace qnr {
 
@@ -23,10 +22,9 @@ bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0;
 }  // namespace
 
 std::string default_module_path() {
-  char buffer[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return kModuleFile;
-  const std::string folder = folder_of(std::string(buffer, static_cast<size_t>(n)));
+  const std::string exe = executable_path();
+  if (exe.empty()) return kModuleFile;
+  const std::string folder = folder_of(exe);
   const std::string beside = folder + "/" + kModuleFile;
   const std::string installed = folder_of(folder) + "/lib/qnr/" + kModuleFile;
   if (exists(beside)) return beside;
@@ -73,18 +71,6 @@ void call_command(vdhost::FilterInstance& instance, const ScriptCall& call) {
   }
 }
 
-vdhost::Settings single_settings(const FilterSettings& settings) {
-  vdhost::Settings single;
-  single.level_f1 = settings.level_f1;
-  single.level_f2 = settings.level_f2;
-  single.sharp = settings.sharp;
-  // The flags only switch a setting on; left off, the filter keeps its own value.
-  if (settings.interlace) single.interlace = 1;
-  if (settings.show_noise) single.show_noise = true;
-  if (settings.disable) single.disable = true;
-  return single;
-}
-
 }  // namespace
 
 std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded,
@@ -92,7 +78,7 @@ std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded
   auto instance = std::make_unique<vdhost::FilterInstance>(*loaded.module, *loaded.filter);
   if (instance->init() != 0) throw Failure("the filter failed to initialise");
   if (settings.config) call_command(*instance, *settings.config);
-  switch (vdhost::apply_settings(*instance, single_settings(settings))) {
+  switch (vdhost::apply_settings(*instance, settings.values)) {
     case vdhost::SettingsOutcome::applied: break;
     case vdhost::SettingsOutcome::no_config_command:
       throw Failure("the filter does not report its settings as Config(...); use --config");

@@ -17,12 +17,10 @@ using vdhost::list_script_commands;
 using vdhost::parse_script_line;
 using vdhost::ScriptCall;
 
+// The settings a user gives: a settings line, then single values over it.
 struct FilterSettings {
   std::optional<ScriptCall> config;  // replayed first, as a host replays a saved script
-  std::optional<int32_t> level_f1, level_f2, sharp;
-  bool interlace = false;
-  bool show_noise = false;
-  bool disable = false;
+  vdhost::Settings values;           // then each value given, through the host library
 };
 
 // Loads the module and registers its filter. Throws Failure with a message
@@ -34,7 +32,7 @@ struct LoadedModule {
 LoadedModule load_filter_module(const std::string& path);
 
 // Creates an instance, calls init, replays the --config line and applies the
-// single settings through the host library. Throws Failure for settings the
+// single values through the host library. Throws Failure for settings the
 // filter refuses.
 std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded,
                                                       const FilterSettings& settings);

@@ -1,6 +1,7 @@
 // `qnr info`'s answer to "does the GPU road work here?": one small frame
-// through an instance of the module with its failure log on (QNR_LOG=1), read
-// back and put in plain words.
+// through an instance of the module with its failure log on (QNR_LOG=1), the
+// log's lines read back in the module's own grammar (gpu/road_log.h) and put
+// in plain words.
 #pragma once
 
 #include <string>
@@ -10,28 +11,10 @@
 
 namespace qnr {
 
-// The start of every line the module's GPU road logs (QNR_LOG=1).
-inline constexpr char kGpuRoadLogPrefix[] = "QNR: GPU road: ";
-
-// A logged line that says why frames take the CPU path (the release step's
-// lines do not).
+// A logged line that says frames take the CPU path: a line of the GPU road's
+// log but for its release step, or one with the log's prefix that does not
+// follow its grammar (a module this qnr does not know).
 bool is_gpu_road_cause(const std::string& line);
-
-// QNR_LOG=1 (the module's failure log on) while it lives; the caller's value
-// again at restore() or at its end.
-class LogSwitchedOn {
- public:
-  LogSwitchedOn();
-  ~LogSwitchedOn() { restore(); }
-  LogSwitchedOn(const LogSwitchedOn&) = delete;
-  LogSwitchedOn& operator=(const LogSwitchedOn&) = delete;
-  void restore();
-
- private:
-  std::string previous_;
-  bool had_ = false;
-  bool restored_ = false;
-};
 
 // What one frame through a new instance of `filter` showed: whether it went
 // through the GPU, and in plain words why not.

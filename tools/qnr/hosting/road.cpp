@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "base/failure.h"
+#include "base/machine.h"
+#include "gpu/road_log.h"
 #include "hosting/gpu_report.h"
 
 namespace qnr {
@@ -27,8 +29,8 @@ bool cuda_driver_loads() {
 
 int default_jobs() {
   if (!gpu_hidden() && cuda_driver_loads()) return 1;
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
+  // One instance per processor, up to where more stop paying.
+  return processor_count(64);
 }
 
 namespace {
@@ -120,9 +122,36 @@ namespace {
 
 // Whether a line that has not ended yet may still be one of the module's.
 bool could_be_marked(const std::string& start) {
-  const std::string marker = kGpuRoadLogPrefix;
-  return start.size() < marker.size() ? marker.starts_with(start) : start.starts_with(marker);
+  return start.size() < kRoadLogPrefix.size() ? kRoadLogPrefix.starts_with(start)
+                                              : start.starts_with(kRoadLogPrefix);
 }
+
+// QNR_LOG=1 (the module's failure log on) while it lives; the caller's value
+// again at restore() or at its end.
+class LogSwitchedOn {
+ public:
+  LogSwitchedOn() {
+    if (const char* value = std::getenv("QNR_LOG")) previous_ = value, had_ = true;
+    ::setenv("QNR_LOG", "1", 1);
+  }
+  ~LogSwitchedOn() { restore(); }
+  LogSwitchedOn(const LogSwitchedOn&) = delete;
+  LogSwitchedOn& operator=(const LogSwitchedOn&) = delete;
+
+  void restore() {
+    if (restored_) return;
+    restored_ = true;
+    if (had_)
+      ::setenv("QNR_LOG", previous_.c_str(), 1);
+    else
+      ::unsetenv("QNR_LOG");
+  }
+
+ private:
+  std::string previous_;
+  bool had_ = false;
+  bool restored_ = false;
+};
 
 }  // namespace
 
@@ -135,7 +164,7 @@ struct GpuRoadWatch::State {
   bool finished = false;
 
   void pass_on(const std::string& line) {
-    if (line.starts_with(kGpuRoadLogPrefix)) {
+    if (line.starts_with(kRoadLogPrefix)) {
       if (is_gpu_road_cause(line)) causes.push_back(line);
       return;
     }

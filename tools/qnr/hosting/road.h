@@ -48,8 +48,9 @@ Road probe_road(const vdhost::FilterModule& module, const FilterDefinition& filt
 
 // The module's GPU-road log while it lives: QNR_LOG=1 and standard error read
 // through a pipe, the module's "QNR: GPU road:" lines kept apart and the rest
-// passed on. A job on the GPU road uses it to learn that some frame went to
-// the CPU instead, which would mix the two roads' bits.
+// passed on. The one reader of the log: qnr info's test frame and a job's
+// probe learn the road through it, and a job on the GPU road learns that some
+// frame went to the CPU instead, which would mix the two roads' bits.
 class GpuRoadWatch {
  public:
   GpuRoadWatch();
@@ -57,7 +58,8 @@ class GpuRoadWatch {
   GpuRoadWatch(const GpuRoadWatch&) = delete;
   GpuRoadWatch& operator=(const GpuRoadWatch&) = delete;
 
-  // Stops watching; the module's lines that said a frame took the CPU path.
+  // Stops watching; the module's lines that said a frame took the CPU path
+  // (is_gpu_road_cause).
   std::vector<std::string> finish();
 
  private:

@@ -1,7 +1,6 @@
 #include "jobs/job_folder.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,11 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <random>
 
 #include "base/digest.h"
 #include "base/failure.h"
-#include "base/output_checks.h"
+#include "base/files.h"
+#include "base/machine.h"
 
 namespace qnr {
 
@@ -27,18 +26,6 @@ constexpr int kRunningSeconds = 120;
 // A segment file that no done record names is removed only when older than
 // this: a worker that renamed it a moment ago is about to record it.
 constexpr int kOrphanSeconds = 600;
-
-std::string random_letters() {
-  static thread_local std::mt19937_64 random{std::random_device{}()};
-  static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string text;
-  for (int i = 0; i < 8; ++i) text += letters[random() % 36];
-  return text;
-}
-
-[[noreturn]] void cannot_write(const std::string& path, int error) {
-  throw Failure("cannot write " + path + ": " + std::strerror(error));
-}
 
 std::vector<std::string> names_in(const std::string& folder) {
   std::vector<std::string> names;
@@ -105,73 +92,6 @@ bool within_segment(const JobPlan& plan, int64_t k, const SegmentDone& done) {
 
 }  // namespace
 
-std::string host_name() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return "host";
-  std::string host = name;
-  for (char& c : host) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') c = '_';
-  }
-  return host.empty() ? "host" : host;
-}
-
-void sync_folder(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  (void)::fsync(fd);
-  ::close(fd);
-}
-
-void write_file_atomically(const std::string& path, const std::string& text) {
-  const std::string temp =
-      path + ".tmp." + host_name() + "." + std::to_string(::getpid()) + "." + random_letters();
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) cannot_write(path, errno);
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : EIO;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      cannot_write(path, error);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    cannot_write(path, error);
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temp.c_str());
-    cannot_write(path, error);
-  }
-  sync_folder(directory_of(path));
-}
-
-std::string read_small_file(const std::string& path, bool* missing) {
-  if (missing != nullptr) *missing = false;
-  FILE* file = std::fopen(path.c_str(), "rbe");
-  if (file == nullptr) {
-    if (missing != nullptr && errno == ENOENT) {
-      *missing = true;
-      return "";
-    }
-    throw Failure("cannot read " + path + ": " + std::strerror(errno));
-  }
-  std::string text;
-  char buffer[65536];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-  const int error = std::ferror(file) != 0 ? errno : 0;
-  std::fclose(file);
-  if (error != 0) throw Failure("cannot read " + path + ": " + std::strerror(error));
-  return text;
-}
-
 JobFolder::JobFolder(std::string path) : path_(std::move(path)) {
   while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
 }
@@ -213,7 +133,7 @@ std::string JobFolder::segment_base(int64_t k) const {
 }
 
 std::string JobFolder::temp_name(const std::string& base) const {
-  return base + ".tmp." + host_name() + "." + std::to_string(::getpid()) + "." + random_letters();
+  return base + ".tmp." + host_name() + "." + std::to_string(::getpid()) + "." + random_letters(8);
 }
 
 SegmentStatus JobFolder::status(const JobPlan& plan, const std::string& plan_id, int64_t k,
@@ -327,6 +247,12 @@ bool JobFolder::remove() const {
     if (job_file(name)) ::unlink(in_folder(name).c_str());
   }
   return ::rmdir(path_.c_str()) == 0;
+}
+
+OpenedJob open_job(const std::string& dir) {
+  OpenedJob job{JobFolder(dir), {}, {}};
+  job.plan = job.folder.read_plan(&job.plan_id);
+  return job;
 }
 
 }  // namespace qnr

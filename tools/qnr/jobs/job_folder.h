@@ -78,15 +78,13 @@ class JobFolder {
   std::string path_;
 };
 
-// This machine's name, as temporary names and status show it.
-std::string host_name();
-
-// Writes `text` as `path` atomically: written under another name in the same
-// folder, synced, renamed, and the folder synced.
-void write_file_atomically(const std::string& path, const std::string& text);
-// Throws Failure when the file cannot be read; `missing` set when it is not there.
-std::string read_small_file(const std::string& path, bool* missing = nullptr);
-// Syncs a folder's entries (after a rename into it).
-void sync_folder(const std::string& path);
+// A job's folder with its plan read, as every command but qnr plan starts.
+struct OpenedJob {
+  JobFolder folder;
+  JobPlan plan;
+  std::string plan_id;
+};
+// Throws Failure (cannot retry) when the folder holds no plan or a damaged one.
+OpenedJob open_job(const std::string& dir);
 
 }  // namespace qnr

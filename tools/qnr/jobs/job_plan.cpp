@@ -1,6 +1,7 @@
 #include "jobs/job_plan.h"
 
 #include <cstdio>
+#include <type_traits>
 
 #include "base/digest.h"
 #include "base/record_text.h"
@@ -9,42 +10,71 @@ namespace qnr {
 
 namespace {
 
-constexpr char kPlanKind[] = "qnr job plan 1";
+constexpr char kPlanKind[] = "qnr job plan 2";
 
-std::string seconds_text(double seconds) {
+// --- each kind of value as the text of one line, and back ---
+
+std::string to_text(const std::string& value) { return value; }
+void from_text(const std::string&, const std::string& text, std::string& value) { value = text; }
+
+template <class Number>
+requires std::is_integral_v<Number> std::string to_text(Number value) {
+  return std::to_string(static_cast<int64_t>(value));
+}
+template <class Number>
+requires std::is_integral_v<Number>
+void from_text(const std::string& key, const std::string& text, Number& value) {
+  TextRecord record;
+  record.add(key, text);
+  if constexpr (std::is_same_v<Number, bool>) {
+    value = record.flag(key);
+  } else {
+    value = static_cast<Number>(record.number(key));
+  }
+}
+
+std::string to_text(double seconds) {
   char text[64];
   std::snprintf(text, sizeof text, "%.17g", seconds);
   return text;
 }
-
-double seconds_value(const TextRecord& record, const std::string& key) {
-  const std::string& text = record.text(key);
+void from_text(const std::string& key, const std::string& text, double& seconds) {
   try {
     size_t used = 0;
-    const double value = std::stod(text, &used);
-    if (used == text.size()) return value;
+    seconds = std::stod(text, &used);
+    if (used == text.size()) return;
   } catch (const std::exception&) {
   }
   throw RecordError("its " + key + " is not a number of seconds");
 }
 
-// "num/den" with den > 0 and num >= `least_num`.
-void read_fraction(const TextRecord& record, const std::string& key, const std::string& what,
-                   int least_num, int& num, int& den) {
-  if (std::sscanf(record.text(key).c_str(), "%d/%d", &num, &den) != 2 || num < least_num ||
-      den <= 0) {
-    throw RecordError("its " + what + " is malformed");
+std::string to_text(AVRational value) {
+  return std::to_string(value.num) + "/" + std::to_string(value.den);
+}
+void from_text(const std::string& key, const std::string& text, AVRational& value) {
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%d/%d%n", &value.num, &value.den, &used) != 2 ||
+      used != static_cast<int>(text.size())) {
+    throw RecordError("its " + key + " is malformed");
   }
 }
 
-// "first last frames digest" on one line per segment.
-std::string span_text(const SegmentSpan& span) {
+std::string to_text(Road road) { return road_name(road); }
+void from_text(const std::string&, const std::string& text, Road& road) {
+  if (!road_from_name(text, road)) throw RecordError("its road is unknown");
+}
+
+std::string to_text(const FirstFrame& first) { return first_frame_text(first); }
+void from_text(const std::string&, const std::string& text, FirstFrame& first) {
+  first = first_frame_from_text(text);
+}
+
+// "first last frames digest".
+std::string to_text(const SegmentSpan& span) {
   return std::to_string(span.first_pts) + " " + std::to_string(span.last_pts) + " " +
          std::to_string(span.frames) + " " + span.pts_digest;
 }
-
-SegmentSpan span_value(const std::string& text) {
-  SegmentSpan span;
+void from_text(const std::string&, const std::string& text, SegmentSpan& span) {
   char digest[65] = {};
   long long first = 0, last = 0, frames = 0;
   int used = 0;
@@ -57,8 +87,87 @@ SegmentSpan span_value(const std::string& text) {
   span.last_pts = last;
   span.frames = frames;
   span.pts_digest = digest;
-  return span;
 }
+
+// --- the plan's fields ---
+
+// One field of the plan: its key, its lines, how they are read back, and
+// the part of the job it decides, as plan_difference names it (null for
+// what the planner finds out rather than what the command asks).
+struct PlanField {
+  const char* key;
+  std::vector<std::string> (*write)(const JobPlan& plan);
+  void (*read)(const std::string& key, const std::vector<std::string>& lines, JobPlan& plan);
+  const char* decides;
+};
+
+// A field of one line.
+template <auto Member> PlanField one(const char* key, const char* decides = nullptr) {
+  return {key, [](const JobPlan& plan) { return std::vector<std::string>{to_text(plan.*Member)}; },
+          [](const std::string& key, const std::vector<std::string>& lines, JobPlan& plan) {
+            if (lines.empty()) throw RecordError("it has no " + key);
+            from_text(key, lines.front(), plan.*Member);
+          },
+          decides};
+}
+
+// A list, one line per item under the same key.
+template <auto Member> PlanField list(const char* key, const char* decides = nullptr) {
+  return {key,
+          [](const JobPlan& plan) {
+            std::vector<std::string> lines;
+            for (const auto& item : plan.*Member) lines.push_back(to_text(item));
+            return lines;
+          },
+          [](const std::string& key, const std::vector<std::string>& lines, JobPlan& plan) {
+            for (const std::string& line : lines) {
+              from_text(key, line, (plan.*Member).emplace_back());
+            }
+          },
+          decides};
+}
+
+constexpr char kInputFile[] = "the input file";
+constexpr char kInputContent[] = "the input's content (it changed since the plan)";
+constexpr char kModule[] = "the filter module";
+constexpr char kRoad[] = "the road (CPU or GPU)";
+constexpr char kSettings[] = "the filter's settings";
+constexpr char kOutputFile[] = "the output file";
+constexpr char kEncoding[] = "the codec or the encoder options";
+constexpr char kReading[] = "the input's reading (--rate, --strict)";
+constexpr char kSegmentLength[] = "the segment length";
+
+// Every field, in the order of the plan's text. A difference is named by the
+// first field that differs.
+const PlanField kFields[] = {
+    one<&JobPlan::qnr_version>("qnr_version"),
+    one<&JobPlan::input>("input", kInputFile),
+    one<&JobPlan::input_size>("input_size", kInputContent),
+    one<&JobPlan::input_mtime>("input_mtime", kInputContent),
+    one<&JobPlan::input_fingerprint>("input_fingerprint", kInputContent),
+    one<&JobPlan::module>("module"),
+    one<&JobPlan::module_sha256>("module_sha256", kModule),
+    one<&JobPlan::road>("road", kRoad),
+    one<&JobPlan::cpu_only>("cpu_only", kRoad),
+    one<&JobPlan::config>("config", kSettings),
+    one<&JobPlan::show_noise>("show_noise", kSettings),
+    one<&JobPlan::disable>("disable", kSettings),
+    one<&JobPlan::interlace>("interlace", kSettings),
+    one<&JobPlan::output>("output", kOutputFile),
+    one<&JobPlan::format>("format", kEncoding),
+    one<&JobPlan::codec>("codec", kEncoding),
+    list<&JobPlan::encoder_args>("encoder_arg", kEncoding),
+    one<&JobPlan::rate>("rate", kReading),
+    one<&JobPlan::strict>("strict", kReading),
+    one<&JobPlan::overwrite>("overwrite"),
+    one<&JobPlan::segment_seconds>("segment_seconds", kSegmentLength),
+    one<&JobPlan::video_stream>("video_stream"),
+    one<&JobPlan::time_base>("time_base"),
+    one<&JobPlan::preroll>("preroll"),
+    one<&JobPlan::first_frame>("first_frame"),
+    one<&JobPlan::one_segment_because>("one_segment_because"),
+    list<&JobPlan::segments>("segment"),
+};
 
 }  // namespace
 
@@ -71,65 +180,20 @@ int64_t JobPlan::frames() const {
 std::string plan_text(const JobPlan& plan) {
   TextRecord record;
   record.kind = kPlanKind;
-  record.add("qnr_version", plan.qnr_version);
-  record.add("input", plan.input);
-  record.add_number("input_size", plan.input_size);
-  record.add_number("input_mtime", plan.input_mtime);
-  record.add("input_fingerprint", plan.input_fingerprint);
-  record.add("module", plan.module);
-  record.add("module_sha256", plan.module_sha256);
-  record.add("road", road_name(plan.road));
-  record.add_number("cpu_only", plan.cpu_only);
-  record.add("config", plan.config);
-  record.add_number("show_noise", plan.show_noise);
-  record.add_number("disable", plan.disable);
-  record.add_number("interlace", plan.interlace);
-  record.add("rate", std::to_string(plan.rate_num) + "/" + std::to_string(plan.rate_den));
-  record.add_number("strict", plan.strict);
-  record.add("output", plan.output);
-  record.add("format", plan.format);
-  record.add("codec", plan.codec);
-  for (const std::string& arg : plan.encoder_args) record.add("encoder_arg", arg);
-  record.add_number("overwrite", plan.overwrite);
-  record.add("segment_seconds", seconds_text(plan.segment_seconds));
-  record.add_number("video_stream", plan.video_stream);
-  record.add("time_base",
-             std::to_string(plan.time_base_num) + "/" + std::to_string(plan.time_base_den));
-  record.add_number("preroll", plan.preroll);
-  record.add("one_segment_because", plan.one_reason);
-  for (const SegmentSpan& span : plan.segments) record.add("segment", span_text(span));
+  for (const PlanField& field : kFields) {
+    for (const std::string& line : field.write(plan)) record.add(field.key, line);
+  }
   return to_text(record);
 }
 
 JobPlan parse_plan(const std::string& text) {
   const TextRecord record = parse_text_record(text, kPlanKind);
   JobPlan plan;
-  plan.qnr_version = record.text("qnr_version");
-  plan.input = record.text("input");
-  plan.input_size = record.number("input_size");
-  plan.input_mtime = record.number("input_mtime");
-  plan.input_fingerprint = record.text("input_fingerprint");
-  plan.module = record.text("module");
-  plan.module_sha256 = record.text("module_sha256");
-  if (!road_from_name(record.text("road"), plan.road)) throw RecordError("its road is unknown");
-  plan.cpu_only = record.flag("cpu_only");
-  plan.config = record.text("config");
-  plan.show_noise = record.flag("show_noise");
-  plan.disable = record.flag("disable");
-  plan.interlace = record.flag("interlace");
-  read_fraction(record, "rate", "rate", 0, plan.rate_num, plan.rate_den);
-  plan.strict = record.flag("strict");
-  plan.output = record.text("output");
-  plan.format = record.text("format");
-  plan.codec = record.text("codec");
-  plan.encoder_args = record.all("encoder_arg");
-  plan.overwrite = record.flag("overwrite");
-  plan.segment_seconds = seconds_value(record, "segment_seconds");
-  plan.video_stream = static_cast<int>(record.number("video_stream"));
-  read_fraction(record, "time_base", "time base", 1, plan.time_base_num, plan.time_base_den);
-  plan.preroll = record.number("preroll");
-  plan.one_reason = record.text("one_segment_because");
-  for (const std::string& line : record.all("segment")) plan.segments.push_back(span_value(line));
+  for (const PlanField& field : kFields) field.read(field.key, record.all(field.key), plan);
+  if (plan.rate.num < 0 || plan.rate.den <= 0) throw RecordError("its rate is malformed");
+  if (plan.time_base.num <= 0 || plan.time_base.den <= 0) {
+    throw RecordError("its time base is malformed");
+  }
   if (plan.segments.empty()) throw RecordError("it has no segments");
   for (size_t k = 1; k < plan.segments.size(); ++k) {
     const SegmentSpan& before = plan.segments[k - 1];
@@ -141,31 +205,10 @@ JobPlan parse_plan(const std::string& text) {
 }
 
 std::string plan_difference(const JobPlan& planned, const JobPlan& wanted) {
-  struct Part {
-    bool same;
-    std::string what;
-  };
-  const Part parts[] = {
-      {planned.input == wanted.input, "the input file"},
-      {planned.input_size == wanted.input_size && planned.input_mtime == wanted.input_mtime &&
-           planned.input_fingerprint == wanted.input_fingerprint,
-       "the input's content (it changed since the plan)"},
-      {planned.module_sha256 == wanted.module_sha256, "the filter module"},
-      {planned.road == wanted.road && planned.cpu_only == wanted.cpu_only, "the road (CPU or GPU)"},
-      {planned.config == wanted.config && planned.show_noise == wanted.show_noise &&
-           planned.disable == wanted.disable && planned.interlace == wanted.interlace,
-       "the filter's settings"},
-      {planned.output == wanted.output, "the output file"},
-      {planned.format == wanted.format && planned.codec == wanted.codec &&
-           planned.encoder_args == wanted.encoder_args,
-       "the codec or the encoder options"},
-      {planned.rate_num == wanted.rate_num && planned.rate_den == wanted.rate_den &&
-           planned.strict == wanted.strict,
-       "the input's reading (--rate, --strict)"},
-      {planned.segment_seconds == wanted.segment_seconds, "the segment length"},
-  };
-  for (const Part& part : parts) {
-    if (!part.same) return part.what;
+  for (const PlanField& field : kFields) {
+    if (field.decides != nullptr && field.write(planned) != field.write(wanted)) {
+      return field.decides;
+    }
   }
   return "";
 }

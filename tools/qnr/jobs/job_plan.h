@@ -1,10 +1,11 @@
 // A long job's plan: what it filters (the input, recognised by its size,
 // time and a fingerprint of its content), with what (the module's hash, the
-// road, the settings), into what (the output, its codec and options), and
-// the segments: runs of frames by presentation timestamp in the video
-// stream's own time base, each with its frame count, first and last
-// timestamps and a digest of all of them, so a worker can check that it
-// produced exactly the planned frames.
+// road, the settings), into what (the output, its codec and options), the
+// video's first frame (which every segment's encoder is set up for, as a
+// single run's is), and the segments: runs of frames by presentation
+// timestamp in the video stream's own time base, each with its frame count,
+// first and last timestamps and a digest of all of them, so a worker can
+// check that it produced exactly the planned frames.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,8 @@
 
 #include "base/digest.h"
 #include "hosting/road.h"
+#include "media/first_frame.h"
+#include "media/libav.h"
 
 namespace qnr {
 
@@ -39,10 +42,9 @@ struct JobPlan {
   std::string config;  // the filter's settings line, as the module reads it back
   bool show_noise = false;
   bool disable = false;
-  bool interlace = false;  // --interlace: the output is coded interlaced
-  int rate_num = 0;        // --rate, 0/1 for the input's own
-  int rate_den = 1;
-  bool strict = false;  // --strict: damage in the input stops the job
+  bool interlace = false;  // the instance holds Interlace: the output is coded interlaced
+  AVRational rate{0, 1};   // --rate, 0/1 for the input's own
+  bool strict = false;     // --strict: damage in the input stops the job
 
   std::string output;  // absolute path
   std::string format;  // -f, "" for the one the name picks
@@ -52,10 +54,10 @@ struct JobPlan {
 
   double segment_seconds = 0;
   int video_stream = -1;
-  int time_base_num = 0;
-  int time_base_den = 1;
-  int64_t preroll = 0;     // ticks a worker decodes before its first frame
-  std::string one_reason;  // why the video is one segment; "" when it is split
+  AVRational time_base{0, 1};
+  int64_t preroll = 0;  // ticks a worker decodes before its first frame
+  FirstFrame first_frame;
+  std::string one_segment_because;  // why the video is not split; "" when it is
   std::vector<SegmentSpan> segments;
 
   int64_t frames() const;

@@ -36,7 +36,7 @@ class Scanner {
 
   VideoScan run() {
     if (input_.format->pb == nullptr || !(input_.format->pb->seekable & AVIO_SEEKABLE_NORMAL)) {
-      unsplittable("the input cannot be read from a given time");
+      one_segment("the input cannot be read from a given time");
     }
     // Every stream's packets, as a run reads them: a jump in any of them
     // moves the video's clock too.
@@ -54,24 +54,24 @@ class Scanner {
       av_packet_unref(packet.get());
     }
     progress_.finish();
-    if (timeline.jumps() > 0) unsplittable("the input's clock jumps");
+    if (timeline.jumps() > 0) one_segment("the input's clock jumps");
     check_times();
     return std::move(scan_);
   }
 
  private:
-  void unsplittable(const std::string& why) {
-    if (scan_.unsplittable.empty()) scan_.unsplittable = why;
+  void one_segment(const std::string& why) {
+    if (scan_.one_segment_because.empty()) scan_.one_segment_because = why;
   }
 
   void take(const AVPacket& packet) {
     if (packet.pts == AV_NOPTS_VALUE) {
-      unsplittable("some frames have no timestamp of their own");
+      one_segment("some frames have no timestamp of their own");
       return;
     }
     if (packet.dts != AV_NOPTS_VALUE) {
       if (last_dts_ != AV_NOPTS_VALUE && packet.dts <= last_dts_) {
-        unsplittable("the timestamps run backwards (a discontinuity or a wrap)");
+        one_segment("the timestamps run backwards (a discontinuity or a wrap)");
       }
       last_dts_ = packet.dts;
     }
@@ -90,11 +90,11 @@ class Scanner {
     std::vector<int64_t>& pts = scan_.pts;
     std::sort(pts.begin(), pts.end());
     for (size_t i = 0; i < pts.size(); ++i) {
-      if (i > 0 && pts[i] == pts[i - 1]) unsplittable("two frames share a timestamp");
+      if (i > 0 && pts[i] == pts[i - 1]) one_segment("two frames share a timestamp");
       if (i > 0 && jump_ > 0 && pts[i] - pts[i - 1] > jump_) {
-        unsplittable("the timestamps jump (a discontinuity)");
+        one_segment("the timestamps jump (a discontinuity)");
       }
-      if (wrap_ > 0 && (pts[i] < 0 || pts[i] >= wrap_)) unsplittable("the timestamps wrap around");
+      if (wrap_ > 0 && (pts[i] < 0 || pts[i] >= wrap_)) one_segment("the timestamps wrap around");
     }
   }
 
@@ -133,8 +133,8 @@ Split split_video(const VideoScan& scan, double segment_seconds) {
   // the first: it then decodes from the start.
   split.preroll = scan.key_interval > 0 ? std::max(second, scan.key_interval)
                                         : pts.back() - pts.front() + second;
-  split.one_reason = scan.unsplittable;
-  if (!split.one_reason.empty()) {
+  split.one_segment_because = scan.one_segment_because;
+  if (!split.one_segment_because.empty()) {
     // A video kept whole holds its frames as decoded, timestamps and all.
     split.segments.push_back(span_of(pts, 0, pts.size()));
     return split;

@@ -18,7 +18,8 @@ namespace qnr {
 
 struct VideoScan {
   std::vector<int64_t> pts;  // of the video's packets, in presentation order
-  std::string unsplittable;  // why the video cannot be split exactly; "" when it can
+  // Why the video cannot be split exactly and stays one segment; "" when it can.
+  std::string one_segment_because;
   int64_t key_interval = 0;  // the longest distance between keyframes; 0 with fewer than two
   AVRational time_base{1, 1};
 };
@@ -28,8 +29,8 @@ VideoScan scan_video(MediaInput& input, bool quiet);
 
 struct Split {
   std::vector<SegmentSpan> segments;
-  int64_t preroll = 0;  // ticks decoded before a segment's first frame
-  std::string one_reason;
+  int64_t preroll = 0;              // ticks decoded before a segment's first frame
+  std::string one_segment_because;  // as the scan's
 };
 
 // The segments of a scanned video.

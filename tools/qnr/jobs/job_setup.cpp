@@ -77,8 +77,8 @@ FilterSettings plan_settings(const JobPlan& plan) {
                   kExitCannotRetry);
   }
   settings.config = call;
-  settings.show_noise = plan.show_noise;
-  settings.disable = plan.disable;
+  if (plan.show_noise) settings.values[vdhost::Setting::show_noise] = 1;
+  if (plan.disable) settings.values[vdhost::Setting::disable] = 1;
   return settings;
 }
 
@@ -90,7 +90,7 @@ OutputRequest plan_output_request(const JobPlan& plan, bool quiet, const OutputF
   choice.encoder_args = plan.encoder_args;
   choice.interlace = plan.interlace;
   choice.strict = plan.strict;
-  choice.rate = {plan.rate_num, plan.rate_den};
+  choice.rate = plan.rate;
   return make_output_request(choice, quiet, file);
 }
 

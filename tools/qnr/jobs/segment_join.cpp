@@ -178,10 +178,10 @@ class SourceFeed {
 }  // namespace
 
 JoinReport run_join(const JobRequest& request) {
-  const JobFolder folder(request.dir);
-  std::string plan_id;
-  const JobPlan plan = folder.read_plan(&plan_id);
-  const std::vector<SegmentDone> done = finished_segments(folder, plan, plan_id);
+  const OpenedJob job = open_job(request.dir);
+  const JobFolder& folder = job.folder;
+  const JobPlan& plan = job.plan;
+  const std::vector<SegmentDone> done = finished_segments(folder, plan, job.plan_id);
   check_coded_alike(done);
   check_input_unchanged(plan);
   CodedVideo video;

@@ -8,6 +8,7 @@
 
 #include "base/digest.h"
 #include "base/failure.h"
+#include "base/files.h"
 #include "base/interrupt.h"
 #include "base/note.h"
 #include "base/progress.h"
@@ -15,7 +16,8 @@
 #include "jobs/job_setup.h"
 #include "jobs/segment_file.h"
 #include "media/coded_video.h"
-#include "media/first_frame.h"
+#include "media/damage.h"
+#include "media/decode_loop.h"
 #include "media/media_output.h"
 #include "media/pipeline.h"
 
@@ -27,33 +29,11 @@ namespace {
 // worker decodes from the start instead.
 constexpr int kSeekTries = 3;
 
-// The picture of the video's first frame, which every segment's encoder is
-// set up for, as a single run's is.
-FirstFrame first_frame_of(const std::string& input_name) {
-  const std::unique_ptr<MediaInput> input = open_media_input(input_name);
-  PacketPtr packet = new_packet();
-  FramePtr frame = new_frame();
-  AVCodecContext* decoder = input->decoder.get();
-  bool draining = false;
-  for (;;) {
-    const int received = avcodec_receive_frame(decoder, frame.get());
-    if (received >= 0) {
-      const AVStream& stream = *input->video_stream();
-      return describe_first_frame(*frame, stream,
-                                  frame_orientation(*frame, stream_orientation(stream)));
-    }
-    if (received == AVERROR_EOF) break;
-    if (draining) continue;
-    const int code = av_read_frame(input->format, packet.get());
-    if (code < 0) {
-      draining = true;
-      avcodec_send_packet(decoder, nullptr);
-      continue;
-    }
-    if (packet->stream_index == input->video) avcodec_send_packet(decoder, packet.get());
-    av_packet_unref(packet.get());
+// Only the video is read: the join takes the other streams from the input.
+void read_video_only(MediaInput& input) {
+  for (unsigned i = 0; i < input.format->nb_streams; ++i) {
+    if (static_cast<int>(i) != input.video) input.format->streams[i]->discard = AVDISCARD_ALL;
   }
-  throw Failure("the video of " + input_name + " has no frames", kExitCannotRetry);
 }
 
 // The frames one try took, and whether its seek landed too late to give
@@ -120,14 +100,13 @@ class FramePicker {
 
 class SegmentRun {
  public:
-  SegmentRun(const JobRequest& request, const JobFolder& folder, const JobPlan& plan,
-             std::string plan_id)
+  SegmentRun(const JobRequest& request, const OpenedJob& job)
       : request_(request),
-        folder_(folder),
-        plan_(plan),
-        plan_id_(std::move(plan_id)),
+        folder_(job.folder),
+        plan_(job.plan),
+        plan_id_(job.plan_id),
         k_(request.segment),
-        span_(plan.segments.at(static_cast<size_t>(k_))) {}
+        span_(plan_.segments.at(static_cast<size_t>(k_))) {}
 
   void run() {
     folder_.tidy(k_, "");
@@ -135,7 +114,6 @@ class SegmentRun {
     loaded_ = load_module();
     check_road(loaded_);
     make_instances(loaded_);
-    first_ = first_frame_of(plan_.input);
 
     // The plan's timestamps are its packets'. A decode that gives them, or
     // that started at the video's start, or that a longer pre-roll gives
@@ -209,27 +187,29 @@ class SegmentRun {
   Taken take_frames(int64_t seek_to, std::unique_ptr<SegmentWriter>& writer) {
     const std::unique_ptr<MediaInput> input = open_media_input(plan_.input);
     if (input->video != plan_.video_stream ||
-        input->video_stream()->time_base.num != plan_.time_base_num ||
-        input->video_stream()->time_base.den != plan_.time_base_den) {
+        input->video_stream()->time_base.num != plan_.time_base.num ||
+        input->video_stream()->time_base.den != plan_.time_base.den) {
       throw Failure("the input's video is not the stream the plan describes", kExitCannotRetry);
     }
-    const bool seeking = seek(*input, seek_to);
+    read_video_only(*input);
     writer = std::make_unique<SegmentWriter>(
         folder_.in_folder(folder_.temp_name(folder_.segment_base(k_))));
     MediaOutput output(plan_output_request(plan_, true));
     output.send_video_to([&](AVPacket* packet, AVRational) { writer->write(*packet); });
     output.map_streams(*input);
 
-    FramePicker picker(plan_, k_, seek_to, seeking);
+    FramePicker picker(plan_, k_, seek_to, seeks(seek_to));
     PipelineRequest request;
     request.input = input.get();
     request.output = &output;
     for (auto& instance : instances_) request.filters.push_back(instance.get());
-    request.first = first_;
+    request.first = plan_.first_frame;
     request.quiet = true;
-    request.rate = {plan_.rate_num, plan_.rate_den};
+    request.rate = plan_.rate;
     request.strict = plan_.strict;
     request.select = [&](const AVFrame& frame) { return picker.choose(frame); };
+    if (seeks(seek_to)) request.seek_to = seek_to;
+    if (k_ > 0) request.frames_before = frames_before();
     Progress progress(request_.quiet, span_.frames, std::nullopt);
     request.progress = &progress;
 
@@ -244,46 +224,32 @@ class SegmentRun {
     return taken;
   }
 
-  // Seeks to a keyframe at or before `seek_to`; false when the decode is to
-  // start at the beginning instead (a target before the video's first frame,
-  // or a seek that failed, which leaves the input where it was).
-  bool seek(MediaInput& input, int64_t seek_to) const {
-    for (unsigned i = 0; i < input.format->nb_streams; ++i) {
-      if (static_cast<int>(i) != input.video) input.format->streams[i]->discard = AVDISCARD_ALL;
-    }
-    if (seek_to <= plan_.segments.front().first_pts) return false;
-    return av_seek_frame(input.format, input.video, seek_to, AVSEEK_FLAG_BACKWARD) >= 0;
+  // The plan's frames before the segment's first.
+  int64_t frames_before() const {
+    int64_t frames = 0;
+    for (int64_t j = 0; j < k_; ++j) frames += plan_.segments[static_cast<size_t>(j)].frames;
+    return frames;
   }
+
+  // Whether a decode for `seek_to` seeks; one that starts before the
+  // video's first frame (or at a negative target) starts at the beginning.
+  bool seeks(int64_t seek_to) const { return seek_to > plan_.segments.front().first_pts; }
 
   // The segment's frames as a decode from `seek_to` gives them, decoded only.
   Taken list_frames(int64_t seek_to) const {
     const std::unique_ptr<MediaInput> input = open_media_input(plan_.input);
-    FramePicker picker(plan_, k_, seek_to, seek(*input, seek_to));
-    AVCodecContext* decoder = input->decoder.get();
-    PacketPtr packet = new_packet();
+    read_video_only(*input);
+    // A check of what the decoder gives: the damage is the run's to count.
+    DamageLog damage(plan_.input, false);
+    DecodeLoop loop(*input, damage);
+    const bool seeking = seeks(seek_to) && loop.seek(seek_to);
+    FramePicker picker(plan_, k_, seek_to, seeking);
     FramePtr frame = new_frame();
-    bool draining = false;
-    for (;;) {
+    while (loop.next(frame.get())) {
       throw_if_interrupted();
-      const int received = avcodec_receive_frame(decoder, frame.get());
-      if (received >= 0) {
-        const FrameChoice choice = picker.choose(*frame);
-        av_frame_unref(frame.get());
-        if (choice == FrameChoice::stop) break;
-        continue;
-      }
-      if (received == AVERROR_EOF) break;
-      if (received != AVERROR(EAGAIN) && received != AVERROR_INVALIDDATA) {
-        throw Failure("decoding " + plan_.input + " failed: " + av_error_text(received));
-      }
-      if (draining) continue;
-      if (av_read_frame(input->format, packet.get()) < 0) {
-        draining = true;
-        avcodec_send_packet(decoder, nullptr);
-        continue;
-      }
-      if (packet->stream_index == input->video) avcodec_send_packet(decoder, packet.get());
-      av_packet_unref(packet.get());
+      const FrameChoice choice = picker.choose(*frame);
+      av_frame_unref(frame.get());
+      if (choice == FrameChoice::stop) break;
     }
     return picker.finish();
   }
@@ -321,9 +287,9 @@ class SegmentRun {
     done.pts_digest = taken.digest;
     done.reorder_depth = writer.reorder_depth();
     add_coded_video(coded_, done.video);
-    if (::rename(writer.path().c_str(), folder_.in_folder(done.file).c_str()) != 0) {
+    if (const int error = put_in_place(writer.path(), folder_.in_folder(done.file), true)) {
       throw Failure("cannot put " + segment_label(k_) + " in place in " + folder_.path() + ": " +
-                    std::strerror(errno));
+                    std::strerror(error));
     }
     sync_folder(folder_.path());
     folder_.write_done(done);
@@ -333,21 +299,19 @@ class SegmentRun {
   const JobRequest& request_;
   const JobFolder& folder_;
   const JobPlan& plan_;
-  std::string plan_id_;
+  const std::string& plan_id_;
   int64_t k_;
   const SegmentSpan& span_;
   LoadedModule loaded_;  // outlives its instances
   std::vector<std::unique_ptr<vdhost::FilterInstance>> instances_;
-  FirstFrame first_;
   CodedVideo coded_;
 };
 
 }  // namespace
 
 void run_segment(const JobRequest& request) {
-  const JobFolder folder(request.dir);
-  std::string plan_id;
-  const JobPlan plan = folder.read_plan(&plan_id);
+  const OpenedJob job = open_job(request.dir);
+  const JobPlan& plan = job.plan;
   const int64_t k = request.segment;
   const int64_t count = static_cast<int64_t>(plan.segments.size());
   if (k < 0 || k >= count) {
@@ -355,7 +319,7 @@ void run_segment(const JobRequest& request) {
                       std::to_string(count - 1) + "; there is no segment " + std::to_string(k),
                   kExitUsage);
   }
-  const SegmentStatus status = folder.status(plan, plan_id, k, true);
+  const SegmentStatus status = job.folder.status(plan, job.plan_id, k, true);
   if (status.state == SegmentState::done) {
     note(request.quiet, segment_label(k) + " is done already");
     return;
@@ -366,7 +330,7 @@ void run_segment(const JobRequest& request) {
   RoadChoice road = request.road;
   if (plan.cpu_only) road.cpu = true;
   apply_road_choice(road);
-  SegmentRun(request, folder, plan, plan_id).run();
+  SegmentRun(request, job).run();
 }
 
 }  // namespace qnr

@@ -29,11 +29,11 @@ std::string input_url(const std::string& name) {
   return "file:" + name;
 }
 
-namespace {
-
-bool is_cover_art(const AVStream* stream) {
-  return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+bool is_cover_art(const AVStream& stream) {
+  return (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
 }
+
+namespace {
 
 void check_input_file(const std::string& name) {
   if (name == "-" || is_sequence_pattern(name) || name.find("://") != std::string::npos) {
@@ -101,7 +101,7 @@ int find_video_stream(const MediaInput& input) {
   for (unsigned i = 0; i < input.format->nb_streams; ++i) {
     const AVStream* stream = input.format->streams[i];
     if (stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-    if (is_cover_art(stream)) {
+    if (is_cover_art(*stream)) {
       cover_art = true;
       continue;
     }

@@ -32,6 +32,10 @@ struct MediaInput {
   AVRational video_rate() const { return av_guess_frame_rate(format, video_stream(), nullptr); }
 };
 
+// A picture stored as a video stream (an album's cover): never the video
+// that is filtered.
+bool is_cover_art(const AVStream& stream);
+
 // What libavformat opens for a name: "-" is standard input, a plain path is
 // read as a file even when it has a colon or a percent sign in it; only an
 // image-sequence pattern goes to the picture reader as it is.

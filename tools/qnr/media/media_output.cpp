@@ -39,8 +39,6 @@ int MediaOutput::output_stream_of(int index) const {
   return index >= 0 && index < static_cast<int>(map.size()) ? map[index] : -1;
 }
 
-std::string MediaOutput::encoder_name() const { return codec_ != nullptr ? codec_->name : ""; }
-
 void MediaOutput::send_video_to(VideoPacketSink sink) { sink_ = std::move(sink); }
 
 ClockMode MediaOutput::clock_mode() {

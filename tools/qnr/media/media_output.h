@@ -69,8 +69,6 @@ class MediaOutput {
   // rate (some codecs and containers). After map_streams. Throws Failure when
   // a rate is needed and nothing gives one.
   ClockMode clock_mode();
-  // Which encoder the video got, e.g. "libx264".
-  std::string encoder_name() const;
 
  private:
   // A packet of output stream `out` in `time_base`; false when the muxer

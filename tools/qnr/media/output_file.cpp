@@ -9,9 +9,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 #include "base/failure.h"
+#include "base/files.h"
 #include "base/output_checks.h"
 
 namespace qnr {
@@ -28,11 +28,7 @@ bool is_standard_output(const std::string& name) {
 
 // A short hidden name that fits in any directory that holds the final name.
 std::string hidden_name(const std::string& directory) {
-  static std::mt19937_64 random{std::random_device{}()};
-  static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string name = ".qnr-";
-  for (int i = 0; i < 8; ++i) name += letters[random() % 36];
-  return directory + "/" + name;
+  return directory + "/.qnr-" + random_letters(8);
 }
 
 // Where a symbolic link points, so that the link stays a link; the name
@@ -167,8 +163,7 @@ void OutputFile::commit_failed(int error) const {
 
 // Puts the file at `path` in place of the final name in one step.
 void OutputFile::replace_with(const std::string& path) {
-  if (::rename(path.c_str(), final_path_.c_str()) != 0) {
-    const int error = errno;
+  if (const int error = put_in_place(path, final_path_, true); error != 0) {
     ::unlink(path.c_str());
     commit_failed(error);
   }
@@ -196,12 +191,9 @@ void OutputFile::link_unnamed() {
 }
 
 void OutputFile::link_hidden() {
-  if (!replacing_ && ::link(temp_path_.c_str(), final_path_.c_str()) == 0) {
-    ::unlink(temp_path_.c_str());
-  } else if (!replacing_ && (errno != EEXIST || !overwrite_)) {
-    commit_failed(errno);
-  } else {
-    replace_with(temp_path_);
+  // A file that appeared under the name meanwhile is replaced only with -y.
+  if (const int error = put_in_place(temp_path_, final_path_, overwrite_); error != 0) {
+    commit_failed(error);
   }
   unfinished_set = false;
 }

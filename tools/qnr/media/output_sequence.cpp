@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/failure.h"
+#include "base/files.h"
 #include "base/output_checks.h"
 
 namespace qnr {
@@ -116,12 +117,14 @@ void OutputSequence::commit() {
   for (const SequenceFile& file : sequence_files({hidden_, sequence_.pattern})) {
     const std::string from = hidden_ + "/" + file.name;
     const std::string to = sequence_.folder + "/" + file.name;
-    if (::link(from.c_str(), to.c_str()) == 0) {
+    int error = put_in_place(from, to, false);
+    if (error == 0) {
       placed.push_back(to);
       continue;
     }
-    if (errno == EEXIST && overwrite_ && ::rename(from.c_str(), to.c_str()) == 0) continue;
-    const int error = errno;
+    // With -y a picture there is replaced; a failure later keeps the new one.
+    if (error == EEXIST && overwrite_) error = put_in_place(from, to, true);
+    if (error == 0) continue;
     for (const std::string& path : placed) ::unlink(path.c_str());
     throw Failure("cannot put the finished sequence " + name_ + " in place: " +
                   (error == EEXIST

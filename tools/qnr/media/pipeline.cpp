@@ -14,6 +14,7 @@
 #include "base/note.h"
 #include "base/progress.h"
 #include "media/damage.h"
+#include "media/decode_loop.h"
 #include "media/first_frame.h"
 #include "media/frame_clock.h"
 #include "media/input_timeline.h"
@@ -22,13 +23,9 @@ namespace qnr {
 
 namespace {
 
-// How far short of the end its header gives an input may stop without being
-// called cut short: headers round, and the last frame's length varies.
-constexpr double kEndTolerance = 0.5;
-
 // One frame in flight: decoded, then filtered in a worker, then encoded.
-// Its buffers are kept for the next frame that uses the slot.
-struct Slot {
+// Its buffers are kept for the next frame it carries.
+struct FrameInFlight {
   int64_t index = 0;
   FrameTime time;  // in the input video's time base
   Orientation orientation = 1;
@@ -41,7 +38,7 @@ struct Slot {
 // What the writer takes next: a frame (in decoding order) or a packet of
 // another stream.
 struct WriterItem {
-  Slot* slot = nullptr;
+  FrameInFlight* in_flight = nullptr;
   PacketPtr packet;
   AVRational time_base{0, 1};
 };
@@ -50,12 +47,11 @@ class Pipeline {
  public:
   explicit Pipeline(const PipelineRequest& request)
       : request_(request),
-        clock_(request.input->video_stream()->time_base, request.input->video_rate(), request.rate,
-               request.input->name),
+        clock_(request.input->video_stream()->time_base, request.rate, request.input->name),
         timeline_(*request.input->format, request.input->video, request.input->video_rate()),
         damage_(request.input->name, request.strict) {
     // Enough frames in flight to keep every instance busy while one frame is
-    // decoded and one encoded; slots are made only as frames need them.
+    // decoded and one encoded; each is made only when a frame needs it.
     capacity_ = request.filters.size() + 2;
   }
 
@@ -105,61 +101,34 @@ class Pipeline {
 
   // --- the reader: demux and decode (this thread) ---
   void read() {
-    MediaInput& input = *request_.input;
-    PacketPtr packet = new_packet();
+    DecodeLoop loop(*request_.input, damage_);
+    loop.on_packet([this](AVPacket& packet) { route(packet); });
+    if (request_.frames_before) loop.start_later(*request_.frames_before);
+    if (request_.seek_to) loop.seek(*request_.seek_to);
     FramePtr frame = new_frame();
-    bool more = true;
-    int stopped_by = 0;  // the error that ended reading early
-    while (more && !stopping() && !enough_frames() && !selection_ended_) {
-      const int code = av_read_frame(input.format, packet.get());
-      // A sequence's picture reader fails at a missing picture: its end here.
-      if (code == AVERROR_EOF || (code == AVERROR(EIO) && !input.sequence_gap.empty())) break;
-      if (code < 0) {
-        stopped_by = reading_failed(code);
-        break;
+    while (!stopping() && !enough_frames() && loop.next(frame.get())) {
+      if (stopping()) return;
+      if (request_.select && !selected(*frame)) {
+        av_frame_unref(frame.get());
+        if (selection_ended_) return;
+        continue;
       }
-      timeline_.fix(*packet);
-      if (packet->stream_index == input.video) {
-        note_video_end(*packet);
-        more = decode(packet.get(), frame.get());
-      } else if (request_.output->output_stream_of(packet->stream_index) >= 0) {
-        pass_on(packet.get());
-      }
-      av_packet_unref(packet.get());
-    }
-    if (stopping() || enough_frames() || selection_ended_) return;
-    decode(nullptr, frame.get());
-    if (stopped_by != 0) {
-      damage_.reading_stopped(frames_read_, av_error_text(stopped_by));
-    } else if (input.expected_end && video_end_ < *input.expected_end - kEndTolerance) {
-      damage_.ended_early(frames_read_, video_end_, *input.expected_end);
+      loop.keep(*frame);
+      take_frame(frame.get());
     }
   }
 
-  // Damaged data ends the input where it is, as a player stops there; any
-  // other failure to read is the job's. Returns the code.
-  int reading_failed(int code) {
-    throw_if_interrupted();
-    if (code != AVERROR_INVALIDDATA) {
-      throw Failure("reading " + request_.input->name + " failed: " + av_error_text(code));
+  // Every packet read: onto the input's continuous clock; another kept
+  // stream's to the writer, or held until the header is written.
+  void route(AVPacket& packet) {
+    timeline_.fix(packet);
+    if (packet.stream_index == request_.input->video ||
+        request_.output->output_stream_of(packet.stream_index) < 0) {
+      return;
     }
-    return code;
-  }
-
-  // Where the video read so far ends, to tell an input cut short.
-  void note_video_end(const AVPacket& packet) {
-    const int64_t start = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-    if (start == AV_NOPTS_VALUE) return;
-    const AVRational time_base = request_.input->video_stream()->time_base;
-    video_end_ = std::max(video_end_, (start + packet.duration) * av_q2d(time_base));
-  }
-
-  // A packet of another kept stream: to the writer, or held until the
-  // header is written.
-  void pass_on(AVPacket* packet) {
     WriterItem item;
     item.packet = new_packet();
-    av_packet_move_ref(item.packet.get(), packet);
+    av_packet_move_ref(item.packet.get(), &packet);
     item.time_base = request_.input->format->streams[item.packet->stream_index]->time_base;
     if (request_.output->opened()) {
       to_writer(std::move(item));
@@ -168,46 +137,11 @@ class Pipeline {
     }
   }
 
+  // The number messages give the run's frame `index`, counted from 1 at the
+  // video's first frame.
+  int64_t number_of(int64_t index) const { return request_.frames_before.value_or(0) + index + 1; }
+
   bool enough_frames() const { return request_.max_frames && frames_read_ >= *request_.max_frames; }
-
-  // A decoder's failure is damage in the input, counted or, with --strict,
-  // the end of the job; only running out of memory is qnr's own.
-  void decoding_failed(int code) {
-    if (code == AVERROR(ENOMEM)) throw std::bad_alloc();
-    if (in_preroll()) return;
-    damage_.frame_damaged(frames_read_ + 1, av_error_text(code));
-  }
-
-  // False once enough frames are read.
-  bool decode(const AVPacket* packet, AVFrame* frame) {
-    AVCodecContext* decoder = request_.input->decoder.get();
-    int code = avcodec_send_packet(decoder, packet);
-    // A damaged packet is skipped, as players do; the frames around it go on.
-    if (code < 0 && code != AVERROR_EOF) decoding_failed(code);
-    for (;;) {
-      code = avcodec_receive_frame(decoder, frame);
-      if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return true;
-      if (code < 0) {
-        decoding_failed(code);
-        continue;
-      }
-      if (stopping()) return false;
-      if (request_.select && !selected(*frame)) {
-        av_frame_unref(frame);
-        if (selection_ended_) return false;
-        continue;
-      }
-      if (frame->decode_error_flags != 0 || (frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
-        damage_.frame_damaged(frames_read_ + 1, "the decoder met damaged data");
-      }
-      take_frame(frame);
-      if (enough_frames()) return false;
-    }
-  }
-
-  // A run over part of the video decodes from a keyframe before its first
-  // frame: what goes wrong before that frame is not its damage.
-  bool in_preroll() const { return request_.select && frames_read_ == 0; }
 
   // Whether the selector takes the frame. The frames it passes over still
   // move the clock on, so that the first frame it takes is timed as in a
@@ -225,7 +159,7 @@ class Pipeline {
     const std::string first_size =
         std::to_string(first_.width) + "x" + std::to_string(first_.height);
     note(request_.quiet,
-         "frame " + std::to_string(frames_read_ + 1) + " is " + std::to_string(width) + "x" +
+         "frame " + std::to_string(number_of(frames_read_)) + " is " + std::to_string(width) + "x" +
              std::to_string(height) + " where the video began at " + first_size +
              "; such frames are filtered at their own size and scaled to " + first_size);
   }
@@ -245,35 +179,35 @@ class Pipeline {
     }
 
     const FrameTime time = clock_.next(*frame);
-    Slot* slot = take_free_slot();
-    if (slot == nullptr) return;
-    slot->index = frames_read_++;
-    slot->time = time;
-    slot->orientation = orientation;
-    slot->decoded = new_frame();
-    av_frame_move_ref(slot->decoded.get(), frame);
-    slot->done = false;
+    FrameInFlight* in_flight = next_free_in_flight();
+    if (in_flight == nullptr) return;
+    in_flight->index = frames_read_++;
+    in_flight->time = time;
+    in_flight->orientation = orientation;
+    in_flight->decoded = new_frame();
+    av_frame_move_ref(in_flight->decoded.get(), frame);
+    in_flight->done = false;
     {
       std::lock_guard lock(mutex_);
-      work_.push_back(slot);
+      work_.push_back(in_flight);
       WriterItem item;
-      item.slot = slot;
+      item.in_flight = in_flight;
       writer_queue_.push_back(std::move(item));
     }
     changed_.notify_all();
   }
 
-  Slot* take_free_slot() {
+  FrameInFlight* next_free_in_flight() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stop_ || !free_.empty() || slots_.size() < capacity_; });
+    changed_.wait(lock, [&] { return stop_ || !free_.empty() || in_flight_.size() < capacity_; });
     if (stop_) return nullptr;
     if (!free_.empty()) {
-      Slot* slot = free_.front();
+      FrameInFlight* in_flight = free_.front();
       free_.pop_front();
-      return slot;
+      return in_flight;
     }
-    slots_.push_back(std::make_unique<Slot>());
-    return slots_.back().get();
+    in_flight_.push_back(std::make_unique<FrameInFlight>());
+    return in_flight_.back().get();
   }
 
   void to_writer(WriterItem item) {
@@ -295,39 +229,39 @@ class Pipeline {
       }
     } end_at_exit{instance};
     for (;;) {
-      Slot* slot = nullptr;
+      FrameInFlight* in_flight = nullptr;
       {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return stop_ || !work_.empty() || input_done_; });
         if (stop_ || work_.empty()) return;
-        slot = work_.front();
+        in_flight = work_.front();
         work_.pop_front();
       }
-      const AVFrame& decoded = *slot->decoded;
-      converter.to_host(decoded, slot->orientation, slot->src);
-      slot->dst.resize(slot->src.width, slot->src.height);
-      slot->dst.alpha = slot->src.alpha;
+      const AVFrame& decoded = *in_flight->decoded;
+      converter.to_host(decoded, in_flight->orientation, in_flight->src);
+      in_flight->dst.resize(in_flight->src.width, in_flight->src.height);
+      in_flight->dst.alpha = in_flight->src.alpha;
       // A host starts a filter on one frame size; a new size means a new start.
-      if (slot->src.width != started_width || slot->src.height != started_height) {
+      if (in_flight->src.width != started_width || in_flight->src.height != started_height) {
         if (instance.started()) instance.end();
-        if (instance.start(slot->src.view, slot->dst.view) != 0) {
-          throw Failure("the filter could not start on " + std::to_string(slot->src.width) + "x" +
-                        std::to_string(slot->src.height) + " frames (out of memory?)");
+        if (instance.start(in_flight->src.view, in_flight->dst.view) != 0) {
+          throw Failure("the filter could not start on " + std::to_string(in_flight->src.width) +
+                        "x" + std::to_string(in_flight->src.height) + " frames (out of memory?)");
         }
-        started_width = slot->src.width;
-        started_height = slot->src.height;
+        started_width = in_flight->src.width;
+        started_height = in_flight->src.height;
       }
       // A non-zero result means the frame went out unfiltered: in a batch
       // that is a wrong output, so the job stops rather than carry it.
-      if (instance.run(slot->src.view, slot->dst.view) != 0) {
-        throw Failure("the filter could not process frame " + std::to_string(slot->index + 1) +
-                      " (out of memory?)");
+      if (instance.run(in_flight->src.view, in_flight->dst.view) != 0) {
+        throw Failure("the filter could not process frame " +
+                      std::to_string(number_of(in_flight->index)) + " (out of memory?)");
       }
-      if (slot->src.alpha) restore_alpha(slot->src, slot->dst);
-      slot->encoded = converter.from_host(slot->dst, picture_);
-      AVFrame& out = *slot->encoded;
-      out.pts = slot->time.pts;
-      set_frame_duration(out, slot->time.duration);
+      if (in_flight->src.alpha) restore_alpha(in_flight->src, in_flight->dst);
+      in_flight->encoded = converter.from_host(in_flight->dst, picture_);
+      AVFrame& out = *in_flight->encoded;
+      out.pts = in_flight->time.pts;
+      set_frame_duration(out, in_flight->time.duration);
       out.sample_aspect_ratio = first_.sample_aspect;
       out.interlaced_frame = (decoded.interlaced_frame || request_.output->interlaced()) ? 1 : 0;
       out.top_field_first =
@@ -336,10 +270,10 @@ class Pipeline {
       out.colorspace = picture_.colorspace;
       out.color_primaries = first_.primaries;
       out.color_trc = first_.transfer;
-      slot->decoded.reset();
+      in_flight->decoded.reset();
       {
         std::lock_guard lock(mutex_);
-        slot->done = true;
+        in_flight->done = true;
       }
       changed_.notify_all();
     }
@@ -358,8 +292,8 @@ class Pipeline {
         if (writer_queue_.empty()) break;
         item = std::move(writer_queue_.front());
         writer_queue_.pop_front();
-        if (item.slot != nullptr) {
-          changed_.wait(lock, [&] { return stop_ || item.slot->done; });
+        if (item.in_flight != nullptr) {
+          changed_.wait(lock, [&] { return stop_ || item.in_flight->done; });
           if (stop_) return;
         }
       }
@@ -367,15 +301,15 @@ class Pipeline {
         request_.output->write_copied(item.packet.get(), item.time_base);
         continue;
       }
-      Slot* slot = item.slot;
-      if (request_.observe) request_.observe(slot->index, slot->src, slot->dst);
-      request_.output->encode(slot->encoded.get());
-      slot->encoded.reset();
+      FrameInFlight* in_flight = item.in_flight;
+      if (request_.observe) request_.observe(in_flight->index, in_flight->src, in_flight->dst);
+      request_.output->encode(in_flight->encoded.get());
+      in_flight->encoded.reset();
       ++frames_written_;
       if (request_.progress != nullptr) request_.progress->frame_done();
       {
         std::lock_guard lock(mutex_);
-        free_.push_back(slot);
+        free_.push_back(in_flight);
       }
       changed_.notify_all();
     }
@@ -391,16 +325,15 @@ class Pipeline {
   bool stop_ = false;
   bool input_done_ = false;
   std::exception_ptr failure_;
-  std::vector<std::unique_ptr<Slot>> slots_;
-  std::deque<Slot*> free_;
-  std::deque<Slot*> work_;
+  std::vector<std::unique_ptr<FrameInFlight>> in_flight_;
+  std::deque<FrameInFlight*> free_;
+  std::deque<FrameInFlight*> work_;
   std::deque<WriterItem> writer_queue_;
 
   // The reader's own.
   FrameClock clock_;
   InputTimeline timeline_;
   DamageLog damage_;
-  double video_end_ = 0;                     // seconds, of the video read so far
   std::vector<WriterItem> waiting_packets_;  // before the header is written
   int64_t frames_read_ = 0;
   FirstFrame first_;

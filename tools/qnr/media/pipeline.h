@@ -38,6 +38,13 @@ struct PipelineRequest {
   AVRational rate{0, 1};  // --rate: the input video's frame rate, {0, 1} for its own
   bool strict = false;    // --strict: damage in the input stops the run
   FrameSelector select;   // empty: every frame is taken
+  // Where decoding starts: at the keyframe at or before this timestamp (in
+  // the video's time base); unset for the start.
+  std::optional<int64_t> seek_to;
+  // The run's first frame is not the video's first but the one after these
+  // many: damage before the run has a frame is not the run's, and messages
+  // count frames from the video's start.
+  std::optional<int64_t> frames_before;
   // The video's own first frame, for a run that starts later in the video:
   // the encoder is set up from it, as a run from the start sets it up.
   std::optional<FirstFrame> first;

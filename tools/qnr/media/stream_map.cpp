@@ -72,10 +72,6 @@ bool container_takes(const AVOutputFormat* format, const AVStream& stream) {
   return muxer_accepts(format, stream);
 }
 
-bool is_cover_art(const AVStream& stream) {
-  return (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-}
-
 // A QuickTime timecode track. The demuxer hands its timecode to the video it
 // belongs to, as metadata that these containers store again: mov and mp4 as a
 // timecode track of their own, Matroska as a tag, MXF in its header.

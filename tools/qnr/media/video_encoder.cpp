@@ -62,7 +62,15 @@ PictureFormat VideoEncoder::open(const VideoEncoderSetup& setup, const FirstFram
   enc->framerate = setup.frame_rate;
   enc->sample_aspect_ratio = first.sample_aspect;
   enc->thread_count = 0;
-  if (first.interlaced || setup.interlace) set_fields(first, options);
+  if (first.interlaced || setup.interlace) {
+    // Two fields need an even number of rows; encoders refuse the rest.
+    if (picture.height % 2 == 0) {
+      set_fields(first, options);
+    } else {
+      note(setup.quiet, "the video is coded progressive: its " + std::to_string(picture.height) +
+                            " rows cannot be split into two fields");
+    }
+  }
   set_fixed_quantiser(options);
   if (setup.global_header) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 

@@ -64,11 +64,12 @@ std::string shown_path(const std::string& path) {
 
 int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
   const std::string& module_path = request.module_path;
-  const TuneSettings start = starting_settings(loaded, request.settings);
+  const vdhost::Settings start = starting_settings(loaded, request.settings);
   FrameSource frames(request.input);
 
   TuneSetup setup;
   setup.loaded = &loaded;
+  setup.given = request.settings;
   setup.frames = &frames;
   setup.token = random_hex(16);
   InfoFacts& info = setup.info;
@@ -80,7 +81,7 @@ int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
   info.gpu = info.gpu_report.starts_with("works");
   info.start_seconds = request.at;
   info.start = start;
-  info.start_line = settings_line(loaded, start);
+  info.start_line = settings_line(loaded, FilterSettings{request.settings.config, start});
 
   const std::string token = setup.token;
   TuneServer server(std::move(setup));

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/json.h"
+
 namespace qnr {
 
 namespace {
@@ -22,12 +24,13 @@ bool read_whole(const std::string& name, const std::string& text, int32_t low, i
   return true;
 }
 
-bool read_flag(const std::string& name, const std::string& text, bool& out, std::string& reason) {
+bool read_flag(const std::string& name, const std::string& text, int32_t& out,
+               std::string& reason) {
   if (text != "0" && text != "1") {
     reason = name + " must be 0 or 1, not \"" + text + "\"";
     return false;
   }
-  out = text == "1";
+  out = text == "1" ? 1 : 0;
   return true;
 }
 
@@ -59,21 +62,17 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
       return false;
     }
     const std::string value = shortened(it->second);
-    TuneSettings& s = query.settings;
     bool ok = true;
     if (name == "token" || name.empty()) {
     } else if (name == "t") {
       ok = read_seconds(value, query.seconds, reason);
-    } else if (name == "f1") {
-      ok = read_whole(name, value, 0, 100, s.f1, reason);
-    } else if (name == "f2") {
-      ok = read_whole(name, value, 0, 100, s.f2, reason);
-    } else if (name == "sharp") {
-      ok = read_whole(name, value, 0, 6, s.sharp, reason);
-    } else if (name == "interlace") {
-      ok = read_flag(name, value, s.interlace, reason);
-    } else if (name == "show_noise") {
-      ok = read_flag(name, value, s.show_noise, reason);
+    } else if (const vdhost::SettingInfo* info = vdhost::find_setting(name)) {
+      std::optional<int32_t>& setting = query.settings[info->setting];
+      int32_t read = 0;
+      ok = info->kind == vdhost::SettingKind::flag
+               ? read_flag(name, value, read, reason)
+               : read_whole(name, value, info->minimum, info->maximum, read, reason);
+      if (ok) setting = read;
     } else if (name == "view") {
       ok = value == "source" || value == "filtered";
       if (ok)
@@ -81,8 +80,10 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
       else
         reason = "view must be source or filtered, not \"" + value + "\"";
     } else {
-      reason = "unknown parameter \"" + shortened(name) +
-               "\"; known: t, f1, f2, sharp, interlace, show_noise, view, token";
+      std::string known = "t";
+      for (const vdhost::SettingInfo& info : vdhost::kSettingTable)
+        known += ", " + std::string(info.name);
+      reason = "unknown parameter \"" + shortened(name) + "\"; known: " + known + ", view, token";
       ok = false;
     }
     if (!ok) return false;
@@ -90,29 +91,10 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
   return true;
 }
 
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (const unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-          out += escaped;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
 namespace {
+
+// A position in a line, or null for none.
+std::string position(int at) { return at >= 0 ? std::to_string(at) : "null"; }
 
 std::string number(double value) {
   char text[32];
@@ -120,11 +102,30 @@ std::string number(double value) {
   return text;
 }
 
+// The settings table as the page builds its controls from it.
+std::string settings_json() {
+  std::string json = "[";
+  for (const vdhost::SettingInfo& info : vdhost::kSettingTable) {
+    const bool level = info.kind == vdhost::SettingKind::level;
+    json += json.size() > 1 ? ",{" : "{";
+    json += "\"name\":" + json_string(info.name);
+    json += ",\"label\":" + json_string(info.label);
+    json += ",\"kind\":" + json_string(level ? "level" : "flag");
+    json += ",\"minimum\":" + std::to_string(info.minimum);
+    json += ",\"maximum\":" + std::to_string(info.maximum);
+    json += ",\"default\":" + std::to_string(info.default_value);
+    json += ",\"config_position\":" + position(info.config_position);
+    json += ",\"option\":" + json_string(vdhost::option_name(info));
+    json += ",\"frei0r_position\":" + position(info.frei0r_position);
+    json += ",\"frei0r_name\":" + json_string(vdhost::frei0r_name(info)) + "}";
+  }
+  return json + "]";
+}
+
 }  // namespace
 
 std::string info_json(const InfoFacts& facts) {
   const InputFacts& f = facts.frames;
-  const TuneSettings& s = facts.start;
   std::string json = "{";
   json += "\"input\":" + json_string(facts.input);
   json += ",\"width\":" + std::to_string(f.width);
@@ -136,14 +137,29 @@ std::string info_json(const InfoFacts& facts) {
   json += ",\"filter\":" + json_string(facts.filter_name);
   json += ",\"gpu\":" + std::string(facts.gpu ? "true" : "false");
   json += ",\"gpu_report\":" + json_string(facts.gpu_report);
+  json += ",\"settings\":" + settings_json();
   json += ",\"start\":{\"t\":" + number(facts.start_seconds);
-  json += ",\"f1\":" + std::to_string(s.f1) + ",\"f2\":" + std::to_string(s.f2);
-  json += ",\"sharp\":" + std::to_string(s.sharp);
-  json += ",\"interlace\":" + std::to_string(s.interlace ? 1 : 0);
-  json += ",\"show_noise\":" + std::to_string(s.show_noise ? 1 : 0);
-  json += ",\"multithreading\":" + std::to_string(s.multithreading);
-  json += ",\"config\":" + json_string(facts.start_line) + "}";
-  return json + "}";
+  for (const vdhost::SettingInfo& info : vdhost::kSettingTable) {
+    json += ",\"";
+    json += info.name;
+    json += "\":" + std::to_string(facts.start[info.setting].value_or(0));
+  }
+  // The module's line for the starting values: its command and every value,
+  // the fifth (multithreading) as the instance reported it.
+  vdhost::ScriptCall line;
+  std::string error;
+  vdhost::parse_script_line(facts.start_line, line, error);
+  const std::string multithreading =
+      line.arguments.size() > 4 ? std::to_string(line.arguments[4]) : "null";
+  json += ",\"multithreading\":" + multithreading;
+  json += ",\"config\":" + json_string(facts.start_line);
+  json += ",\"config_command\":" + json_string(line.name);
+  json += ",\"config_arguments\":[";
+  for (size_t i = 0; i < line.arguments.size(); ++i) {
+    if (i > 0) json += ",";
+    json += std::to_string(line.arguments[i]);
+  }
+  return json + "]}}";
 }
 
 }  // namespace qnr

@@ -13,14 +13,14 @@ namespace qnr {
 
 struct FrameQuery {
   double seconds = 0;
-  TuneSettings settings;
+  vdhost::Settings settings;
   bool filtered = true;  // view=filtered (the default) or view=source
 };
 
-// Reads t, f1, f2, sharp, interlace, show_noise and view; what is omitted
-// keeps its value in `query`. False with a one-line reason for a value out of
-// range, not a number, given twice, or a name the interface does not know
-// (token aside).
+// Reads t, view and the settings table's names (f1, f2, sharp, interlace,
+// show_noise, disable); what is omitted keeps its value in `query`. False with
+// a one-line reason for a value out of the table's range, not a number, given
+// twice, or a name the interface does not know (token aside).
 bool read_frame_query(const std::multimap<std::string, std::string>& params, FrameQuery& query,
                       std::string& reason);
 
@@ -32,13 +32,13 @@ struct InfoFacts {
   bool gpu = false;
   std::string gpu_report;
   double start_seconds = 0;
-  TuneSettings start;
+  vdhost::Settings start;
   std::string start_line;  // the module's settings line for `start`
 };
 
-std::string info_json(const InfoFacts& facts);
+// Also the settings table, for the page to build its controls and the
+// settings as text from.
 
-// A JSON string literal, quotes included.
-std::string json_string(const std::string& text);
+std::string info_json(const InfoFacts& facts);
 
 }  // namespace qnr

@@ -1,59 +1,39 @@
 #include "tune/tune_filter.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "base/failure.h"
 
 namespace qnr {
 
-namespace {
-
-FilterSettings as_filter_settings(const TuneSettings& settings) {
-  FilterSettings out;
-  out.config = ScriptCall{"Config",
-                          {settings.f1, settings.f2, settings.sharp, settings.interlace ? 1 : 0,
-                           settings.multithreading}};
-  out.show_noise = settings.show_noise;
-  return out;
-}
-
-ScriptCall reported_line(vdhost::FilterInstance& instance) {
-  std::string line, error;
-  ScriptCall call;
-  if (!instance.script_string(line) || !parse_script_line(line, call, error) ||
-      call.name != "Config" || call.arguments.size() != 5) {
-    throw Failure(
-        "the filter does not report its settings as Config(...) with five values; "
-        "qnr tune needs the QNR_CUDA.vdf built with it");
-  }
-  return call;
-}
-
-}  // namespace
-
-TuneSettings starting_settings(const LoadedModule& loaded, const FilterSettings& given) {
+vdhost::Settings starting_settings(const LoadedModule& loaded, const FilterSettings& given) {
   auto instance = make_instance(loaded, given);
-  const ScriptCall line = reported_line(*instance);
-  TuneSettings settings;
-  settings.f1 = line.arguments[0];
-  settings.f2 = line.arguments[1];
-  settings.sharp = line.arguments[2];
-  settings.interlace = line.arguments[3] != 0;
-  settings.multithreading = line.arguments[4];
-  settings.show_noise = given.show_noise;
-  return settings;
+  vdhost::Settings held = vdhost::held_settings(*instance);
+  for (const vdhost::SettingInfo& info : vdhost::kSettingTable) {
+    std::optional<int32_t>& value = held[info.setting];
+    if (!value) {
+      throw Failure(
+          "the filter does not report its settings as Config(...) with five values; "
+          "qnr tune needs the QNR_CUDA.vdf built with it");
+    }
+    // A script may store any value; the filter counts a non-zero flag as set.
+    value = info.kind == vdhost::SettingKind::flag ? (*value != 0 ? 1 : 0)
+                                                   : std::clamp(*value, info.minimum, info.maximum);
+  }
+  return held;
 }
 
-std::string settings_line(const LoadedModule& loaded, const TuneSettings& settings) {
-  auto instance = make_instance(loaded, as_filter_settings(settings));
+std::string settings_line(const LoadedModule& loaded, const FilterSettings& settings) {
+  auto instance = make_instance(loaded, settings);
   std::string line;
   instance->script_string(line);
   return line;
 }
 
-FilterRun filter_frame(const LoadedModule& loaded, const TuneSettings& settings,
+FilterRun filter_frame(const LoadedModule& loaded, const FilterSettings& settings,
                        const HostFrame& source, HostFrame& result) {
-  auto instance = make_instance(loaded, as_filter_settings(settings));
+  auto instance = make_instance(loaded, settings);
   result.resize(source.width, source.height);
   result.alpha = source.alpha;
   // The module only reads the source; the record is the host's to hand over.

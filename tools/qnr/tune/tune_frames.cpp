@@ -30,7 +30,7 @@ int64_t timestamp_of(const AVFrame& frame) { return frame.best_effort_timestamp;
 
 }  // namespace
 
-FrameSource::FrameSource(const std::string& name) : name_(name) {
+FrameSource::FrameSource(const std::string& name) : name_(name), damage_(name, false) {
   if (name == "-") {
     throw Failure("qnr tune needs a file it can seek in, not standard input", kExitUsage);
   }
@@ -52,8 +52,15 @@ FrameSource::FrameSource(const std::string& name) : name_(name) {
 FrameSource::~FrameSource() = default;
 
 void FrameSource::open() {
+  loop_.reset();
   input_ = open_media_input(name_);
-  packet_ = new_packet();
+  loop_ = std::make_unique<DecodeLoop>(*input_, damage_);
+  // Pictures before the target that no other picture refers to are skipped.
+  loop_->on_packet([this](const AVPacket& packet) {
+    if (packet.stream_index != input_->video) return;
+    const bool before_target = packet.pts != AV_NOPTS_VALUE && packet.pts < skip_below_;
+    input_->decoder->skip_frame = before_target ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+  });
   const AVStream* stream = input_->video_stream();
   time_base_ = stream->time_base;
   start_ = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
@@ -141,53 +148,26 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
 void FrameSource::seek(int64_t position) {
   const bool from_start = position <= start_;
   if (from_start) position = start_;
-  const int code = av_seek_frame(input_->format, input_->video, position, AVSEEK_FLAG_BACKWARD);
-  if (code < 0) {
+  if (!loop_->seek(position)) {
     // Inputs that cannot seek (a single picture, some raw streams) are read
     // again from the beginning.
     open();
     return;
   }
-  avcodec_flush_buffers(input_->decoder.get());
   last_pts_.reset();
   run_from_start_ = from_start;
   input_ended_ = false;
 }
 
 FramePtr FrameSource::next_frame() {
-  AVCodecContext* decoder = input_->decoder.get();
   FramePtr frame = new_frame();
-  for (;;) {
-    int code = avcodec_receive_frame(decoder, frame.get());
-    if (code >= 0) {
-      if (frame->best_effort_timestamp == AV_NOPTS_VALUE) {
-        frame->best_effort_timestamp = last_pts_ ? *last_pts_ + 1 : start_;
-      }
-      return frame;
-    }
-    if (code == AVERROR_EOF) return nullptr;
-    if (code == AVERROR_INVALIDDATA) continue;
-    if (code != AVERROR(EAGAIN)) {
-      throw Failure("decoding " + name_ + " failed: " + av_error_text(code));
-    }
-    code = av_read_frame(input_->format, packet_.get());
-    if (code == AVERROR_EOF) {
-      avcodec_send_packet(decoder, nullptr);  // drain: the decoder's last frames, then its end
-      continue;
-    }
-    if (code < 0) throw Failure("reading " + name_ + " failed: " + av_error_text(code));
-    if (packet_->stream_index == input_->video) {
-      const bool before_target = packet_->pts != AV_NOPTS_VALUE && packet_->pts < skip_below_;
-      decoder->skip_frame = before_target ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
-      code = avcodec_send_packet(decoder, packet_.get());
-      // A damaged packet is skipped, as players and qnr do.
-      if (code < 0 && code != AVERROR_INVALIDDATA) {
-        av_packet_unref(packet_.get());
-        throw Failure("decoding " + name_ + " failed: " + av_error_text(code));
-      }
-    }
-    av_packet_unref(packet_.get());
+  if (!loop_->next(frame.get())) return nullptr;
+  // A frame that nothing dates (no timestamps, no frame rate) still gets a
+  // place of its own, a tick after the one before.
+  if (frame->best_effort_timestamp == AV_NOPTS_VALUE) {
+    frame->best_effort_timestamp = last_pts_ ? *last_pts_ + 1 : start_;
   }
+  return frame;
 }
 
 const FrameSource::Decoded& FrameSource::keep(FramePtr frame) {

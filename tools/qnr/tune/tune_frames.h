@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "media/damage.h"
+#include "media/decode_loop.h"
 #include "media/frame_convert.h"
 #include "media/libav.h"
 #include "media/media_input.h"
@@ -71,6 +73,9 @@ class FrameSource {
 
   std::string name_;
   std::unique_ptr<MediaInput> input_;
+  // Damage is gone on from, as a run goes on; the page shows what decodes.
+  DamageLog damage_;
+  std::unique_ptr<DecodeLoop> loop_;
   InputFacts facts_;
   AVRational time_base_{1, 1};
   int64_t start_ = 0;  // the timestamp of time 0
@@ -78,7 +83,6 @@ class FrameSource {
 
   std::mutex mutex_;
   FrameConverter converter_;
-  PacketPtr packet_;
   std::map<int64_t, Decoded> decoded_;  // by timestamp
   size_t decoded_bytes_ = 0;
   std::optional<int64_t> last_pts_;  // of the current run, while it can go on

@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <semaphore>
 
 #include "base/failure.h"
 #include "tune/tune_page.h"
@@ -16,11 +15,6 @@
 namespace qnr {
 
 namespace {
-
-// Frames decoded, filtered and encoded at once: each holds a few copies of
-// the picture, so this bounds memory whatever the number of clients.
-constexpr std::ptrdiff_t kFramesAtOnce = 2;
-std::counting_semaphore<> frame_slots(kFramesAtOnce);
 
 // Filled in as the page is served: the run's nonce for its script and style,
 // and the token for its icon (the one request a browser makes by itself).
@@ -76,12 +70,15 @@ std::string decimal(double value, int places) {
   return digits;
 }
 
-class SlotGuard {
+template <class Semaphore> class SlotGuard {
  public:
-  SlotGuard() { frame_slots.acquire(); }
-  ~SlotGuard() { frame_slots.release(); }
+  explicit SlotGuard(Semaphore& slots) : slots_(slots) { slots_.acquire(); }
+  ~SlotGuard() { slots_.release(); }
   SlotGuard(const SlotGuard&) = delete;
   SlotGuard& operator=(const SlotGuard&) = delete;
+
+ private:
+  Semaphore& slots_;
 };
 
 std::vector<std::pair<std::string, std::string>> common_headers(const std::string& nonce) {
@@ -149,10 +146,26 @@ std::optional<std::string> TuneServer::done_line() const {
   return done_line_;
 }
 
+// Each path and the one method it takes (GET also as HEAD).
+struct TuneServer::Route {
+  const char* path;
+  const char* method;
+  HttpReply (TuneServer::*serve)(const HttpRequest&);
+};
+
+const TuneServer::Route TuneServer::kRoutes[] = {
+    {"/", "GET", &TuneServer::page},
+    {"/api/info", "GET", &TuneServer::info},
+    {"/api/frame", "GET", &TuneServer::frame},
+    {"/api/done", "POST", &TuneServer::done},
+    {"/favicon.svg", "GET", &TuneServer::icon},
+};
+
 HttpReply TuneServer::answer(const HttpRequest& request) {
   // Only this server's own name in Host: a page elsewhere whose name is made
   // to point at 127.0.0.1 sends its own.
-  const std::string port = ":" + std::to_string(port_);
+  std::string port = ":";
+  port += std::to_string(port_);
   const bool our_host =
       request.hosts.size() == 1 && (request.hosts[0] == "127.0.0.1" + port ||
                                     same_ignoring_case(request.hosts[0], "localhost" + port));
@@ -166,42 +179,53 @@ HttpReply TuneServer::answer(const HttpRequest& request) {
   }
   // Paths are matched as sent: an escaped dot or slash names nothing here.
   const std::string& path = request.raw_path == request.path ? request.path : std::string();
-  const bool get = request.method == "GET" || request.method == "HEAD";
-  try {
-    if (path == "/" && get) return page();
-    if (path == "/api/info" && get) {
-      HttpReply reply;
-      reply.content_type = "application/json";
-      reply.body = info_json(setup_.info);
+  std::string paths;
+  for (const Route& route : kRoutes) {
+    paths += std::string(paths.empty() ? "" : ", ") + route.path;
+    if (path != route.path) continue;
+    const std::string method = route.method;
+    if (request.method != method && !(method == "GET" && request.method == "HEAD")) {
+      HttpReply reply = text(405, "method " + request.method.substr(0, 16) + " not allowed here");
+      reply.headers.emplace_back("Allow", method == "GET" ? "GET, HEAD" : method);
       return reply;
     }
-    if (path == "/api/frame" && get) return frame(request);
-    if (path == "/favicon.svg" && get) {
-      HttpReply reply;
-      reply.content_type = "image/svg+xml";
-      reply.body = kIcon;
-      return reply;
+    try {
+      return (this->*route.serve)(request);
+    } catch (const std::exception& e) {
+      // A frame that cannot be decoded or filtered is this request's failure only.
+      return text(500, e.what());
     }
-    if (path == "/api/done" && request.method == "POST") return done(request);
-  } catch (const std::exception& e) {
-    // A frame that cannot be decoded or filtered is this request's failure only.
-    return text(500, e.what());
   }
-  if (path == "/" || path == "/api/info" || path == "/api/frame" || path == "/api/done") {
-    HttpReply reply = text(405, "method " + request.method.substr(0, 16) + " not allowed here");
-    reply.headers.emplace_back("Allow", path == "/api/done" ? "POST" : "GET, HEAD");
-    return reply;
-  }
-  return text(404, "not found: this server has /, /api/info, /api/frame and /api/done");
+  return text(404, "not found: this server has " + paths);
 }
 
-HttpReply TuneServer::page() const {
+HttpReply TuneServer::page(const HttpRequest&) {
   HttpReply reply;
   reply.content_type = "text/html; charset=utf-8";
   reply.body = tune_page();
   fill_slots(reply.body, kNonceSlot, nonce_);
   fill_slots(reply.body, kTokenSlot, setup_.token);
   return reply;
+}
+
+HttpReply TuneServer::info(const HttpRequest&) {
+  HttpReply reply;
+  reply.content_type = "application/json";
+  reply.body = info_json(setup_.info);
+  return reply;
+}
+
+HttpReply TuneServer::icon(const HttpRequest&) {
+  HttpReply reply;
+  reply.content_type = "image/svg+xml";
+  reply.body = kIcon;
+  return reply;
+}
+
+FilterSettings TuneServer::settings_for(const FrameQuery& query) const {
+  FilterSettings settings = setup_.given;
+  settings.values = query.settings;
+  return settings;
 }
 
 HttpReply TuneServer::frame(const HttpRequest& request) {
@@ -212,11 +236,12 @@ HttpReply TuneServer::frame(const HttpRequest& request) {
   if (!read_frame_query(request.params, query, reason)) return text(400, reason);
   HttpReply reply;
   reply.content_type = "image/png";
-  SlotGuard slot;
+  const SlotGuard slot(frame_slots_);
   const std::shared_ptr<const SourceFrame> source = setup_.frames->at(query.seconds);
   if (query.filtered) {
     HostFrame filtered;
-    const FilterRun run = filter_frame(*setup_.loaded, query.settings, source->bitmap, filtered);
+    const FilterRun run =
+        filter_frame(*setup_.loaded, settings_for(query), source->bitmap, filtered);
     reply.body = encode_png(filtered);
     reply.headers.emplace_back("X-QNR-Road", run.gpu ? "GPU" : "CPU");
     reply.headers.emplace_back("X-QNR-Filter-Ms", decimal(run.milliseconds, 2));
@@ -233,7 +258,7 @@ HttpReply TuneServer::done(const HttpRequest& request) {
   query.settings = setup_.info.start;
   std::string reason;
   if (!read_frame_query(request.params, query, reason)) return text(400, reason);
-  const std::string line = settings_line(*setup_.loaded, query.settings);
+  const std::string line = settings_line(*setup_.loaded, settings_for(query));
   {
     std::lock_guard lock(done_mutex_);
     if (!done_line_) done_line_ = line;

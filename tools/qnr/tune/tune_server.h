@@ -4,8 +4,10 @@
 // no file.
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <optional>
+#include <semaphore>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +21,7 @@ namespace qnr {
 
 struct TuneSetup {
   const LoadedModule* loaded = nullptr;
+  FilterSettings given;  // the command line's settings, under the page's values
   FrameSource* frames = nullptr;
   InfoFacts info;
   std::string token;  // at least 128 random bits, as hex
@@ -43,11 +46,23 @@ class TuneServer {
   HttpReply answer(const HttpRequest& request);
 
  private:
-  HttpReply page() const;
+  // Frames decoded, filtered and encoded at once: each holds a few copies of
+  // the picture, so this bounds memory whatever the number of clients.
+  static constexpr std::ptrdiff_t kFramesAtOnce = 2;
+
+  struct Route;
+  static const Route kRoutes[];
+
+  HttpReply page(const HttpRequest& request);
+  HttpReply info(const HttpRequest& request);
   HttpReply frame(const HttpRequest& request);
+  HttpReply icon(const HttpRequest& request);
   HttpReply done(const HttpRequest& request);
+  // The page's values over the command line's settings.
+  FilterSettings settings_for(const FrameQuery& query) const;
 
   TuneSetup setup_;
+  std::counting_semaphore<kFramesAtOnce> frame_slots_{kFramesAtOnce};
   std::string nonce_;  // lets the page's own script and style run, nothing else
   int port_ = 0;
   HttpService http_;

@@ -1,0 +1,135 @@
+#include "jobs/plan_job.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <memory>
+
+#include "base/failure.h"
+#include "base/note.h"
+#include "base/output_checks.h"
+#include "base/version.h"
+#include "jobs/job_planner.h"
+#include "jobs/job_setup.h"
+#include "media/first_frame.h"
+#include "media/media_output.h"
+
+namespace qnr {
+
+namespace {
+
+// The output a long job writes: a file, named from the root; an existing
+// one only with -y, and never the input.
+std::string output_for_job(const JobRequest& request, const JobPlan& plan) {
+  const std::string& name = request.output;
+  if (name == "-" || name.starts_with("/dev/") || av_filename_number_test(name.c_str())) {
+    throw Failure("a long job writes its output to a file, not " + name, kExitUsage);
+  }
+  struct stat info {};
+  if (::stat(name.c_str(), &info) == 0) {
+    if (!S_ISREG(info.st_mode)) {
+      throw Failure("a long job writes its output to a file; " + name + " is not one", kExitUsage);
+    }
+    struct stat in {};
+    if (::stat(plan.input.c_str(), &in) == 0 && same_file(in, info)) {
+      throw Failure("the output " + name + " is the input file; name a different output",
+                    kExitUsage);
+    }
+    if (!request.overwrite) {
+      throw Failure(name + " exists; add -y (--overwrite) to replace it", kExitUsage);
+    }
+  }
+  return absolute_path(name);
+}
+
+// The plan the command line asks for, without what the input tells.
+JobPlan wanted_plan(const JobRequest& request) {
+  JobPlan plan;
+  plan.qnr_version = kVersion;
+  describe_input(request.input, plan);
+  plan.output = output_for_job(request, plan);
+  apply_road_choice(request.road);
+  const std::string module = request.module.empty() ? default_module_path() : request.module;
+  const LoadedModule loaded = load_job_module(module, plan.module_sha256);
+  char resolved[PATH_MAX];
+  plan.module = ::realpath(module.c_str(), resolved) != nullptr ? resolved : module;
+  std::string why;
+  plan.road = probe_road(*loaded.module, *loaded.filter, why);
+  plan.cpu_only = request.road.cpu;
+  // The settings are what the instance holds after reading them, so the
+  // output is coded interlaced when the filter's Interlace is on.
+  const auto instance = make_instance(loaded, request.settings);
+  instance->script_string(plan.config);
+  const vdhost::Settings held = vdhost::held_settings(*instance);
+  plan.show_noise = held.on(vdhost::Setting::show_noise);
+  plan.disable = held.on(vdhost::Setting::disable);
+  plan.interlace = held.on(vdhost::Setting::interlace);
+  plan.rate = {request.rate_num, request.rate_den};
+  plan.strict = request.strict;
+  plan.format = request.format;
+  plan.codec = request.codec;
+  plan.encoder_args = request.encoder_args;
+  plan.overwrite = request.overwrite;
+  plan.segment_seconds =
+      request.segment_seconds > 0 ? request.segment_seconds : kDefaultSegmentSeconds;
+  return plan;
+}
+
+}  // namespace
+
+PlannedJob plan_job(const JobRequest& request, const JobFolder& folder) {
+  PlannedJob job;
+  JobPlan wanted = wanted_plan(request);
+  if (folder.has_plan()) {
+    job.plan = folder.read_plan(&job.id);
+    const std::string difference = plan_difference(job.plan, wanted);
+    if (!difference.empty()) {
+      throw Failure("the job folder " + folder.path() + " was made for another job (" + difference +
+                        " differs); remove it or name another folder with --job",
+                    kExitCannotRetry);
+    }
+    job.resumed = true;
+    return job;
+  }
+  // The container and codec are refused now rather than after the work.
+  MediaOutput check(plan_output_request(wanted, true));
+  if (check.single_image()) {
+    throw Failure("a long job writes video; " + request.output + " holds one picture", kExitUsage);
+  }
+  const std::unique_ptr<MediaInput> input = open_media_input(wanted.input);
+  check.map_streams(*input);
+  const ClockMode clock = check.clock_mode();
+  folder.make_for_plan();
+  note(request.quiet, "planning: reading every frame's timestamp in " + request.input);
+  VideoScan scan = scan_video(*input, request.quiet);
+  // Frames counted from the video's start cannot be counted from a segment's.
+  if (wanted.rate.num > 0) {
+    scan.one_segment_because = "--rate counts the frames from the start";
+  } else if (clock != ClockMode::exact) {
+    scan.one_segment_because = "the output's codec or container counts frames at a fixed rate";
+  }
+  if (scan.pts.empty()) {
+    throw Failure("the video stream of " + request.input +
+                      " has no frames (is the file damaged or cut short?)",
+                  kExitCannotRetry);
+  }
+  // Every segment's encoder is set up for the video's first frame, as a
+  // single run's is: the workers find it here rather than each decoding the
+  // video from its start.
+  wanted.first_frame = read_first_frame(wanted.input);
+  const Split split = split_video(scan, wanted.segment_seconds);
+  wanted.video_stream = input->video;
+  wanted.time_base = scan.time_base;
+  wanted.preroll = split.preroll;
+  wanted.one_segment_because = split.one_segment_because;
+  wanted.segments = split.segments;
+  if (!split.one_segment_because.empty()) {
+    note(request.quiet, "the video is kept in one segment: " + split.one_segment_because);
+  }
+  job.id = folder.write_plan(wanted);
+  job.plan = std::move(wanted);
+  return job;
+}
+
+}  // namespace qnr
