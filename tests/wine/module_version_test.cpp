@@ -2,8 +2,8 @@
 // and the module loading and registering its filter as a host does. By default
 // the build's module; QNR_MODULE_UNDER_TEST names another copy, such as the
 // one unpacked from the release archive.
-#include <windows.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <string>
