@@ -27,8 +27,8 @@ function(qnr_add_dialog_resource target rc_file dialog_id symbol)
     OUTPUT ${res_file}
     COMMAND ${QNR_WINDRES} --preprocessor=${QNR_WINDRES_PREPROCESSOR}
             --preprocessor-arg=-E --preprocessor-arg=-xc --preprocessor-arg=-DRC_INVOKED
-            -i ${rc_file} -O res -o ${res_file}
-    DEPENDS ${rc_file}
+            --include-dir=${CMAKE_BINARY_DIR}/generated -i ${rc_file} -O res -o ${res_file}
+    DEPENDS ${rc_file} ${CMAKE_BINARY_DIR}/generated/qnr_version.h
     COMMENT "Compiling resource script ${rc_name}.rc"
     VERBATIM)
   add_custom_command(

@@ -1,5 +1,6 @@
 // The module's two exported entry points and its one filter definition.
 #include "host/callbacks.h"
+#include "qnr_version.h"
 #include "win32_api.h"
 
 #if defined(_WIN32)
@@ -16,8 +17,8 @@ FilterDefinition qnr_definition = {
     .next = nullptr,
     .prev = nullptr,
     .module = nullptr,
-    .name = "QNR 3.6.1 CUDA (x64)",
-    .desc = "Velmora (QNR) 3.6.1, CUDA-accelerated x64 build",
+    .name = QNR_FILTER_NAME,
+    .desc = QNR_FILTER_DESCRIPTION,
     .maker = "QNR developers",
     .private_data = nullptr,
     .inst_data_size = static_cast<int32_t>(sizeof(FilterConfig)),

@@ -7,6 +7,7 @@ extern "C" {
 
 #include "filter_instance.h"
 #include "parameters.h"
+#include "qnr_version.h"
 
 #define QNR_FREI0R_API extern "C" __attribute__((visibility("default")))
 
@@ -39,11 +40,12 @@ QNR_FREI0R_API void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
   info->color_model = F0R_COLOR_MODEL_BGRA8888;
   info->frei0r_version = FREI0R_MAJOR_VERSION;
-  info->major_version = 3;
-  info->minor_version = 6;
+  info->major_version = QNR_VERSION_MAJOR;
+  info->minor_version = QNR_VERSION_MINOR;
   info->num_params = kParameterCount;
   info->explanation =
-      "QNR 3.6.1 spatial noise reduction: removes fine luma noise and sharpens detail, with the "
+      "QNR " QNR_VERSION_TEXT
+      " spatial noise reduction: removes fine luma noise and sharpens detail, with the "
       "same bits as the QNR_CUDA.vdf module (GPU where available, else CPU)";
 }
 

@@ -18,6 +18,7 @@
 #include "demo/demo.h"
 #include "hosting/filter_module.h"
 #include "hosting/gpu_report.h"
+#include "hosting/module_build.h"
 #include "hosting/road.h"
 #include "jobs/job_commands.h"
 #include "media/libav.h"
@@ -27,11 +28,30 @@
 namespace qnr {
 namespace {
 
+// The path as the file system resolves it, for showing.
+std::string resolved_path(const std::string& path) {
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+}
+
+// qnr's version, then what the module it loads by default (or with --module)
+// is: its filter, the CPU routine it runs here and the GPU code it carries.
+// A module that does not load is a failure after the first line.
+int run_version(const Options& options) {
+  std::printf("qnr %s\n", kVersion);
+  std::fflush(stdout);
+  const std::string module_path = options.module.empty() ? default_module_path() : options.module;
+  const LoadedModule loaded = load_filter_module(module_path);
+  std::printf("module:      %s\n", resolved_path(module_path).c_str());
+  std::printf("filter:      %s\n", loaded.filter->name);
+  std::printf("CPU routine: %s\n", describe_cpu_routine().c_str());
+  std::printf("GPU code:    %s\n", describe_gpu_code(find_gpu_code(module_path)).c_str());
+  return 0;
+}
+
 int run_info(const Options& options, const LoadedModule& loaded, const std::string& module_path) {
   const FilterDefinition& filter = *loaded.filter;
-  char resolved[PATH_MAX];
-  const std::string shown =
-      ::realpath(module_path.c_str(), resolved) != nullptr ? resolved : module_path;
+  const std::string shown = resolved_path(module_path);
   std::string line;
   auto instance = make_instance(loaded, options.settings);
   instance->script_string(line);
@@ -57,10 +77,7 @@ int run(int argc, char** argv) {
     std::fputs(usage_text().c_str(), stdout);
     return 0;
   }
-  if (options.mode == Options::Mode::version) {
-    std::printf("qnr %s\n", kVersion);
-    return 0;
-  }
+  if (options.mode == Options::Mode::version) return run_version(options);
   if (is_job_command(options)) return run_job_command(job_request(options));
   apply_road_choice(options.road);
   const std::string module_path = options.module.empty() ? default_module_path() : options.module;

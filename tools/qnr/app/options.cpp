@@ -372,12 +372,14 @@ other options:
   --codec NAME      video encoder instead of the container's default
   -f, --format NAME container instead of the one OUT's name picks
   -y, --overwrite   replace OUT when it exists
-  --module PATH     the filter module (default: QNR_CUDA.vdf beside qnr)
+  --module PATH     the filter module (default: QNR_CUDA.vdf beside qnr, else
+                    in ../lib/qnr as installed)
   --quiet, -q       no progress line
   --cpu             filter on the CPU path only (the module sees no GPU)
   --device N        use only GPU N
   --help, -h        this text
-  --version         qnr's version
+  --version         qnr's version, the module's filter, its CPU routine here and
+                    the GPU code it carries
   -- ARGS...        encoder options as -name value pairs, after qnr's own, e.g.
                     -- -crf 20 -preset slow; -an, -sn, -dn drop the audio,
                     subtitle or data streams; -pix_fmt NAME the pixel format

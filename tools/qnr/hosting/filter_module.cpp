@@ -7,18 +7,37 @@
 
 namespace qnr {
 
+namespace {
+
+constexpr char kModuleFile[] = "QNR_CUDA.vdf";
+
+// The folder part of a path: "/usr/bin" for "/usr/bin/qnr", "" for "/qnr".
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+}  // namespace
+
 std::string default_module_path() {
   const std::string exe = executable_path();
-  if (exe.empty()) return "QNR_CUDA.vdf";
-  const size_t slash = exe.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) + "/QNR_CUDA.vdf";
+  if (exe.empty()) return kModuleFile;
+  const std::string folder = folder_of(exe);
+  const std::string beside = folder + "/" + kModuleFile;
+  const std::string installed = folder_of(folder) + "/lib/qnr/" + kModuleFile;
+  if (exists(beside)) return beside;
+  if (exists(installed)) return installed;
+  // Neither there: name the place this layout should have it.
+  return folder.ends_with("/bin") ? installed : beside;
 }
 
 LoadedModule load_filter_module(const std::string& path) {
   if (::access(path.c_str(), F_OK) != 0) {
     throw Failure("the filter module " + path +
-                  " does not exist; build it (it is built beside "
-                  "qnr) or pass --module PATH");
+                  " does not exist; build it (it is built beside qnr; an installed qnr finds it "
+                  "in lib/qnr beside its bin folder) or pass --module PATH");
   }
   std::string error;
   LoadedModule loaded;

@@ -37,7 +37,10 @@ LoadedModule load_filter_module(const std::string& path);
 std::unique_ptr<vdhost::FilterInstance> make_instance(const LoadedModule& loaded,
                                                       const FilterSettings& settings);
 
-// Where qnr looks for the module when --module is not given: beside the executable.
+// Where qnr looks for the module when --module is not given, relative to its
+// own file, so no variable is needed: beside the executable (the build tree),
+// else in the installed layout's private folder <prefix>/lib/qnr beside
+// <prefix>/bin.
 std::string default_module_path();
 
 }  // namespace qnr
