@@ -106,6 +106,9 @@ bool take_input_option(OptionArg& arg, Options& options) {
   } else if (arg.name == "--strict") {
     arg.no_value();
     options.strict = true;
+  } else if (arg.name == "--rgb") {
+    arg.no_value();
+    options.rgb = true;
   } else {
     return false;
   }
@@ -369,6 +372,10 @@ other options:
   -f, --format NAME container instead of the one OUT's name picks
   -y, --overwrite   replace OUT when it exists
   --module PATH     the filter module (default: QNR_CUDA.vdf beside qnr)
+  --rgb             write the filter's own 8-bit RGB output instead of adding
+                    its brightness correction to IN's frames at their own
+                    depth and layout (8-bit RGB inputs and Show noise always
+                    take the filter's output)
   --quiet, -q       no progress line
   --cpu             filter on the CPU path only (the module sees no GPU)
   --device N        use only GPU N

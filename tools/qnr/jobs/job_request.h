@@ -30,6 +30,7 @@ struct JobRequest {
   int rate_num = 0;  // --rate, 0/1 for the input's own
   int rate_den = 1;
   bool strict = false;
+  bool rgb = false;            // --rgb: the filter's own RGB is written
   double segment_seconds = 0;  // --segment-seconds, 0 for the default
   int parallel = 0;            // --parallel, 0: one per core (CPU road) or per GPU
   std::string dir;             // --job DIR, "" for the default beside OUT

@@ -70,6 +70,7 @@ int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
   TuneSetup setup;
   setup.loaded = &loaded;
   setup.given = request.settings;
+  setup.rgb = request.rgb;
   setup.frames = &frames;
   setup.token = random_hex(16);
   InfoFacts& info = setup.info;
