@@ -27,8 +27,7 @@ TEST(CorrectionRule, TakesTheLargestChangeAndScalesItToThePlane) {
       {0x00FF0000, 0x00FE0001, 0},   // a rise and a fall tie, summing to 0
       {0x00640A0A, 0x00650A09, 0},   // the same, one unit each way
       {0x00646464, 0x00656563, 1},   // tie broken by the sum
-      {0x00646464, 0x00636365, -1},
-      {0xFF101010, 0x00121212, 2},  // byte 3 plays no part
+      {0x00646464, 0x00636365, -1}, {0xFF101010, 0x00121212, 2},  // byte 3 plays no part
   };
   for (const Case& c : corrections) {
     EXPECT_EQ(qnr::pixel_correction(c.before, c.after), c.correction) << std::hex << c.before;
@@ -39,10 +38,10 @@ TEST(CorrectionRule, TakesTheLargestChangeAndScalesItToThePlane) {
     int code;
   };
   const std::vector<Scale> scales = {
-      {1, 8, false, 1},     {2, 8, false, 2},      {3, 8, false, 3},    {7, 8, false, 6},
-      {-7, 8, false, -6},   {255, 8, false, 219},  {-255, 8, false, -219},
-      {1, 10, false, 3},    {255, 10, false, 876}, {1, 12, false, 14},  {255, 16, false, 56064},
-      {1, 8, true, 1},      {-9, 10, true, -36},   {255, 16, true, 65280},
+      {1, 8, false, 1},      {2, 8, false, 2},       {3, 8, false, 3},        {7, 8, false, 6},
+      {-7, 8, false, -6},    {255, 8, false, 219},   {-255, 8, false, -219},  {1, 10, false, 3},
+      {255, 10, false, 876}, {1, 12, false, 14},     {255, 16, false, 56064}, {1, 8, true, 1},
+      {-9, 10, true, -36},   {255, 16, true, 65280},
   };
   for (const Scale& s : scales) {
     EXPECT_EQ(qnr::scaled_luma_correction(s.c, s.depth, s.full), s.code)
@@ -100,11 +99,16 @@ TEST(QnrRoad, LumaTakesTheModulesCorrectionAndColourIsKept) {
     const char* name = av_get_pix_fmt_name(c.format);
     const std::string what = std::string(name) + (c.full_range ? " full" : "") + " " +
                              ::testing::PrintToString(c.options);
-    std::vector<std::string> make = {
-        "-f", "lavfi", "-i",
-        "testsrc2=size=64x48,scale=" + std::to_string(c.width) + ":" + std::to_string(c.height) +
-            ",noise=alls=24:allf=t" + (c.full_range ? ",scale=out_range=full" : ""),
-        "-frames:v", "2", "-pix_fmt", name};
+    std::vector<std::string> make = {"-f",
+                                     "lavfi",
+                                     "-i",
+                                     "testsrc2=size=64x48,scale=" + std::to_string(c.width) + ":" +
+                                         std::to_string(c.height) + ",noise=alls=24:allf=t" +
+                                         (c.full_range ? ",scale=out_range=full" : ""),
+                                     "-frames:v",
+                                     "2",
+                                     "-pix_fmt",
+                                     name};
     // Raw frames in NUT hold every layout; FFV1 in Matroska holds the range.
     const std::string codec = c.full_range ? "ffv1" : "rawvideo";
     const std::string ext = c.full_range ? ".mkv" : ".nut";
@@ -153,8 +157,8 @@ TEST(QnrRoad, LumaTakesTheModulesCorrectionAndColourIsKept) {
                             : qnr::scaled_luma_correction(correction, depth, c.full_range);
       for (size_t k = 0; k < per_pixel; ++k) {
         const size_t at = frame * in.frame_bytes + (pixel * per_pixel + k) * sample;
-        const int value = std::clamp(int(sample_at(in.bytes, at, wide)) + delta, 0,
-                                     (1 << depth) - 1);
+        const int value =
+            std::clamp(int(sample_at(in.bytes, at, wide)) + delta, 0, (1 << depth) - 1);
         expected[at] = static_cast<char>(value & 0xFF);
         if (wide) expected[at + 1] = static_cast<char>(value >> 8);
       }
@@ -165,8 +169,8 @@ TEST(QnrRoad, LumaTakesTheModulesCorrectionAndColourIsKept) {
       EXPECT_TRUE(out.bytes.compare(start, in.luma_bytes, expected, start, in.luma_bytes) == 0)
           << what << ": luma of frame " << frame;
       const size_t colour = in.frame_bytes - in.luma_bytes;
-      EXPECT_TRUE(out.bytes.compare(start + in.luma_bytes, colour, in.bytes,
-                                    start + in.luma_bytes, colour) == 0)
+      EXPECT_TRUE(out.bytes.compare(start + in.luma_bytes, colour, in.bytes, start + in.luma_bytes,
+                                    colour) == 0)
           << what << ": colour of frame " << frame;
     }
   }
@@ -182,8 +186,8 @@ std::string luma_plane(const std::filesystem::path& file, int w, int h) {
 // converted to limited, as players read it.
 TEST(QnrRoad, FullRangeBecomesLimitedWhereTheCodecCannotCarryIt) {
   TempDir dir;
-  ffmpeg({"-f", "lavfi", "-i", "color=black:s=32x32,pad=64:32:32:0:white", "-frames:v", "1",
-          "-vf", "scale=out_range=full", "-pix_fmt", "yuvj420p", "-c:v", "mjpeg", "-q:v", "1",
+  ffmpeg({"-f", "lavfi", "-i", "color=black:s=32x32,pad=64:32:32:0:white", "-frames:v", "1", "-vf",
+          "scale=out_range=full", "-pix_fmt", "yuvj420p", "-c:v", "mjpeg", "-q:v", "1",
           dir / "full.mkv"});
   for (const char* out : {"out.mpg", "out.ogv"}) {
     for (const bool rgb : {false, true}) {
@@ -211,8 +215,8 @@ TEST(QnrRoad, InterlacedFieldsKeepTheirOwnColour) {
           "-frames:v", "1", "-pix_fmt", "yuv420p", "-c:v", "ffv1", dir / "fields.mkv"});
   const RawPicture in = raw_frames(dir.path() / "fields.mkv", AV_PIX_FMT_YUV420P, 64, 48);
   for (const bool rgb : {false, true}) {
-    std::vector<std::string> args = {dir / "fields.mkv", dir / "out.mkv", "-q", "-y",
-                                     "--interlace", "--disable", "--codec", "ffv1"};
+    std::vector<std::string> args = {dir / "fields.mkv", dir / "out.mkv", "-q",      "-y",
+                                     "--interlace",      "--disable",     "--codec", "ffv1"};
     if (rgb) args.push_back("--rgb");
     const Ran ran = qnr(args);
     ASSERT_EQ(ran.status, 0) << ran.err;
