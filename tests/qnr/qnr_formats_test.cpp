@@ -28,16 +28,17 @@ TEST(QnrFormats, ThePixelFormatFollowsTheInput) {
     std::string input, output;
     std::vector<std::string> options;
     std::string stream;  // codec, pixel format, transfer
-    bool deeper;         // more than 8 bits: a note says the filter works at 8
+    bool deeper;         // more than 8 bits written as the filter's 8-bit RGB: a note says so
   };
   const std::vector<Case> cases = {
-      {"hdr10.mkv", "out.mp4", {}, "h264,yuv420p10le,smpte2084", true},
-      {"hdr10.mkv", "out.mkv", {"--codec", "libx265"}, "hevc,yuv420p10le,smpte2084", true},
-      {"prores.mov", "out.mov", {"--codec", "prores_ks"}, "prores,yuv422p10le,unknown", true},
-      {"prores.mov", "out.mp4", {}, "h264,yuv422p10le,unknown", true},
+      {"hdr10.mkv", "out.mp4", {}, "h264,yuv420p10le,smpte2084", false},
+      {"hdr10.mkv", "rgb.mp4", {"--rgb"}, "h264,yuv420p10le,smpte2084", true},
+      {"hdr10.mkv", "out.mkv", {"--codec", "libx265"}, "hevc,yuv420p10le,smpte2084", false},
+      {"prores.mov", "out.mov", {"--codec", "prores_ks"}, "prores,yuv422p10le,unknown", false},
+      {"prores.mov", "out.mp4", {}, "h264,yuv422p10le,unknown", false},
       {"camera.mp4", "out.mkv", {"--codec", "libx265"}, "hevc,yuv420p,unknown", false},
       {"camera.mp4", "out.mkv", {"--codec", "ffv1"}, "ffv1,yuv420p,unknown", false},
-      {"deep.png", "out.png", {}, "png,rgb48be,unknown", true},
+      {"deep.png", "out.png", {}, "png,rgb48be,unknown", false},
       {"grey.png", "out.png", {}, "png,gray,unknown", false},
   };
   for (const Case& c : cases) {

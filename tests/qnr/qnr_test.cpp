@@ -201,8 +201,8 @@ TEST(QnrVideo, PortraitPhoneVideoIsFilteredLikeAnyOther) {
   TempDir dir;
   ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1080x1920:rate=30", "-frames:v", "1", "-c:v",
           "libx264", "-pix_fmt", "yuv420p", dir / "portrait.mp4"});
-  const Ran ran = qnr(
-      {dir / "portrait.mp4", dir / "out.mkv", "--codec", "ffv1", "-q", "--", "-pix_fmt", "bgr0"});
+  const Ran ran = qnr({dir / "portrait.mp4", dir / "out.mkv", "--codec", "ffv1", "-q", "--rgb",
+                       "--", "-pix_fmt", "bgr0"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(decode(dir.path() / "out.mkv"),
             filter_with_module(decode(dir.path() / "portrait.mp4"), 1080, 1920, {}));

@@ -150,8 +150,9 @@ TEST_F(TuneServerTest, PicturesAreTheModulesInputAndOutputForTheFrameAtOrAfterTh
       for (const Settings& settings : kSettings) {
         SCOPED_TRACE("settings: " + settings.query);
         const httplib::Result filtered =
-            tune.get("/api/frame?t=" + std::to_string(t) + "&" + settings.query);
+            tune.get("/api/frame?view=module&t=" + std::to_string(t) + "&" + settings.query);
         ASSERT_TRUE(filtered && filtered->status == 200);
+        EXPECT_EQ(filtered->get_header_value("X-QNR-Output"), "module");
         EXPECT_EQ(filtered->get_header_value("X-QNR-Road"), "CPU");
         EXPECT_GE(std::stod(filtered->get_header_value("X-QNR-Filter-Ms")), 0.0);
         EXPECT_EQ(decode_png(filtered->body).pixels,

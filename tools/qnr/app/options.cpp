@@ -108,6 +108,9 @@ bool take_input_option(OptionArg& arg, Options& options) {
     options.strict = true;
   } else if (arg.name == "--video-stream") {
     options.video_stream = to_int(arg.name, arg.value(), 0, 1 << 20);
+  } else if (arg.name == "--rgb") {
+    arg.no_value();
+    options.rgb = true;
   } else {
     return false;
   }
@@ -374,6 +377,10 @@ other options:
   -y, --overwrite   replace OUT when it exists
   --module PATH     the filter module (default: QNR_CUDA.vdf beside qnr, else
                     in ../lib/qnr as installed)
+  --rgb             write the filter's own 8-bit RGB output instead of adding
+                    its brightness correction to IN's frames at their own
+                    depth and layout (8-bit RGB inputs and Show noise always
+                    take the filter's output)
   --quiet, -q       no progress line
   --cpu             filter on the CPU path only (the module sees no GPU)
   --device N        use only GPU N

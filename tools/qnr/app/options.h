@@ -46,6 +46,9 @@ struct Options {
   // --strict: damage in the input (a packet that cannot be kept, a frame
   // that does not decode, an early end) stops the job instead of a note.
   bool strict = false;
+  // --rgb: write the filter's own RGB output, not the input with the
+  // filter's correction.
+  bool rgb = false;
   // qnr demo
   std::string demo_dir = "qnr-demo";
   int demo_width = 1280;

@@ -49,6 +49,7 @@ JobRequest job_request(const Options& options) {
   request.rate_den = options.rate_den;
   request.strict = options.strict;
   request.video_stream = options.video_stream;
+  request.rgb = options.rgb;
   request.segment_seconds = options.job.segment_seconds;
   request.parallel = options.job.parallel;
   request.dir = options.job.dir;
@@ -66,6 +67,7 @@ TuneRequest tune_request(const Options& options, const std::string& module_path)
   request.at = options.tune_at;
   request.port = options.tune_port;
   request.open_browser = options.tune_open_browser;
+  request.rgb = options.rgb;
   return request;
 }
 

@@ -57,6 +57,7 @@ JobReport run_filter_job(const Options& options, const LoadedModule& loaded,
   pipeline.observe = observe;
   pipeline.rate = {options.rate_num, options.rate_den};
   pipeline.strict = options.strict;
+  pipeline.road = output_road(options.rgb, held.on(vdhost::Setting::show_noise));
   const PipelineResult result = run_pipeline(pipeline);
   const int64_t frames = result.frames;
   progress.finish();

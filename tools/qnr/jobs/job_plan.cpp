@@ -149,6 +149,7 @@ constexpr char kRoad[] = "the road (CPU or GPU)";
 constexpr char kSettings[] = "the filter's settings";
 constexpr char kOutputFile[] = "the output file";
 constexpr char kEncoding[] = "the codec or the encoder options";
+constexpr char kOutputRoad[] = "what is written (--rgb)";
 constexpr char kReading[] = "the input's reading (--rate, --strict)";
 constexpr char kSegmentLength[] = "the segment length";
 
@@ -168,6 +169,7 @@ const PlanField kFields[] = {
     one<&JobPlan::show_noise>("show_noise", kSettings),
     one<&JobPlan::disable>("disable", kSettings),
     one<&JobPlan::interlace>("interlace", kSettings),
+    one<&JobPlan::module_rgb>("module_rgb", kOutputRoad),
     one<&JobPlan::output>("output", kOutputFile),
     one<&JobPlan::format>("format", kEncoding),
     one<&JobPlan::codec>("codec", kEncoding),

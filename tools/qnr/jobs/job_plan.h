@@ -49,8 +49,11 @@ struct JobPlan {
   bool show_noise = false;
   bool disable = false;
   bool interlace = false;  // the instance holds Interlace: the output is coded interlaced
-  AVRational rate{0, 1};   // --rate, 0/1 for the input's own
-  bool strict = false;     // --strict: damage in the input stops the job
+  // --rgb or Show noise: the filter's own RGB is written, not the input's
+  // frames with its correction.
+  bool module_rgb = false;
+  AVRational rate{0, 1};  // --rate, 0/1 for the input's own
+  bool strict = false;    // --strict: damage in the input stops the job
 
   std::string output;  // absolute path
   std::string format;  // -f, "" for the one the name picks

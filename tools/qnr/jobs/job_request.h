@@ -31,6 +31,7 @@ struct JobRequest {
   int rate_den = 1;
   bool strict = false;
   int video_stream = -1;       // --video-stream, -1 for the one ffmpeg would take
+  bool rgb = false;            // --rgb: the filter's own RGB is written
   double segment_seconds = 0;  // --segment-seconds, 0 for the default
   int parallel = 0;            // --parallel, 0: one per core (CPU road) or per GPU
   std::string dir;             // --job DIR, "" for the default beside OUT

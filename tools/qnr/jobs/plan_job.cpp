@@ -12,6 +12,7 @@
 #include "base/version.h"
 #include "jobs/job_planner.h"
 #include "jobs/job_setup.h"
+#include "media/correction.h"
 #include "media/first_frame.h"
 #include "media/media_output.h"
 
@@ -67,6 +68,7 @@ JobPlan wanted_plan(const JobRequest& request) {
   plan.interlace = held.on(vdhost::Setting::interlace);
   plan.rate = {request.rate_num, request.rate_den};
   plan.strict = request.strict;
+  plan.module_rgb = output_road(request.rgb, plan.show_noise) == OutputRoad::module_rgb;
   plan.format = request.format;
   plan.codec = request.codec;
   plan.encoder_args = request.encoder_args;

@@ -212,6 +212,7 @@ class SegmentRun {
     request.quiet = true;
     request.rate = plan_.rate;
     request.strict = plan_.strict;
+    request.road = plan_.module_rgb ? OutputRoad::module_rgb : OutputRoad::correction;
     request.select = [&](const AVFrame& frame) { return picker.choose(frame); };
     if (seeks(seek_to)) request.seek_to = seek_to;
     if (k_ > 0) request.frames_before = frames_before();

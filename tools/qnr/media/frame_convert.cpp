@@ -29,7 +29,93 @@ bool is_full_range(AVPixelFormat format, AVColorRange range) {
                 " (FFmpeg's scaler refuses it)");
 }
 
+// Whether the two fields of a picture are converted apart: where chroma rows
+// are halved on either side, each chroma row belongs to one field, and a
+// conversion of the whole picture would blend the two. Each field then needs
+// an even number of rows.
+bool fields_apart(bool fields, AVPixelFormat from, AVPixelFormat to, int32_t height_from,
+                  int32_t height_to) {
+  if (!fields || height_from != height_to || height_from % 4 != 0) return false;
+  const AVPixFmtDescriptor* a = av_pix_fmt_desc_get(from);
+  const AVPixFmtDescriptor* b = av_pix_fmt_desc_get(to);
+  return (a != nullptr && a->log2_chroma_h > 0) || (b != nullptr && b->log2_chroma_h > 0);
+}
+
+// A cached scaler for a picture of h rows, or for one field of it.
+SwsContext* scaler(SwsContext* context, int32_t w, int32_t h, AVPixelFormat from, int32_t dw,
+                   int32_t dh, AVPixelFormat to, bool apart) {
+  const int32_t rows = apart ? h / 2 : h, dst_rows = apart ? dh / 2 : dh;
+  context = sws_getCachedContext(context, w, rows, from, dw, dst_rows, to, kScaleFlags, nullptr,
+                                 nullptr, nullptr);
+  if (context == nullptr) refused(w, rows, from, dw, dst_rows, to);
+  return context;
+}
+
+// Matrices and ranges as ffmpeg's own scaler takes them; -1 keeps a range.
+void set_colour(SwsContext* context, AVColorSpace from_space, int from_full, AVColorSpace to_space,
+                int to_full) {
+  int* inv_table = nullptr;
+  int* table = nullptr;
+  int in_full = 0, out_full = 0, brightness = 0, contrast = 0, saturation = 0;
+  sws_getColorspaceDetails(context, &inv_table, &in_full, &table, &out_full, &brightness, &contrast,
+                           &saturation);
+  sws_setColorspaceDetails(context, sws_getCoefficients(from_space),
+                           from_full < 0 ? in_full : from_full, sws_getCoefficients(to_space),
+                           to_full < 0 ? out_full : to_full, brightness, contrast, saturation);
+}
+
+// The whole picture, or its two fields one after the other (each plane's
+// rows alternate between the fields, whatever the sign of its stride).
+void scale(SwsContext* context, const uint8_t* const src[4], const int src_stride[4], int32_t h,
+           uint8_t* const dst[4], const int dst_stride[4], bool apart) {
+  if (!apart) {
+    sws_scale(context, src, src_stride, 0, h, dst, dst_stride);
+    return;
+  }
+  for (int field = 0; field < 2; ++field) {
+    const uint8_t* s[4];
+    uint8_t* d[4];
+    int ss[4], ds[4];
+    for (int i = 0; i < 4; ++i) {
+      s[i] = src[i] != nullptr ? src[i] + field * src_stride[i] : nullptr;
+      d[i] = dst[i] != nullptr ? dst[i] + field * dst_stride[i] : nullptr;
+      ss[i] = 2 * src_stride[i];
+      ds[i] = 2 * dst_stride[i];
+    }
+    sws_scale(context, s, ss, 0, h / 2, d, ds);
+  }
+}
+
+// A new frame holding references to `frame`'s buffers, without its side
+// data, metadata or picture type (which an encoder would take as orders).
+FramePtr buffers_of(const AVFrame& frame) {
+  FramePtr out = new_frame();
+  if (frame.extended_buf != nullptr) {
+    check_av(av_frame_ref(out.get(), &frame), "cannot reference a frame");
+    while (out->nb_side_data > 0) av_frame_remove_side_data(out.get(), out->side_data[0]->type);
+    av_dict_free(&out->metadata);
+    out->pict_type = AV_PICTURE_TYPE_NONE;
+    return out;
+  }
+  out->format = frame.format;
+  out->width = frame.width;
+  out->height = frame.height;
+  for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+    if (frame.buf[i] != nullptr) {
+      out->buf[i] = av_buffer_ref(frame.buf[i]);
+      if (out->buf[i] == nullptr) throw std::bad_alloc();
+    }
+    out->data[i] = frame.data[i];
+    out->linesize[i] = frame.linesize[i];
+  }
+  return out;
+}
+
 }  // namespace
+
+bool reads_full_range(AVPixelFormat format, AVColorRange range) {
+  return is_full_range(format, range);
+}
 
 bool is_full_range_format(AVPixelFormat format) {
   switch (format) {
@@ -42,11 +128,8 @@ bool is_full_range_format(AVPixelFormat format) {
   }
 }
 
-namespace {
-
-// Source pixel (x, y) of display pixel (dx, dy) for a stored picture of w x h.
-inline void source_of(Orientation o, int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t& x,
-                      int32_t& y) {
+void stored_pixel_of(Orientation o, int32_t dx, int32_t dy, int32_t w, int32_t h, int32_t& x,
+                     int32_t& y) {
   switch (o) {
     case 2:
       x = w - 1 - dx;
@@ -82,8 +165,6 @@ inline void source_of(Orientation o, int32_t dx, int32_t dy, int32_t w, int32_t 
       break;
   }
 }
-
-}  // namespace
 
 bool swaps_sides(Orientation orientation) { return orientation >= 5 && orientation <= 8; }
 
@@ -142,25 +223,19 @@ void HostFrame::resize(int32_t w, int32_t h) {
 FrameConverter::~FrameConverter() {
   sws_freeContext(in_);
   sws_freeContext(out_);
+  sws_freeContext(picture_);
 }
 
-void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, HostFrame& out) {
+void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, HostFrame& out,
+                             bool fields) {
   const auto format = static_cast<AVPixelFormat>(frame.format);
   const bool alpha = has_alpha(format);
   const AVPixelFormat target = alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
   const int32_t w = frame.width, h = frame.height;
-  in_ =
-      sws_getCachedContext(in_, w, h, format, w, h, target, kScaleFlags, nullptr, nullptr, nullptr);
-  if (in_ == nullptr) refused(w, h, format, w, h, target);
-  // The matrix and range the frame says it has, as ffmpeg's own scaler takes them.
-  int* inv_table = nullptr;
-  int* table = nullptr;
-  int in_full = 0, out_full = 0, brightness = 0, contrast = 0, saturation = 0;
-  sws_getColorspaceDetails(in_, &inv_table, &in_full, &table, &out_full, &brightness, &contrast,
-                           &saturation);
-  const int* coefficients = sws_getCoefficients(frame.colorspace);
-  sws_setColorspaceDetails(in_, coefficients, is_full_range(format, frame.color_range) ? 1 : 0,
-                           coefficients, out_full, brightness, contrast, saturation);
+  const bool apart = fields_apart(fields, format, target, h, h);
+  in_ = scaler(in_, w, h, format, w, h, target, apart);
+  set_colour(in_, frame.colorspace, is_full_range(format, frame.color_range) ? 1 : 0,
+             frame.colorspace, -1);
 
   const bool turned = orientation != 1;
   out.resize(swaps_sides(orientation) ? h : w, swaps_sides(orientation) ? w : h);
@@ -169,46 +244,37 @@ void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, Host
     // Straight into the bottom-up bitmap: top row first, walking down in memory.
     uint8_t* dst[4] = {out.top_row(0), nullptr, nullptr, nullptr};
     int dst_stride[4] = {-static_cast<int>(out.pitch), 0, 0, 0};
-    sws_scale(in_, frame.data, frame.linesize, 0, h, dst, dst_stride);
+    scale(in_, frame.data, frame.linesize, h, dst, dst_stride, apart);
     return;
   }
   const int64_t stored_pitch = padded_pitch(w);
   upright_.resize(static_cast<size_t>(stored_pitch) * static_cast<size_t>(h));
   uint8_t* dst[4] = {upright_.data(), nullptr, nullptr, nullptr};
   int dst_stride[4] = {static_cast<int>(stored_pitch), 0, 0, 0};
-  sws_scale(in_, frame.data, frame.linesize, 0, h, dst, dst_stride);
+  scale(in_, frame.data, frame.linesize, h, dst, dst_stride, apart);
   for (int32_t dy = 0; dy < out.height; ++dy) {
     auto* row = reinterpret_cast<uint32_t*>(out.top_row(dy));
     for (int32_t dx = 0; dx < out.width; ++dx) {
       int32_t x, y;
-      source_of(orientation, dx, dy, w, h, x, y);
+      stored_pixel_of(orientation, dx, dy, w, h, x, y);
       std::memcpy(&row[dx], upright_.data() + y * stored_pitch + int64_t{x} * 4, 4);
     }
   }
 }
 
-FramePtr FrameConverter::from_host(HostFrame& bitmap, const PictureFormat& format) {
+FramePtr FrameConverter::from_host(HostFrame& bitmap, const PictureFormat& format, bool fields) {
   if (format.pixel_format == AV_PIX_FMT_PAL8) {
     PictureFormat full = format;
     full.pixel_format = AV_PIX_FMT_BGRA;
     return to_own_palette(*from_host(bitmap, full));
   }
   const AVPixelFormat source = bitmap.alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
-  out_ =
-      sws_getCachedContext(out_, bitmap.width, bitmap.height, source, format.width, format.height,
-                           format.pixel_format, kScaleFlags, nullptr, nullptr, nullptr);
-  if (out_ == nullptr) {
-    refused(bitmap.width, bitmap.height, source, format.width, format.height, format.pixel_format);
-  }
-  int* inv_table = nullptr;
-  int* table = nullptr;
-  int in_full = 0, out_full = 0, brightness = 0, contrast = 0, saturation = 0;
-  sws_getColorspaceDetails(out_, &inv_table, &in_full, &table, &out_full, &brightness, &contrast,
-                           &saturation);
-  const int* coefficients = sws_getCoefficients(format.colorspace);
-  sws_setColorspaceDetails(out_, coefficients, in_full, coefficients,
-                           is_full_range(format.pixel_format, format.range) ? 1 : 0, brightness,
-                           contrast, saturation);
+  const bool apart =
+      fields_apart(fields, source, format.pixel_format, bitmap.height, format.height);
+  out_ = scaler(out_, bitmap.width, bitmap.height, source, format.width, format.height,
+                format.pixel_format, apart);
+  set_colour(out_, format.colorspace, -1, format.colorspace,
+             is_full_range(format.pixel_format, format.range) ? 1 : 0);
 
   FramePtr frame = new_frame();
   frame->format = format.pixel_format;
@@ -217,8 +283,35 @@ FramePtr FrameConverter::from_host(HostFrame& bitmap, const PictureFormat& forma
   check_av(av_frame_get_buffer(frame.get(), 0), "cannot allocate a frame for the encoder");
   const uint8_t* src[4] = {bitmap.top_row(0), nullptr, nullptr, nullptr};
   const int src_stride[4] = {-static_cast<int>(bitmap.pitch), 0, 0, 0};
-  sws_scale(out_, src, src_stride, 0, bitmap.height, frame->data, frame->linesize);
+  scale(out_, src, src_stride, bitmap.height, frame->data, frame->linesize, apart);
   return frame;
+}
+
+FramePtr FrameConverter::to_picture(const AVFrame& frame, const PictureFormat& format,
+                                    bool fields) {
+  const auto source = static_cast<AVPixelFormat>(frame.format);
+  const bool from_full = is_full_range(source, frame.color_range);
+  const bool to_full = is_full_range(format.pixel_format, format.range);
+  if (source == format.pixel_format && frame.width == format.width &&
+      frame.height == format.height && from_full == to_full) {
+    return buffers_of(frame);
+  }
+  if (format.pixel_format == AV_PIX_FMT_PAL8) {
+    HostFrame bitmap;
+    to_host(frame, 1, bitmap, fields);
+    return from_host(bitmap, format, fields);
+  }
+  const bool apart = fields_apart(fields, source, format.pixel_format, frame.height, format.height);
+  picture_ = scaler(picture_, frame.width, frame.height, source, format.width, format.height,
+                    format.pixel_format, apart);
+  set_colour(picture_, frame.colorspace, from_full ? 1 : 0, format.colorspace, to_full ? 1 : 0);
+  FramePtr out = new_frame();
+  out->format = format.pixel_format;
+  out->width = format.width;
+  out->height = format.height;
+  check_av(av_frame_get_buffer(out.get(), 0), "cannot allocate a frame for the encoder");
+  scale(picture_, frame.data, frame.linesize, frame.height, out->data, out->linesize, apart);
+  return out;
 }
 
 void restore_alpha(const HostFrame& from, HostFrame& to) {

@@ -17,6 +17,10 @@ namespace qnr {
 // 6 a quarter turn clockwise, 7 transversed, 8 a quarter turn anticlockwise.
 using Orientation = int;
 bool swaps_sides(Orientation orientation);
+// The stored pixel (x, y) shown at upright pixel (dx, dy), for a stored
+// picture of w x h.
+void stored_pixel_of(Orientation orientation, int32_t dx, int32_t dy, int32_t w, int32_t h,
+                     int32_t& x, int32_t& y);
 // From a display matrix (the stream's side data); 1 without one.
 Orientation orientation_from_matrix(const int32_t* matrix);
 // From a stream's display matrix side data; 1 without one.
@@ -26,6 +30,9 @@ Orientation frame_orientation(const AVFrame& frame, Orientation stream_orientati
 
 // True for the JPEG-style YUV formats, which are full range by definition.
 bool is_full_range_format(AVPixelFormat format);
+// Whether samples of `format` tagged `range` are read as full range: what the
+// conversion to the filter's bitmap assumes.
+bool reads_full_range(AVPixelFormat format, AVColorRange range);
 // True for pixel formats with an alpha plane.
 bool has_alpha(AVPixelFormat format);
 
@@ -70,14 +77,21 @@ class FrameConverter {
   FrameConverter& operator=(const FrameConverter&) = delete;
   ~FrameConverter();
 
-  // Fills `out` (resized as needed) from a decoded frame, upright.
-  void to_host(const AVFrame& frame, Orientation orientation, HostFrame& out);
+  // Fills `out` (resized as needed) from a decoded frame, upright. With
+  // `fields`, the two fields of a picture with halved chroma rows are
+  // converted apart, so neither takes the other's colour.
+  void to_host(const AVFrame& frame, Orientation orientation, HostFrame& out, bool fields = false);
   // A new frame in `format` from the host bitmap, scaled when sizes differ.
-  FramePtr from_host(HostFrame& bitmap, const PictureFormat& format);
+  FramePtr from_host(HostFrame& bitmap, const PictureFormat& format, bool fields = false);
+  // A decoded frame (stored as it is shown) in `format`: the frame's own
+  // buffers where its format, size and range already are the encoder's, else
+  // converted from its own matrix and range without passing through RGB.
+  FramePtr to_picture(const AVFrame& frame, const PictureFormat& format, bool fields = false);
 
  private:
   SwsContext* in_ = nullptr;
   SwsContext* out_ = nullptr;
+  SwsContext* picture_ = nullptr;
   std::vector<uint8_t> upright_;  // top-down rows before turning
 };
 

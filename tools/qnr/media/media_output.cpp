@@ -81,7 +81,7 @@ void MediaOutput::set_up_timestamp_shifts() {
   }
 }
 
-PictureFormat MediaOutput::open(const FirstFrame& first) {
+PictureFormat MediaOutput::open(const FirstFrame& first, bool module_rgb) {
   set_up_clock();
   VideoEncoderSetup setup;
   setup.codec = codec_;
@@ -91,6 +91,7 @@ PictureFormat MediaOutput::open(const FirstFrame& first) {
   setup.time_base = clock_.time_base;
   setup.frame_rate = clock_.frame_rate;
   setup.quiet = request_.quiet;
+  setup.module_rgb = module_rgb;
   const PictureFormat picture = encoder_.open(setup, first, args_.encoder_options);
   // What the encoder did not take goes to the muxer.
   args_.muxer_options.add_all(args_.encoder_options);

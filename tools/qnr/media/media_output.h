@@ -43,7 +43,7 @@ class MediaOutput {
 
   // Opens the encoder for the first frame and writes the file's header.
   // Returns the format the frames must come in.
-  PictureFormat open(const FirstFrame& first);
+  PictureFormat open(const FirstFrame& first, bool module_rgb = true);
   bool opened() const { return opened_; }
   // Whether the video is coded as interlaced (set by open).
   bool interlaced() const { return encoder_.interlaced(); }

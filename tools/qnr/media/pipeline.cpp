@@ -32,6 +32,7 @@ struct FrameInFlight {
   Orientation orientation = 1;
   FramePtr decoded;
   HostFrame src, dst;
+  Corrections corrections;
   FramePtr encoded;
   bool done = false;
 };
@@ -190,7 +191,11 @@ class Pipeline {
     const Orientation orientation = frame_orientation(*frame, stream_orientation(stream));
     if (frames_read_ == 0) {
       first_ = request_.first ? *request_.first : describe_first_frame(*frame, stream, orientation);
-      picture_ = request_.output->open(first_);
+      // Deep inputs lose their depth only where the filter's own output is
+      // written.
+      const bool module_rgb =
+          request_.road == OutputRoad::module_rgb || takes_module_rgb(first_.source_format);
+      picture_ = request_.output->open(first_, module_rgb);
       for (WriterItem& item : waiting_packets_) to_writer(std::move(item));
       waiting_packets_.clear();
     } else {
@@ -259,8 +264,9 @@ class Pipeline {
         in_flight = work_.front();
         work_.pop_front();
       }
-      const AVFrame& decoded = *in_flight->decoded;
-      converter.to_host(decoded, in_flight->orientation, in_flight->src);
+      AVFrame& decoded = *in_flight->decoded;
+      const bool fields = decoded.interlaced_frame || request_.output->interlaced();
+      converter.to_host(decoded, in_flight->orientation, in_flight->src, fields);
       in_flight->dst.resize(in_flight->src.width, in_flight->src.height);
       in_flight->dst.alpha = in_flight->src.alpha;
       // A host starts a filter on one frame size; a new size means a new start.
@@ -280,7 +286,7 @@ class Pipeline {
                       std::to_string(number_of(in_flight->index)) + " (out of memory?)");
       }
       if (in_flight->src.alpha) restore_alpha(in_flight->src, in_flight->dst);
-      in_flight->encoded = converter.from_host(in_flight->dst, picture_);
+      in_flight->encoded = output_of(converter, *in_flight, fields);
       AVFrame& out = *in_flight->encoded;
       out.pts = in_flight->time.pts;
       set_frame_duration(out, in_flight->time.duration);
@@ -300,6 +306,24 @@ class Pipeline {
       }
       changed_.notify_all();
     }
+  }
+
+  // The frame to encode: on the correction road the decoded frame itself
+  // with the filter's correction added, else the filter's own output.
+  FramePtr output_of(FrameConverter& converter, FrameInFlight& in_flight, bool fields) {
+    AVFrame& decoded = *in_flight.decoded;
+    const auto format = static_cast<AVPixelFormat>(decoded.format);
+    if (!writes_correction(request_.road, decoded, in_flight.orientation)) {
+      return converter.from_host(in_flight.dst, picture_, fields);
+    }
+    measure_corrections(in_flight.src, in_flight.dst, in_flight.orientation, decoded.width,
+                        decoded.height, in_flight.corrections);
+    if (in_flight.corrections.any) {
+      check_av(av_frame_make_writable(&decoded), "cannot copy a decoded frame");
+      apply_corrections(in_flight.corrections, reads_full_range(format, decoded.color_range),
+                        decoded);
+    }
+    return converter.to_picture(decoded, picture_, fields);
   }
 
   // --- the writer: frames in order into the encoder, packets into the muxer ---

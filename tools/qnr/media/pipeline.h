@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "media/correction.h"
 #include "media/frame_convert.h"
 #include "media/media_input.h"
 #include "media/media_output.h"
@@ -48,6 +49,9 @@ struct PipelineRequest {
   // The video's own first frame, for a run that starts later in the video:
   // the encoder is set up from it, as a run from the start sets it up.
   std::optional<FirstFrame> first;
+  // What is written: the decoded frames with the filter's correction, or the
+  // filter's own RGB.
+  OutputRoad road = OutputRoad::correction;
 };
 
 struct PipelineResult {

@@ -48,7 +48,7 @@ PictureFormat VideoEncoder::open(const VideoEncoderSetup& setup, const FirstFram
                           av_get_pix_fmt_name(picture.pixel_format) + " has no alpha plane");
   }
   const int depth = bits_per_channel(first.source_format);
-  if (depth > 8) {
+  if (depth > 8 && setup.module_rgb) {
     note(setup.quiet, "the filter works at 8 bits per channel: the input's " +
                           std::to_string(depth) + " bits are filtered at 8 and written as " +
                           av_get_pix_fmt_name(picture.pixel_format));
@@ -105,6 +105,11 @@ void VideoEncoder::set_colour(const FirstFrame& first, PictureFormat& picture) {
     enc->color_trc = first.transfer;
   }
   if (is_full_range_format(picture.pixel_format)) picture.range = AVCOL_RANGE_JPEG;
+  // MPEG-1, MPEG-2 and Theora have no way to say full range: players read
+  // their samples as limited, so full-range pictures are converted to it.
+  if (one_of(enc->codec->name, {"mpeg1video", "mpeg2video", "libtheora"})) {
+    picture.range = AVCOL_RANGE_MPEG;
+  }
   // JPEG readers decode with the BT.601 matrix whatever the picture came
   // with, so that is the one its numbers are made with.
   if (enc->codec->id == AV_CODEC_ID_MJPEG) {

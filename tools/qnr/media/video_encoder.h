@@ -38,6 +38,9 @@ struct VideoEncoderSetup {
   AVRational time_base{1, 1};  // the input video's
   AVRational frame_rate{0, 1};
   bool quiet = false;
+  // The frames written are the filter's own 8-bit output (else the input's
+  // frames with its correction, at their own depth).
+  bool module_rgb = true;
 };
 
 // Closed captions (CEA-608/708 as ATSC A/53 data) go with the picture they

@@ -170,6 +170,7 @@ int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
   TuneSetup setup;
   setup.loaded = &loaded;
   setup.given = request.settings;
+  setup.rgb = request.rgb;
   setup.frames = &frames;
   setup.token = random_hex(16);
   const bool stdout_open = claim_closed_standard_streams();

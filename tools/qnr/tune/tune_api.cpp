@@ -74,11 +74,13 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
                : read_whole(name, value, info->minimum, info->maximum, read, reason);
       if (ok) setting = read;
     } else if (name == "view") {
-      ok = value == "source" || value == "filtered";
-      if (ok)
-        query.filtered = value == "filtered";
-      else
-        reason = "view must be source or filtered, not \"" + value + "\"";
+      ok = value == "source" || value == "filtered" || value == "module";
+      if (ok) {
+        query.filtered = value != "source";
+        query.module = value == "module";
+      } else {
+        reason = "view must be source, filtered or module, not \"" + value + "\"";
+      }
     } else {
       std::string known = "t";
       for (const vdhost::SettingInfo& info : vdhost::kSettingTable)

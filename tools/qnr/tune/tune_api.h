@@ -15,6 +15,8 @@ struct FrameQuery {
   double seconds = 0;
   vdhost::Settings settings;
   bool filtered = true;  // view=filtered (the default) or view=source
+  // view=module: the filter's own RGB output, whatever a run would write.
+  bool module = false;
 };
 
 // Reads t, view and the settings table's names (f1, f2, sharp, interlace,

@@ -266,7 +266,10 @@ std::shared_ptr<const SourceFrame> FrameSource::convert(const Decoded& decoded) 
     if (kept->timestamp == pts) return kept;
   }
   auto converted = std::make_shared<SourceFrame>();
-  converter_.to_host(frame, frame_orientation(frame, stream_orientation_), converted->bitmap);
+  converted->orientation = frame_orientation(frame, stream_orientation_);
+  converter_.to_host(frame, converted->orientation, converted->bitmap);
+  converted->decoded.reset(av_frame_clone(&frame));
+  if (!converted->decoded) throw std::bad_alloc();
   converted->timestamp = pts;
   converted->seconds = std::max(0.0, double(pts - start_) * av_q2d(time_base_));
   converted->number =

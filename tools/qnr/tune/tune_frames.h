@@ -27,6 +27,10 @@ struct SourceFrame {
   double seconds = 0;     // from the video's start
   int64_t number = 0;     // counted from 0, from the time and the frame rate
   int64_t timestamp = 0;  // in the stream's time base
+  // The frame as decoded and how it is turned: what a run adds the filter's
+  // correction to.
+  FramePtr decoded;
+  Orientation orientation = 1;
 };
 
 struct InputFacts {

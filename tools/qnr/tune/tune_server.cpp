@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "base/failure.h"
+#include "media/correction.h"
 #include "tune/tune_page.h"
 #include "tune/tune_png.h"
 
@@ -290,7 +291,30 @@ HttpReply TuneServer::frame(const HttpRequest& request) {
     HostFrame filtered;
     const FilterRun run =
         filter_frame(*setup_.loaded, settings_for(query), source->bitmap, filtered);
+    const bool corrected =
+        !query.module &&
+        writes_correction(setup_.rgb
+                              ? OutputRoad::module_rgb
+                              : output_road(false, query.settings.on(vdhost::Setting::show_noise)),
+                          *source->decoded, source->orientation);
+    if (corrected) {
+      // What qnr writes: the decoded frame with the filter's correction,
+      // converted for display as the filter's input is.
+      Corrections corrections;
+      measure_corrections(source->bitmap, filtered, source->orientation, source->decoded->width,
+                          source->decoded->height, corrections);
+      FramePtr written(av_frame_clone(source->decoded.get()));
+      if (!written) throw std::bad_alloc();
+      check_av(av_frame_make_writable(written.get()), "cannot copy a decoded frame");
+      apply_corrections(
+          corrections,
+          reads_full_range(static_cast<AVPixelFormat>(written->format), written->color_range),
+          *written);
+      FrameConverter converter;
+      converter.to_host(*written, source->orientation, filtered);
+    }
     reply.body = encode_png(filtered);
+    reply.headers.emplace_back("X-QNR-Output", corrected ? "correction" : "module");
     reply.headers.emplace_back("X-QNR-Road", run.gpu ? "GPU" : "CPU");
     reply.headers.emplace_back("X-QNR-Filter-Ms", decimal(run.milliseconds, 2));
   } else {

@@ -26,6 +26,7 @@ namespace qnr {
 struct TuneSetup {
   const LoadedModule* loaded = nullptr;
   FilterSettings given;  // the command line's settings, under the page's values
+  bool rgb = false;      // --rgb: qnr would write the filter's own RGB
   FrameSource* frames = nullptr;
   InfoFacts info;
   std::string token;  // at least 128 random bits, as hex
