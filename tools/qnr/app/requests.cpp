@@ -65,6 +65,7 @@ TuneRequest tune_request(const Options& options, const std::string& module_path)
   request.at = options.tune_at;
   request.port = options.tune_port;
   request.open_browser = options.tune_open_browser;
+  request.fresh = options.tune_fresh;
   return request;
 }
 

@@ -19,6 +19,7 @@
 #include "media/frame_convert.h"
 #include "media/libav.h"
 #include "media/media_input.h"
+#include "tune/tune_source_format.h"
 
 namespace qnr {
 
@@ -35,6 +36,7 @@ struct InputFacts {
   std::optional<int64_t> frame_count;  // when the container says
   double duration = 0;                 // seconds, 0 when unknown
   double frame_rate = 0;               // frames per second, 0 when unknown
+  SourceFormat format;                 // of the first frame
 };
 
 class FrameSource {

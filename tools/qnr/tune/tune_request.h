@@ -14,6 +14,7 @@ struct TuneRequest {
   double at = 0;            // the starting time in seconds
   int port = 0;             // 0: one the system picks
   bool open_browser = true;
+  bool fresh = false;  // not the settings last chosen for this input
 };
 
 }  // namespace qnr
