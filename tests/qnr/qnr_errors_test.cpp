@@ -161,5 +161,32 @@ TEST(QnrErrors, SignalsLeaveNoOutputAndNoProcess) {
   }
 }
 
+// Interlace asks for coded fields; a picture whose rows x264 cannot split
+// into two fields of whole 4:2:0 chroma rows (46, as 486) is coded
+// progressive with a note instead of failing the job.
+TEST(QnrErrors, RowsThatCannotMakeTwoFieldsAreCodedProgressive) {
+  TempDir dir;
+  struct Case {
+    int rows;
+    std::string field_order, note;
+  };
+  const std::vector<Case> cases = {
+      {48, "tt", ""},
+      {46, "progressive", "the video is coded progressive: its 46 rows in yuv420p cannot be split"},
+  };
+  for (const Case& c : cases) {
+    const std::string in = dir / ("in" + std::to_string(c.rows) + ".mkv");
+    const std::string out = dir / ("out" + std::to_string(c.rows) + ".mp4");
+    ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x" + std::to_string(c.rows) + ":rate=25",
+            "-frames:v", "2", "-c:v", "ffv1", "-pix_fmt", "yuv420p", in});
+    const Ran ran = qnr({in, out, "--interlace"});
+    ASSERT_EQ(ran.status, 0) << c.rows << ": " << ran.err;
+    if (!c.note.empty()) {
+      EXPECT_THAT(ran.err, HasSubstr("qnr: note: " + c.note)) << c.rows;
+    }
+    EXPECT_EQ(probe(out, "stream=field_order", "v:0"), "stream," + c.field_order + "\n") << c.rows;
+  }
+}
+
 }  // namespace
 }  // namespace qnr_test

@@ -63,12 +63,19 @@ PictureFormat VideoEncoder::open(const VideoEncoderSetup& setup, const FirstFram
   enc->sample_aspect_ratio = first.sample_aspect;
   enc->thread_count = 0;
   if (first.interlaced || setup.interlace) {
-    // Two fields need an even number of rows; encoders refuse the rest.
-    if (picture.height % 2 == 0) {
+    // Two fields need an even number of rows, and x264 wants whole chroma
+    // rows in each field too: a multiple of 4 rows in 4:2:0 (720x486 is
+    // not). Encoders refuse the rest, so such a picture is coded progressive
+    // instead of failing the job.
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(picture.pixel_format);
+    const bool whole_chroma_rows = std::strcmp(codec->name, "libx264") == 0 && desc != nullptr;
+    const int field_rows = 2 << (whole_chroma_rows ? desc->log2_chroma_h : 0);
+    if (picture.height % field_rows == 0) {
       set_fields(first, options);
     } else {
       note(setup.quiet, "the video is coded progressive: its " + std::to_string(picture.height) +
-                            " rows cannot be split into two fields");
+                            " rows in " + av_get_pix_fmt_name(picture.pixel_format) +
+                            " cannot be split into two fields");
     }
   }
   set_fixed_quantiser(options);
