@@ -3,7 +3,8 @@
 // are read back from its canvas and compared with the PNG the API gives for
 // the same frame and settings, decoded here independently of the browser.
 //
-//   node tune_page_test.mjs QNR CLIP SCREENSHOT    (QNR_NODE_MODULES: puppeteer-core's folder)
+//   node tune_page_test.mjs QNR CLIP SCREENSHOT INTERLACED_CLIP
+//   (QNR_NODE_MODULES: puppeteer-core's folder)
 import { spawn } from "node:child_process";
 import { createRequire } from "node:module";
 import { mkdtempSync, rmSync } from "node:fs";
@@ -15,7 +16,7 @@ import assert from "node:assert/strict";
 
 const require = createRequire(resolve(process.env.QNR_NODE_MODULES, "package.json"));
 const puppeteer = require("puppeteer-core");
-const [qnrPath, clip, screenshotPath] = process.argv.slice(2);
+const [qnrPath, clip, screenshotPath, interlacedClip] = process.argv.slice(2);
 
 // ---- a PNG decoder for 8-bit RGB, all five row filters ----
 function decodePng(bytes) {
@@ -56,7 +57,8 @@ function decodePng(bytes) {
 }
 
 // ---- qnr tune, started as a user starts it ----
-function startTune() {
+const children = [];
+function startTune(clip) {
   // From the clip's folder, so that the command lines the page shows (and the
   // screenshot in docs/tune.md) name the clip as a user would, not this build's path.
   const child = spawn(resolve(qnrPath), ["tune", basename(clip), "--no-browser"],
@@ -73,6 +75,7 @@ function startTune() {
     child.on("exit", () => reject(new Error("qnr tune ended before serving: " + stderr)));
   });
   const exited = new Promise((resolve) => child.on("exit", (code) => resolve(code)));
+  children.push(child);
   return { child, first, output, exited, stderr: () => stderr };
 }
 
@@ -110,6 +113,15 @@ async function shownPicture(page) {
   return { width, height, scale, rgb };
 }
 
+// The picture the page keeps for a bookmark, as RGB.
+async function markPicture(page, index) {
+  const shown = await page.evaluate((i) => window.qnrTune.markPixels(i), index);
+  const rgba = Buffer.from(shown.base64, "base64");
+  const rgb = Buffer.alloc(shown.width * shown.height * 3);
+  for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3) rgba.copy(rgb, j, i, i + 3);
+  return { width: shown.width, height: shown.height, rgb };
+}
+
 async function waitShown(page, pieces) {
   await page.waitForFunction(
     (parts) => parts.every((part) => (document.body.dataset.shown || "").includes(part)),
@@ -124,9 +136,9 @@ function sameBytes(shown, expected, what) {
 }
 
 // ---- the test ----
-const tune = startTune();
+const tune = startTune(clip);
 // qnr tune ends with this test, however it ends.
-process.on("exit", () => tune.child.kill("SIGINT"));
+process.on("exit", () => children.forEach((child) => child.kill("SIGINT")));
 const url = await tune.first;
 const profile = mkdtempSync(join(tmpdir(), "qnr-tune-chromium-"));
 const browser = await puppeteer.launch({
@@ -232,6 +244,34 @@ try {
   sameBytes(zoomed, await apiPicture(url, `t=${t}&f1=0&sharp=6&show_noise=1`), "noise at 200 %");
   passed++;
 
+  // Bookmarks: two frames, each shown with the settings of the moment, the
+  // module's bytes for its own frame.
+  await page.click('[data-zoom="fit"]');
+  await page.click('[data-mode="single"]');
+  await page.click("#mark");
+  await page.click("#ahead10");
+  await page.waitForFunction(() => window.qnrTune.state.frame.number === 10 ||
+                                   window.qnrTune.state.frame.number === 9, { timeout: 30000 });
+  await page.click("#mark");
+  await page.click('[data-mode="marks"]');
+  await page.focus("#f2");
+  await page.keyboard.press("Home");
+  const marks = await page.evaluate(() => window.qnrTune.state.marks.map((m) => m.t));
+  assert.equal(marks.length, 2, "two bookmarks");
+  await page.waitForFunction((n) => (document.body.dataset.marks || "").split(" ")
+    .filter((q) => q.includes("f2=0&")).length === n, { timeout: 30000 }, marks.length);
+  for (const [i, markT] of marks.entries()) {
+    sameBytes(await markPicture(page, i), await apiPicture(url, `t=${markT}&f1=0&f2=0&sharp=6`),
+              `bookmark ${i + 1}`);
+  }
+  await page.focus("#f2");
+  for (let i = 0; i < 70; i++) await page.keyboard.press("ArrowRight");
+  await page.click('[data-mode="single"]');
+  await page.focus("#goto");
+  await page.keyboard.type(String(t));
+  await page.keyboard.press("Enter");
+  passed++;
+
   // A picture for docs/tune.md: the split view on moderate settings.
   await page.click('[data-mode="split"]');
   await page.click('[data-zoom="2"]');
@@ -249,6 +289,39 @@ try {
   passed++;
 
   assert.deepEqual(problems, [], "no console error and no failed request");
+  passed++;
+
+  // Interlaced input: Interlace starts on, the field order is shown, and the
+  // fields view shows each field line-doubled.
+  const fielded = startTune(interlacedClip);
+  const fieldUrl = await fielded.first;
+  const second = await browser.newPage();
+  await second.goto(fieldUrl, { waitUntil: "load" });
+  await waitShown(second, ["interlace=1&", "view=filtered"]);
+  assert.equal(await second.$eval("#interlace", (e) => e.checked), true, "Interlace starts on");
+  assert.match(await second.$eval("#facts", (e) => e.textContent), /interlaced, top field first/);
+  assert.match(await second.$eval("#note", (e) => e.textContent), /Interlace is on/);
+  await second.click('[data-zoom="1"]');
+  await second.keyboard.press("i");
+  await second.evaluate(() => new Promise((done) => requestAnimationFrame(() => done())));
+  const asked = await second.evaluate(() => document.body.dataset.shown.replace("view=filtered", ""));
+  const frame = await apiPicture(fieldUrl, asked);
+  const top = { ...frame, rgb: Buffer.alloc(frame.rgb.length) };
+  const row = frame.width * 3;
+  for (let y = 0; y < frame.height; y++) frame.rgb.copy(top.rgb, y * row, (y & ~1) * row, ((y & ~1) + 1) * row);
+  sameBytes(await shownPicture(second), top, "top field, line-doubled");
+  passed++;
+
+  // qnr tune ends under the page: the next action says so and shows the
+  // settings line to copy, instead of "Failed to fetch".
+  fielded.child.kill("SIGINT");
+  await fielded.exited;
+  await second.click("#next");
+  await second.waitForFunction(() => document.body.dataset.gone === "1", { timeout: 30000 });
+  const gone = await second.$eval("#message", (e) => e.textContent);
+  assert.match(gone, /no longer running at this address/);
+  assert.ok(gone.includes(await second.$eval("#config", (e) => e.textContent)), "the settings line");
+  assert.equal(await second.$eval("#done", (e) => e.disabled), true, "Done cannot mislead");
   passed++;
   console.log(`${passed} passed, 0 failed`);
 } catch (error) {

@@ -188,6 +188,9 @@ bool take_tune_option(OptionArg& arg, Options& options) {
   } else if (arg.name == "--no-browser") {
     arg.no_value();
     options.tune_open_browser = false;
+  } else if (arg.name == "--fresh") {
+    arg.no_value();
+    options.tune_fresh = true;
   } else {
     return false;
   }
@@ -196,7 +199,7 @@ bool take_tune_option(OptionArg& arg, Options& options) {
 
 // The options qnr tune takes besides the filter's settings: the module and its own.
 bool tune_takes(const std::string& name) {
-  static const char* const kTaken[] = {"--module", "--at", "--port", "--no-browser"};
+  static const char* const kTaken[] = {"--module", "--at", "--port", "--no-browser", "--fresh"};
   return std::any_of(std::begin(kTaken), std::end(kTaken),
                      [&](const char* taken) { return name == taken; });
 }
@@ -328,7 +331,7 @@ std::string usage_text() {
 usage:
   qnr IN OUT [options] [-- encoder options]
   qnr demo [DIR] [--size WxH] [--frames N] [--jobs N]
-  qnr tune IN [settings] [--at TIME] [--port N] [--no-browser]
+  qnr tune IN [settings] [--at TIME] [--port N] [--no-browser] [--fresh]
   qnr info
   qnr IN OUT --segments [--segment-seconds S] [--parallel P] [--job DIR]
              [--keep-job] [options] [-- encoder options]
@@ -356,8 +359,10 @@ qnr tune serves a page on 127.0.0.1 for choosing the settings by eye on IN's
 own frames (before and after, zoom, the noise removed); it prints the page's
 address with its access token first, opens it in the desktop's browser unless
 --no-browser, and prints the chosen settings line when the page's "done" is
-pressed. The settings above are the page's starting values; --at TIME (seconds
-or M:SS) the starting time; --port N a fixed port instead of a free one.
+pressed. The settings above are the page's starting values; without any, the
+settings last chosen with "done" for IN start (kept in $XDG_STATE_HOME/qnr,
+else ~/.local/state/qnr), or with --fresh the defaults; --at TIME (seconds or
+M:SS) the starting time; --port N a fixed port instead of a free one.
 
 input:
   --rate FPS        the input video's frame rate (25, 29.97, 30000/1001): its
@@ -444,7 +449,8 @@ Options parse_options(int argc, char** argv) {
   }
   take_positional(positional, options);
   for (const std::string& name : given) {
-    const bool tune_only = name == "--at" || name == "--port" || name == "--no-browser";
+    const bool tune_only =
+        name == "--at" || name == "--port" || name == "--no-browser" || name == "--fresh";
     if (options.mode == Options::Mode::tune && !tune_takes(name)) {
       bad("qnr tune does not take " + name);
     }

@@ -58,6 +58,7 @@ struct Options {
   double tune_at = 0;  // --at: the starting time in seconds
   int tune_port = 0;   // --port: 0 for one the system picks
   bool tune_open_browser = true;
+  bool tune_fresh = false;  // --fresh: not the settings last chosen for IN
 };
 
 // Throws Failure (usage status) with a message naming the bad option.

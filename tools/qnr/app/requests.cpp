@@ -68,6 +68,7 @@ TuneRequest tune_request(const Options& options, const std::string& module_path)
   request.port = options.tune_port;
   request.open_browser = options.tune_open_browser;
   request.rgb = options.rgb;
+  request.fresh = options.tune_fresh;
   return request;
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <csignal>
@@ -20,6 +21,7 @@
 #include "base/interrupt.h"
 #include "base/json.h"
 #include "hosting/gpu_report.h"
+#include "tune/tune_memory.h"
 #include "tune/tune_server.h"
 
 extern char** environ;
@@ -160,16 +162,48 @@ std::string shown_path(const std::string& path) {
   return ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
 }
 
+// The command line's settings; without any (and without --fresh), the line
+// last chosen for this input, replayed as --config replays one.
+FilterSettings given_settings(const TuneRequest& request, std::string& recalled) {
+  const FilterSettings& given = request.settings;
+  const bool any = given.config || std::ranges::any_of(given.values.values,
+                                                       [](const auto& v) { return v.has_value(); });
+  if (any || request.fresh) return given;
+  const std::optional<std::string> line = recall_settings(request.input);
+  vdhost::ScriptCall call;
+  std::string error;
+  if (!line || !vdhost::parse_script_line(*line, call, error)) return given;
+  recalled = *line;
+  return FilterSettings{call, given.values};
+}
+
 }  // namespace
 
 int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
   const std::string& module_path = request.module_path;
-  const vdhost::Settings start = starting_settings(loaded, request.settings);
+  std::string recalled;
+  FilterSettings given = given_settings(request, recalled);
+  vdhost::Settings start;
+  try {
+    start = starting_settings(loaded, given);
+  } catch (const Failure&) {
+    if (recalled.empty()) throw;
+    // A line this module no longer takes is forgotten, not fatal.
+    recalled.clear();
+    given = request.settings;
+    start = starting_settings(loaded, given);
+  }
+  if (!recalled.empty()) {
+    std::fprintf(stderr,
+                 "qnr tune: starting from the settings last chosen for %s: %s (--fresh starts "
+                 "from the defaults)\n",
+                 request.input.c_str(), recalled.c_str());
+  }
   FrameSource frames(request.input);
 
   TuneSetup setup;
   setup.loaded = &loaded;
-  setup.given = request.settings;
+  setup.given = given;
   setup.rgb = request.rgb;
   setup.frames = &frames;
   setup.token = random_hex(16);
@@ -186,7 +220,8 @@ int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
   info.gpu = info.gpu_report.starts_with("works");
   info.start_seconds = request.at;
   info.start = start;
-  info.start_line = settings_line(loaded, FilterSettings{request.settings.config, start});
+  info.start_line = settings_line(loaded, FilterSettings{given.config, start});
+  info.recalled = recalled;
 
   const std::string token = setup.token;
   TuneServer server(std::move(setup));
@@ -234,6 +269,11 @@ int run_tune(const TuneRequest& request, const LoadedModule& loaded) {
                  line->c_str(), shell_word(request.input).c_str(),
                  shell_word(suggested_output(request.input, frames.facts())).c_str(),
                  shell_word(*line).c_str());
+    std::string reason;
+    if (!remember_settings(request.input, *line, reason)) {
+      std::fprintf(stderr, "qnr tune: note: these settings are not remembered for next time: %s\n",
+                   reason.c_str());
+    }
   }
   // Ctrl-C is the usual way to end; being terminated or hung up is not.
   const int signal = interrupted_signal();

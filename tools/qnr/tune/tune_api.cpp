@@ -135,6 +135,8 @@ std::string info_json(const InfoFacts& facts) {
   json += ",\"frame_count\":" + (f.frame_count ? std::to_string(*f.frame_count) : "null");
   json += ",\"duration\":" + number(f.duration);
   json += ",\"frame_rate\":" + number(f.frame_rate);
+  json += ",\"source\":" + source_format_json(f.format);
+  json += ",\"recalled\":" + json_string(facts.recalled);
   json += ",\"module\":" + json_string(facts.module_path);
   json += ",\"filter\":" + json_string(facts.filter_name);
   json += ",\"gpu\":" + std::string(facts.gpu ? "true" : "false");

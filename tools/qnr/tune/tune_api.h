@@ -36,6 +36,7 @@ struct InfoFacts {
   double start_seconds = 0;
   vdhost::Settings start;
   std::string start_line;  // the module's settings line for `start`
+  std::string recalled;    // the settings line last chosen for this input, when it starts so
 };
 
 // Also the settings table, for the page to build its controls and the

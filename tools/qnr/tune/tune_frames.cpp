@@ -61,6 +61,10 @@ FrameSource::FrameSource(const std::string& name) : name_(name), damage_(as_utf8
   const std::shared_ptr<const SourceFrame> first = at(0);
   facts_.width = first->bitmap.width;
   facts_.height = first->bitmap.height;
+  if (const Decoded* decoded = cached(target_of(0))) {
+    facts_.format = describe_source(*decoded->frame, *input_->format, *input_->video_stream(),
+                                    facts_.frame_count.value_or(0));
+  }
 }
 
 FrameSource::~FrameSource() = default;

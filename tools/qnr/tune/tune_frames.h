@@ -19,6 +19,7 @@
 #include "media/frame_convert.h"
 #include "media/libav.h"
 #include "media/media_input.h"
+#include "tune/tune_source_format.h"
 
 namespace qnr {
 
@@ -40,6 +41,7 @@ struct InputFacts {
   double duration = 0;                 // seconds, 0 when unknown
   double frame_rate = 0;               // frames per second, 0 when unknown
   bool still = false;                  // a picture file rather than a video
+  SourceFormat format;                 // of the first frame
 };
 
 class FrameSource {
