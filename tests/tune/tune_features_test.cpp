@@ -23,30 +23,37 @@ struct SourceCase {
 };
 
 const SourceCase kSources[] = {
-    {"progressive.mp4", "testsrc2=size=64x48:rate=25",
+    {"progressive.mp4",
+     "testsrc2=size=64x48:rate=25",
      {"-frames:v", "4", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-colorspace", "bt709"},
      R"j({"pixel_format":"yuv420p","bit_depth":8,"filtered_bits":8,"rgb":false,)j"
      R"j("matrix":"BT.709","range":"limited","field_order":"progressive","interlaced":false,)j"
      R"j("still":false})j"},
-    {"top-first.mp4", "testsrc2=size=64x48:rate=25",
+    {"top-first.mp4",
+     "testsrc2=size=64x48:rate=25",
      {"-vf", "setfield=tff", "-frames:v", "4", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-flags",
       "+ildct+ilme"},
      R"j({"pixel_format":"yuv420p","bit_depth":8,"filtered_bits":8,"rgb":false,)j"
      R"j("matrix":"BT.601 (unmarked)","range":"limited","field_order":"top field first",)j"
      R"j("interlaced":true,"still":false})j"},
-    {"bottom-first.mp4", "testsrc2=size=64x48:rate=25",
+    {"bottom-first.mp4",
+     "testsrc2=size=64x48:rate=25",
      {"-vf", "setfield=bff", "-frames:v", "4", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-flags",
       "+ildct+ilme"},
      R"j("field_order":"bottom field first","interlaced":true)j"},
-    {"ten-bit.mkv", "testsrc2=size=64x48:rate=25",
+    {"ten-bit.mkv",
+     "testsrc2=size=64x48:rate=25",
      {"-frames:v", "4", "-c:v", "ffv1", "-pix_fmt", "yuv422p10le", "-color_range", "pc"},
      R"j({"pixel_format":"yuv422p10le","bit_depth":10,"filtered_bits":8,"rgb":false,)j"
      R"j("matrix":"BT.601 (unmarked)","range":"full",)j"},
-    {"rgb.mkv", "testsrc2=size=64x48:rate=25",
+    {"rgb.mkv",
+     "testsrc2=size=64x48:rate=25",
      {"-frames:v", "4", "-c:v", "ffv1", "-pix_fmt", "bgr0"},
      R"j({"pixel_format":"bgr0","bit_depth":8,"filtered_bits":8,"rgb":true,"matrix":"",)j"
      R"j("range":"full","field_order":"progressive")j"},
-    {"still.png", "testsrc2=size=33x17:rate=25", {"-frames:v", "1"},
+    {"still.png",
+     "testsrc2=size=33x17:rate=25",
+     {"-frames:v", "1"},
      R"j("rgb":true,"matrix":"","range":"full","field_order":"progressive","interlaced":false,)j"
      R"j("still":true})j"},
 };
@@ -111,8 +118,8 @@ TEST(TuneFeatures, TheLastChosenSettingsStartTheNextSession) {
   };
   for (const Case& c : cases) {
     if (c.touch_first) {
-      std::filesystem::last_write_time(clip, std::filesystem::last_write_time(clip) +
-                                                 std::chrono::seconds(5));
+      std::filesystem::last_write_time(
+          clip, std::filesystem::last_write_time(clip) + std::chrono::seconds(5));
     }
     TuneChild tune(clip, c.args);
     ASSERT_TRUE(tune.started()) << c.what;

@@ -43,8 +43,8 @@ inline void write_sample(uint8_t* p, uint32_t v, bool wide, bool big) {
 
 // Adds the scaled corrections to one full-resolution component, leaving
 // the other bits of each sample's word as they are.
-void correct_component(const Corrections& corrections, const AVComponentDescriptor& comp,
-                       bool big, const ScaleTable& table, AVFrame& frame) {
+void correct_component(const Corrections& corrections, const AVComponentDescriptor& comp, bool big,
+                       const ScaleTable& table, AVFrame& frame) {
   const bool wide = comp.shift + comp.depth > 8;
   const uint32_t mask = (1u << comp.depth) - 1;
   const int32_t top = static_cast<int32_t>(mask);
@@ -57,7 +57,8 @@ void correct_component(const Corrections& corrections, const AVComponentDescript
       const uint32_t word = read_sample(p, wide, big);
       const int32_t value = static_cast<int32_t>((word >> comp.shift) & mask);
       const int32_t moved = std::clamp(value + table[c[x] + 255], 0, top);
-      const uint32_t out = (word & ~(mask << comp.shift)) | (static_cast<uint32_t>(moved) << comp.shift);
+      const uint32_t out =
+          (word & ~(mask << comp.shift)) | (static_cast<uint32_t>(moved) << comp.shift);
       write_sample(p, out, wide, big);
     }
   }
@@ -93,7 +94,8 @@ int pixel_correction(uint32_t before, uint32_t after) {
   int largest = 0, sum = 0;
   bool tie = false;
   for (int shift = 0; shift <= 16; shift += 8) {
-    const int change = static_cast<int>((after >> shift) & 0xff) - static_cast<int>((before >> shift) & 0xff);
+    const int change =
+        static_cast<int>((after >> shift) & 0xff) - static_cast<int>((before >> shift) & 0xff);
     sum += change;
     if (std::abs(change) > std::abs(largest)) {
       largest = change;

@@ -14,7 +14,7 @@ struct TuneRequest {
   double at = 0;            // the starting time in seconds
   int port = 0;             // 0: one the system picks
   bool open_browser = true;
-  bool rgb = false;  // --rgb: runs write the filter's own RGB
+  bool rgb = false;    // --rgb: runs write the filter's own RGB
   bool fresh = false;  // not the settings last chosen for this input
 };
 

@@ -14,20 +14,14 @@ namespace {
 // which are BT.601's for every space it has none of its own for.
 std::string matrix_name(AVColorSpace space) {
   switch (space) {
-    case AVCOL_SPC_BT709:
-      return "BT.709";
+    case AVCOL_SPC_BT709: return "BT.709";
     case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-      return "BT.601";
-    case AVCOL_SPC_FCC:
-      return "FCC";
-    case AVCOL_SPC_SMPTE240M:
-      return "SMPTE 240M";
+    case AVCOL_SPC_SMPTE170M: return "BT.601";
+    case AVCOL_SPC_FCC: return "FCC";
+    case AVCOL_SPC_SMPTE240M: return "SMPTE 240M";
     case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-      return "BT.2020";
-    case AVCOL_SPC_UNSPECIFIED:
-      return "BT.601 (unmarked)";
+    case AVCOL_SPC_BT2020_CL: return "BT.2020";
+    case AVCOL_SPC_UNSPECIFIED: return "BT.601 (unmarked)";
     default: {
       const char* name = av_color_space_name(space);
       return std::string("BT.601 (for ") + (name != nullptr ? name : "an unknown matrix") + ")";

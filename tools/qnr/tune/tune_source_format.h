@@ -10,13 +10,13 @@
 namespace qnr {
 
 struct SourceFormat {
-  std::string pixel_format;       // as FFmpeg names it, e.g. "yuv420p10le"
-  int bit_depth = 8;              // per component, of the decoded picture
-  bool rgb = false;               // no matrix: the picture is stored as RGB
-  std::string matrix;             // e.g. "BT.709"; "BT.601 (unmarked)" when the file says none
-  bool full_range = false;        // 0-255 rather than 16-235
-  std::string field_order;        // "progressive", "top field first" or "bottom field first"
-  bool still = false;             // a single picture rather than a video
+  std::string pixel_format;  // as FFmpeg names it, e.g. "yuv420p10le"
+  int bit_depth = 8;         // per component, of the decoded picture
+  bool rgb = false;          // no matrix: the picture is stored as RGB
+  std::string matrix;        // e.g. "BT.709"; "BT.601 (unmarked)" when the file says none
+  bool full_range = false;   // 0-255 rather than 16-235
+  std::string field_order;   // "progressive", "top field first" or "bottom field first"
+  bool still = false;        // a single picture rather than a video
 };
 
 // From the first decoded frame and its stream; `frame_count` is the
