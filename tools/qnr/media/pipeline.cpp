@@ -17,6 +17,7 @@
 #include "media/damage.h"
 #include "media/decode_loop.h"
 #include "media/first_frame.h"
+#include "media/frame_changes.h"
 #include "media/frame_clock.h"
 #include "media/input_timeline.h"
 
@@ -159,31 +160,15 @@ class Pipeline {
   void note_size_change(int32_t width, int32_t height) {
     if (size_change_noted_ || (width == first_.width && height == first_.height)) return;
     size_change_noted_ = true;
-    const std::string first_size =
-        std::to_string(first_.width) + "x" + std::to_string(first_.height);
-    note(request_.quiet,
-         "frame " + std::to_string(number_of(frames_read_)) + " is " + std::to_string(width) + "x" +
-             std::to_string(height) + " where the video began at " + first_size +
-             "; such frames are filtered at their own size and scaled to " + first_size);
+    note(request_.quiet, size_change_text(number_of(frames_read_), width, height, first_));
   }
 
-  // The output carries one pixel aspect ratio, the first frame's (turned
-  // with the picture).
   void note_aspect_change(const AVFrame& frame, bool turned) {
     AVRational sar = frame.sample_aspect_ratio;
     if (turned) std::swap(sar.num, sar.den);
-    const AVRational first = first_.sample_aspect;
-    if (aspect_change_noted_ || sar.num <= 0 || sar.den <= 0 || first.num <= 0 || first.den <= 0 ||
-        av_cmp_q(sar, first) == 0) {
-      return;
-    }
+    if (aspect_change_noted_ || !aspect_changed(sar, first_)) return;
     aspect_change_noted_ = true;
-    auto text = [](AVRational q) { return std::to_string(q.num) + ":" + std::to_string(q.den); };
-    note(request_.quiet, "frame " + std::to_string(number_of(frames_read_)) +
-                             " has a pixel aspect ratio of " + text(sar) +
-                             " where the video began at " + text(first) +
-                             "; the output gives every frame " + text(first) +
-                             ", so such frames show wider or narrower than they should");
+    note(request_.quiet, aspect_change_text(number_of(frames_read_), sar, first_));
   }
 
   void take_frame(AVFrame* frame) {
