@@ -470,7 +470,7 @@ TEST(QnrPicture, ExifOrientationIsApplied) {
           dir / "photo.jpg"});
   const std::vector<uint32_t> stored = decode(dir.path() / "photo.jpg");
   add_exif_orientation(dir / "photo.jpg", 6);
-  const Ran ran = qnr({dir / "photo.jpg", dir / "upright.png", "-q"});
+  const Ran ran = qnr({dir / "photo.jpg", dir / "upright.png", "-q", "--rgb"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(probe(dir.path() / "upright.png", "stream=width,height"), "stream,48,64\n");
   EXPECT_EQ(decode(dir.path() / "upright.png"),

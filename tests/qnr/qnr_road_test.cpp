@@ -230,5 +230,37 @@ TEST(QnrRoad, InterlacedFieldsKeepTheirOwnColour) {
   }
 }
 
+// A picture stored turned (a phone's display matrix) is turned upright in its
+// own layout: the output equals that of the same picture stored upright, on
+// the correction road and with --disable.
+TEST(QnrRoad, TurnedPicturesTakeTheCorrectionUpright) {
+  TempDir dir;
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25,noise=alls=12:allf=t", "-frames:v", "2",
+          "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv420p", dir / "flat.mp4"});
+  for (const char* turn : {"90", "180", "270"}) {
+    const std::string turned = dir / ("turned" + std::string(turn) + ".mp4");
+    const std::string upright = dir / ("upright" + std::string(turn) + ".mkv");
+    ffmpeg({"-i", dir / "flat.mp4", "-c", "copy", "-metadata:s:v:0", "rotate=" + std::string(turn),
+            turned});
+    ffmpeg({"-i", turned, "-c:v", "ffv1", upright});  // ffmpeg turns it upright
+    for (const bool disable : {false, true}) {
+      std::vector<std::string> a = {turned, dir / "a.mkv", "-q", "-y", "--codec", "ffv1"};
+      std::vector<std::string> b = {upright, dir / "b.mkv", "-q", "-y", "--codec", "ffv1"};
+      if (disable) {
+        a.push_back("--disable");
+        b.push_back("--disable");
+      }
+      ASSERT_EQ(qnr(a).status, 0) << turn;
+      ASSERT_EQ(qnr(b).status, 0) << turn;
+      const std::string label = std::string(turn) + (disable ? " --disable" : "");
+      const std::string written = raw_frames(dir.path() / "a.mkv", AV_PIX_FMT_YUV420P, 0, 0).bytes;
+      EXPECT_EQ(written, raw_frames(dir.path() / "b.mkv", AV_PIX_FMT_YUV420P, 0, 0).bytes) << label;
+      if (disable) {
+        EXPECT_EQ(written, raw_frames(upright, AV_PIX_FMT_YUV420P, 0, 0).bytes) << label;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qnr_test

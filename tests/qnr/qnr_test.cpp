@@ -187,8 +187,8 @@ TEST(QnrVideo, RotatedVideoComesOutUprightWithTheModulesFrames) {
   ffmpeg(
       {"-i", dir / "flat.mp4", "-c", "copy", "-metadata:s:v:0", "rotate=90", dir / "turned.mp4"});
   // In the filter's own format, so the frames can be compared exactly.
-  const Ran ran =
-      qnr({dir / "turned.mp4", dir / "out.mkv", "--codec", "ffv1", "-q", "--", "-pix_fmt", "bgr0"});
+  const Ran ran = qnr({dir / "turned.mp4", dir / "out.mkv", "--codec", "ffv1", "-q", "--rgb", "--",
+                       "-pix_fmt", "bgr0"});
   ASSERT_EQ(ran.status, 0) << ran.err;
   EXPECT_EQ(probe(dir.path() / "out.mkv", "stream=width,height", "v"), "stream,32,48\n");
   EXPECT_EQ(decode(dir.path() / "out.mkv"),

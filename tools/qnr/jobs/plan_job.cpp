@@ -1,9 +1,14 @@
 #include "jobs/plan_job.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 
 #include "base/failure.h"
@@ -78,22 +83,46 @@ JobPlan wanted_plan(const JobRequest& request) {
   return plan;
 }
 
+// The job the folder's plan describes, when it is the one wanted.
+PlannedJob resumed_job(const JobFolder& folder, const JobPlan& wanted) {
+  PlannedJob job;
+  job.plan = folder.read_plan(&job.id);
+  const std::string difference = plan_difference(job.plan, wanted);
+  if (!difference.empty()) {
+    throw Failure("the job folder " + folder.path() + " was made for another job (" + difference +
+                      " differs); remove it or name another folder with --job",
+                  kExitCannotRetry);
+  }
+  job.resumed = true;
+  return job;
+}
+
+// An exclusive lock on the job's folder while it is planned (flock on the
+// folder itself, so no file is left behind); released when destroyed.
+class PlanningLock {
+ public:
+  explicit PlanningLock(const std::string& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0)
+      throw Failure("cannot open the job folder " + folder + ": " + std::strerror(errno));
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) break;  // no locks here (an old network share): plan unlocked
+    }
+  }
+  ~PlanningLock() { ::close(fd_); }
+  PlanningLock(const PlanningLock&) = delete;
+  PlanningLock& operator=(const PlanningLock&) = delete;
+
+ private:
+  int fd_;
+};
+
 }  // namespace
 
 PlannedJob plan_job(const JobRequest& request, const JobFolder& folder) {
   PlannedJob job;
   JobPlan wanted = wanted_plan(request);
-  if (folder.has_plan()) {
-    job.plan = folder.read_plan(&job.id);
-    const std::string difference = plan_difference(job.plan, wanted);
-    if (!difference.empty()) {
-      throw Failure("the job folder " + folder.path() + " was made for another job (" + difference +
-                        " differs); remove it or name another folder with --job",
-                    kExitCannotRetry);
-    }
-    job.resumed = true;
-    return job;
-  }
+  if (folder.has_plan()) return resumed_job(folder, wanted);
   // The container and codec are refused now rather than after the work.
   MediaOutput check(plan_output_request(wanted, true));
   if (check.single_image()) {
@@ -104,6 +133,10 @@ PlannedJob plan_job(const JobRequest& request, const JobFolder& folder) {
   const ClockMode clock = check.clock_mode();
   const bool merges_frames = check.merges_frames();
   folder.make_for_plan();
+  // One process plans a folder: the same command started again while the
+  // first still reads the input waits for its plan and shares its work.
+  const PlanningLock lock(folder.path());
+  if (folder.has_plan()) return resumed_job(folder, wanted);
   note(request.quiet, "planning: reading every frame's timestamp in " + request.input);
   VideoScan scan = scan_video(*input, request.quiet);
   // Frames counted from the video's start cannot be counted from a segment's.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "media/frame_turn.h"
+
 namespace qnr {
 
 namespace {
@@ -86,8 +88,9 @@ bool takes_module_rgb(AVPixelFormat format) {
 }
 
 bool writes_correction(OutputRoad road, const AVFrame& frame, Orientation orientation) {
-  return road == OutputRoad::correction && orientation == 1 &&
-         !takes_module_rgb(static_cast<AVPixelFormat>(frame.format));
+  return road == OutputRoad::correction &&
+         !takes_module_rgb(static_cast<AVPixelFormat>(frame.format)) &&
+         (orientation == 1 || turns_in_layout(frame, orientation));
 }
 
 int pixel_correction(uint32_t before, uint32_t after) {
@@ -153,6 +156,19 @@ void apply_corrections(const Corrections& corrections, bool full_range, AVFrame&
   }
   correct_component(corrections, desc->comp[0], big, luma_table(desc->comp[0].depth, full_range),
                     frame);
+}
+
+FramePtr add_correction(const HostFrame& before, const HostFrame& after, Orientation orientation,
+                        AVFrame& frame, Corrections& scratch) {
+  FramePtr upright = orientation != 1 ? turned_upright(frame, orientation) : nullptr;
+  AVFrame& written = upright ? *upright : frame;
+  measure_corrections(before, after, 1, written.width, written.height, scratch);
+  if (scratch.any) {
+    check_av(av_frame_make_writable(&written), "cannot copy a decoded frame");
+    const auto format = static_cast<AVPixelFormat>(written.format);
+    apply_corrections(scratch, reads_full_range(format, written.color_range), written);
+  }
+  return upright;
 }
 
 }  // namespace qnr

@@ -41,9 +41,9 @@ inline OutputRoad output_road(bool rgb, bool show_noise) {
 bool takes_module_rgb(AVPixelFormat format);
 
 // Whether a frame decoded as `frame`, turned by `orientation`, is written as
-// itself with the filter's correction (else as the filter's own output).
-// Turned pictures keep the filter's output: the decoded frame is stored
-// sideways and the encoder takes it upright.
+// itself with the filter's correction (else as the filter's own output). A
+// picture stored turned is turned upright in its own layout where it can be
+// (frame_turn.h), else it keeps the filter's output.
 bool writes_correction(OutputRoad road, const AVFrame& frame, Orientation orientation);
 
 // Step 1: the correction between one input and one output BGRX word.
@@ -69,5 +69,12 @@ void measure_corrections(const HostFrame& before, const HostFrame& after, Orient
 // Adds the corrections to `frame` (writable, of the corrections' size) by
 // steps 2 and 3. `full_range` for YUV and grey as the frame was read.
 void apply_corrections(const Corrections& corrections, bool full_range, AVFrame& frame);
+
+// The picture a run writes on the correction road, from the filter's input
+// and output bitmaps: `frame` itself with the correction added when it is
+// stored upright (and nullptr is returned), else a copy turned upright with
+// the correction added. `frame` must be one writes_correction accepts.
+FramePtr add_correction(const HostFrame& before, const HostFrame& after, Orientation orientation,
+                        AVFrame& frame, Corrections& scratch);
 
 }  // namespace qnr

@@ -297,18 +297,12 @@ class Pipeline {
   // with the filter's correction added, else the filter's own output.
   FramePtr output_of(FrameConverter& converter, FrameInFlight& in_flight, bool fields) {
     AVFrame& decoded = *in_flight.decoded;
-    const auto format = static_cast<AVPixelFormat>(decoded.format);
     if (!writes_correction(request_.road, decoded, in_flight.orientation)) {
       return converter.from_host(in_flight.dst, picture_, fields);
     }
-    measure_corrections(in_flight.src, in_flight.dst, in_flight.orientation, decoded.width,
-                        decoded.height, in_flight.corrections);
-    if (in_flight.corrections.any) {
-      check_av(av_frame_make_writable(&decoded), "cannot copy a decoded frame");
-      apply_corrections(in_flight.corrections, reads_full_range(format, decoded.color_range),
-                        decoded);
-    }
-    return converter.to_picture(decoded, picture_, fields);
+    const FramePtr upright = add_correction(in_flight.src, in_flight.dst, in_flight.orientation,
+                                            decoded, in_flight.corrections);
+    return converter.to_picture(upright ? *upright : decoded, picture_, fields);
   }
 
   // --- the writer: frames in order into the encoder, packets into the muxer ---

@@ -301,17 +301,12 @@ HttpReply TuneServer::frame(const HttpRequest& request) {
       // What qnr writes: the decoded frame with the filter's correction,
       // converted for display as the filter's input is.
       Corrections corrections;
-      measure_corrections(source->bitmap, filtered, source->orientation, source->decoded->width,
-                          source->decoded->height, corrections);
       FramePtr written(av_frame_clone(source->decoded.get()));
       if (!written) throw std::bad_alloc();
-      check_av(av_frame_make_writable(written.get()), "cannot copy a decoded frame");
-      apply_corrections(
-          corrections,
-          reads_full_range(static_cast<AVPixelFormat>(written->format), written->color_range),
-          *written);
+      const FramePtr upright =
+          add_correction(source->bitmap, filtered, source->orientation, *written, corrections);
       FrameConverter converter;
-      converter.to_host(*written, source->orientation, filtered);
+      converter.to_host(upright ? *upright : *written, upright ? 1 : source->orientation, filtered);
     }
     reply.body = encode_png(filtered);
     reply.headers.emplace_back("X-QNR-Output", corrected ? "correction" : "module");
