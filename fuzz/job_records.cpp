@@ -42,8 +42,9 @@ const std::string& folder() {
 
 void read_segments(const qnr::OpenedJob& job) {
   const int64_t count = std::min<int64_t>(static_cast<int64_t>(job.plan.segments.size()), 3);
+  const qnr::FolderListing listing = job.folder.list();
   for (int64_t k = 0; k < count; ++k) {
-    const qnr::SegmentStatus status = job.folder.status(job.plan, job.plan_id, k, true);
+    const qnr::SegmentStatus status = job.folder.status(job.plan, job.plan_id, k, true, listing);
     if (status.state != qnr::SegmentState::done) continue;
     require(status.done.has_value(), "a done segment has its record");
     const qnr::SegmentDone& done = *status.done;

@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (token_in_query) {
     request.params.emplace("token", token);
   } else {
-    request.token_header = token;
+    request.tokens.push_back(token);
   }
   for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n) {
     std::string key = text(
