@@ -90,35 +90,48 @@ int run_here(const JobRequest& request) {
                    static_cast<long long>(count));
     }
   };
+  // Marked as a joiner to come, so that another run of the job that joins
+  // first leaves the folder for this one to find its output made.
+  JoinClaim claim(folder);
+  claim.mark_waiting();
+  const auto tick = [&claim] { claim.refresh(); };
   // Segments another run of the same job is making are left to it and
   // waited for; those it leaves undone are made here.
   int status = 0;
   bool said_waiting = false;
-  for (;;) {
-    bool others_running = false;
-    const std::vector<int64_t> to_make = segments_to_make(job, folder, others_running);
-    finished = count - static_cast<int64_t>(to_make.size());
-    if (to_make.empty() && !others_running) break;
-    if (to_make.empty()) {
-      if (!said_waiting)
-        note(request.quiet, "another process is making segments of this job; waiting for it");
-      said_waiting = true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      throw_if_interrupted();
-      continue;
+  try {
+    for (;;) {
+      bool others_running = false;
+      const std::vector<int64_t> to_make = segments_to_make(job, folder, others_running);
+      finished = count - static_cast<int64_t>(to_make.size());
+      if (to_make.empty() && !others_running) break;
+      if (to_make.empty()) {
+        if (!said_waiting)
+          note(request.quiet, "another process is making segments of this job; waiting for it");
+        said_waiting = true;
+        tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        throw_if_interrupted();
+        continue;
+      }
+      status = workers.run(to_make, say_done, tick);
+      if (status != 0) break;
     }
-    status = workers.run(to_make, say_done);
-    if (status != 0) break;
+    if (status != 0) {
+      const bool lasting = status == kExitUsage || status == kExitCannotRetry;
+      throw Failure(
+          segment_label(workers.failed_segment()) + " failed" +
+              (lasting ? " (see above); the job in " + folder.path() + " cannot go on as planned"
+                       : "; run the same command again to resume the job (" + folder.path() + ")"),
+          status);
+    }
+  } catch (const Failure&) {
+    // Another run of the job may have joined it meanwhile.
+    if (!finished_output(job_request.dir, request.keep)) throw;
+    say_joined(request, JoinReport{0, 0, request.output, true, false});
+    return 0;
   }
-  if (status != 0) {
-    const bool lasting = status == kExitUsage || status == kExitCannotRetry;
-    throw Failure(
-        segment_label(workers.failed_segment()) + " failed" +
-            (lasting ? " (see above); the job in " + folder.path() + " cannot go on as planned"
-                     : "; run the same command again to resume the job (" + folder.path() + ")"),
-        status);
-  }
-  JoinReport report = join_job(job_request);
+  JoinReport report = join_job(job_request, &claim);
   report.output = request.output;
   say_joined(job_request, report);
   return 0;

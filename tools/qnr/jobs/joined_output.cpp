@@ -120,8 +120,12 @@ bool JoinClaim::take() {
   }
   ::unlink(folder_.in_folder(claim_).c_str());
   claim_.clear();
-  if (waiting_.empty()) waiting_ = make_file(kWaitingBase);
+  mark_waiting();
   return false;
+}
+
+void JoinClaim::mark_waiting() {
+  if (waiting_.empty()) waiting_ = make_file(kWaitingBase);
 }
 
 bool JoinClaim::others_waiting() const { return other_live(kWaitingBase, waiting_); }
@@ -130,7 +134,9 @@ void JoinClaim::refresh() {
   const auto now = static_cast<int64_t>(std::time(nullptr));
   if (now - refreshed_ < kRefreshSeconds) return;
   refreshed_ = now;
-  (void)::utimensat(AT_FDCWD, folder_.in_folder(claim_).c_str(), nullptr, 0);
+  for (const std::string* name : {&claim_, &waiting_}) {
+    if (!name->empty()) (void)::utimensat(AT_FDCWD, folder_.in_folder(*name).c_str(), nullptr, 0);
+  }
 }
 
 }  // namespace qnr

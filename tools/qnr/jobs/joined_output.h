@@ -33,8 +33,10 @@ std::optional<std::string> finished_output(const std::string& dir, bool keep);
 
 // One joiner at a time: a file "join.tmp.<host>.<pid>.<random>" in the
 // folder, kept only by a process that found no other live one beside its
-// own (two at once both step back and try again). A process that waits
-// marks it with "waiting.tmp.<host>.<pid>.<random>".
+// own (two at once both step back and try again). A process that will join
+// later (one waiting its turn, or a run of the job still making segments)
+// marks it with "waiting.tmp.<host>.<pid>.<random>", so that the joiner
+// leaves the folder, and the joined record in it, for that process to find.
 class JoinClaim {
  public:
   explicit JoinClaim(const JobFolder& folder);
@@ -44,10 +46,13 @@ class JoinClaim {
 
   // Whether this process may join now; when not, it is marked as waiting.
   bool take();
+  // Marks this process as one that will join later.
+  void mark_waiting();
   // Whether another live process waits to join: the folder is then left to
   // it to remove, after it has seen the joined record.
   bool others_waiting() const;
-  // Keeps the claim fresh for other machines (a long join): cheap to call often.
+  // Keeps the claim and the mark fresh for other machines (a long join, a
+  // long segment): cheap to call often.
   void refresh();
 
  private:

@@ -261,10 +261,11 @@ JoinReport run_join(const JobRequest& request, const OpenedJob& job, JoinClaim& 
 
 }  // namespace
 
-JoinReport join_job(const JobRequest& request) {
+JoinReport join_job(const JobRequest& request, JoinClaim* held) {
   // Held while waiting too, so that the joiner leaves the folder (and its
   // joined record) for this process to find.
-  std::unique_ptr<JoinClaim> claim;
+  std::unique_ptr<JoinClaim> own;
+  JoinClaim* claim = held;
   bool said = false;
   for (;;) {
     if (const auto made = finished_output(request.dir, request.keep)) {
@@ -274,7 +275,10 @@ JoinReport join_job(const JobRequest& request) {
       return report;
     }
     const OpenedJob job = open_job(request.dir);
-    if (!claim) claim = std::make_unique<JoinClaim>(job.folder);
+    if (!claim) {
+      own = std::make_unique<JoinClaim>(job.folder);
+      claim = own.get();
+    }
     if (claim->take()) {
       JoinReport report = run_join(request, job, *claim);
       if (!request.keep && !claim->others_waiting()) report.folder_kept = !job.folder.remove();

@@ -24,7 +24,9 @@ struct JoinReport {
 // and then finds the output made), and removes the folder once the output
 // is on the disk, unless request.keep. A command run again after the output
 // was made finishes the removal and reports made_before. Throws Failure
-// naming the segment at fault.
-JoinReport join_job(const JobRequest& request);
+// naming the segment at fault. `held` is the caller's own claim (a run that
+// marked itself waiting while it made segments), nullptr for none.
+class JoinClaim;
+JoinReport join_job(const JobRequest& request, JoinClaim* held = nullptr);
 
 }  // namespace qnr

@@ -34,7 +34,8 @@ WorkerPool::~WorkerPool() {
 }
 
 int WorkerPool::run(const std::vector<int64_t>& segments,
-                    const std::function<void(int64_t k)>& done) {
+                    const std::function<void(int64_t k)>& done,
+                    const std::function<void()>& tick) {
   const auto count = static_cast<int64_t>(segments.size());
   int64_t next = 0;
   int64_t done_count = 0;
@@ -48,6 +49,7 @@ int WorkerPool::run(const std::vector<int64_t>& segments,
     int status = 0;
     const pid_t pid = ::waitpid(-1, &status, WNOHANG);
     if (pid <= 0) {
+      if (tick) tick();
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       continue;
     }

@@ -30,8 +30,10 @@ class WorkerPool {
 
   // Runs the given segments, `done` after each that succeeds. Returns the
   // first failing worker's exit status, 0 when all succeeded; after a
-  // failure no further worker starts. Throws Failure when interrupted.
-  int run(const std::vector<int64_t>& segments, const std::function<void(int64_t k)>& done);
+  // failure no further worker starts. `tick` runs every little while as
+  // the pool waits. Throws Failure when interrupted.
+  int run(const std::vector<int64_t>& segments, const std::function<void(int64_t k)>& done,
+          const std::function<void()>& tick = {});
   int64_t failed_segment() const { return failed_segment_; }
 
  private:
