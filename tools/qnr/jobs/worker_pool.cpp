@@ -34,8 +34,7 @@ WorkerPool::~WorkerPool() {
 }
 
 int WorkerPool::run(const std::vector<int64_t>& segments,
-                    const std::function<void(int64_t k)>& done,
-                    const std::function<void()>& tick) {
+                    const std::function<void(int64_t k)>& done, const std::function<void()>& tick) {
   const auto count = static_cast<int64_t>(segments.size());
   int64_t next = 0;
   int64_t done_count = 0;
