@@ -89,6 +89,17 @@ JobPlan sample_plan() {
   return plan;
 }
 
+TEST(JobPlans, AFirstFrameWithValuesFFmpegDoesNotNameIsRefused) {
+  for (const char* colours : {"colorspace=-1 primaries=1 transfer=1 range=1",
+                              "colorspace=1 primaries=1000 transfer=1 range=1",
+                              "colorspace=1 primaries=1 transfer=99999 range=1",
+                              "colorspace=1 primaries=1 transfer=1 range=3"}) {
+    const std::string text = std::string("8x8 format=0 interlaced=0 top_field_first=0 "
+                                         "sample_aspect=1/1 ") + colours;
+    EXPECT_THROW(first_frame_from_text(text), RecordError) << text;
+  }
+}
+
 TEST(JobPlans, APlanReadsBackAsWritten) {
   const JobPlan plan = sample_plan();
   const JobPlan back = parse_plan(plan_text(plan));

@@ -74,6 +74,14 @@ std::string first_frame_text(const FirstFrame& first) {
   return text;
 }
 
+namespace {
+
+// Whether a number read from a record names one of FFmpeg's colour
+// properties: any other value would not fit the enum it is kept in.
+bool in_enum(int value, int count) { return value >= 0 && value < count; }
+
+}  // namespace
+
 FirstFrame first_frame_from_text(const std::string& text) {
   int width = 0, height = 0, format = 0, interlaced = 0, top_first = 0, sar_num = 0, sar_den = 0,
       colorspace = 0, primaries = 0, transfer = 0, range = 0, used = 0;
@@ -83,7 +91,9 @@ FirstFrame first_frame_from_text(const std::string& text) {
                   &sar_num, &sar_den, &colorspace, &primaries, &transfer, &range, &used);
   if (got != 11 || used != static_cast<int>(text.size()) || width <= 0 || height <= 0 ||
       av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format)) == nullptr || sar_den <= 0 ||
-      interlaced < 0 || interlaced > 1 || top_first < 0 || top_first > 1) {
+      interlaced < 0 || interlaced > 1 || top_first < 0 || top_first > 1 ||
+      !in_enum(colorspace, AVCOL_SPC_NB) || !in_enum(primaries, AVCOL_PRI_NB) ||
+      !in_enum(transfer, AVCOL_TRC_NB) || !in_enum(range, AVCOL_RANGE_NB)) {
     throw RecordError("its first frame is malformed: \"" + text + "\"");
   }
   FirstFrame first;
