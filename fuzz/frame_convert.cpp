@@ -227,12 +227,13 @@ void host_to_encoder(FuzzedDataProvider& in, qnr::FrameConverter& converter) {
   sws_scale(sws, src, src_stride, 0, bitmap.height, ref.data, ref.linesize);
   sws_freeContext(sws);
 
-  // For a format with alpha at an odd width, swscale (5.1) makes the last
-  // samples of a row (the chroma's, or any plane's when it scales) from
-  // memory it never wrote: they differ from run to run, so those conversions
-  // are checked for their bounds and size only.
+  // For a format with alpha at an odd width, or at any width when it
+  // scales, swscale (5.1) makes some samples near a row's end (the chroma's,
+  // or any plane's when it scales) from memory it never wrote: they differ
+  // from run to run, so those conversions are checked for their bounds and
+  // size only.
   const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format.pixel_format);
-  if ((d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0 && format.width % 2 == 1) return;
+  if ((d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0 && (format.width % 2 == 1 || scaled)) return;
   for (int p = 0; p < av_pix_fmt_count_planes(format.pixel_format); ++p) {
     const bool chroma = p == 1 || p == 2;
     const int rows = chroma ? AV_CEIL_RSHIFT(format.height, d->log2_chroma_h) : format.height;

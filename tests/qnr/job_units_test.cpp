@@ -94,8 +94,10 @@ TEST(JobPlans, AFirstFrameWithValuesFFmpegDoesNotNameIsRefused) {
                               "colorspace=1 primaries=1000 transfer=1 range=1",
                               "colorspace=1 primaries=1 transfer=99999 range=1",
                               "colorspace=1 primaries=1 transfer=1 range=3"}) {
-    const std::string text = std::string("8x8 format=0 interlaced=0 top_field_first=0 "
-                                         "sample_aspect=1/1 ") + colours;
+    const std::string text = std::string(
+                                 "8x8 format=0 interlaced=0 top_field_first=0 "
+                                 "sample_aspect=1/1 ") +
+                             colours;
     EXPECT_THROW(first_frame_from_text(text), RecordError) << text;
   }
 }
