@@ -102,17 +102,20 @@ TEST(Orientation, DisplayMatrixTurnsBecomeOrientations) {
 }
 
 // A conversion FFmpeg's scaler will not set up is a one-line failure that
-// names it, not "std::bad_alloc".
+// names it, not "std::bad_alloc"; the converter stays usable and ends
+// cleanly after it (the scaler frees its old context when it refuses).
 TEST(FrameConverter, AConversionTheScalerRefusesIsNamed) {
   HostFrame bitmap;
   bitmap.resize(1, 300);
   FrameConverter converter;
+  EXPECT_NE(converter.from_host(bitmap, PictureFormat{1, 300, AV_PIX_FMT_YUV444P}), nullptr);
   try {
     converter.from_host(bitmap, PictureFormat{300, 1, AV_PIX_FMT_YUV420P});
     FAIL() << "the scaler took a 1x300 to 300x1 conversion";
   } catch (const Failure& failure) {
     EXPECT_THAT(failure.what(), HasSubstr("1x300 bgr0 picture to 300x1 yuv420p"));
   }
+  EXPECT_NE(converter.from_host(bitmap, PictureFormat{1, 300, AV_PIX_FMT_YUV444P}), nullptr);
 }
 
 }  // namespace

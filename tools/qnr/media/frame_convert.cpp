@@ -42,7 +42,9 @@ bool fields_apart(bool fields, AVPixelFormat from, AVPixelFormat to, int32_t hei
 }
 
 // A cached scaler for a picture of h rows, or for one field of it.
-SwsContext* scaler(SwsContext* context, int32_t w, int32_t h, AVPixelFormat from, int32_t dw,
+// The context is updated in place before a refusal throws: swscale frees
+// the old one when it cannot make the new, and the caller must not keep it.
+SwsContext* scaler(SwsContext*& context, int32_t w, int32_t h, AVPixelFormat from, int32_t dw,
                    int32_t dh, AVPixelFormat to, bool apart) {
   const int32_t rows = apart ? h / 2 : h, dst_rows = apart ? dh / 2 : dh;
   context = sws_getCachedContext(context, w, rows, from, dw, dst_rows, to, kScaleFlags, nullptr,
