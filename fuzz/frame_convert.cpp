@@ -121,7 +121,11 @@ void decoded_to_host(FuzzedDataProvider& in, qnr::FrameConverter& converter) {
   try {
     converter.to_host(*frame, orientation, out);
   } catch (const std::exception&) {
-    require(sws == nullptr, "to_host refuses only what swscale refuses");
+    // A Bayer picture of odd height is refused too: swscale leaves its last row unwritten.
+    const bool odd_bayer =
+        (av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_BAYER) != 0 && h % 2 != 0;
+    require(sws == nullptr || odd_bayer, "to_host refuses only what swscale refuses");
+    sws_freeContext(sws);
     return;
   }
   require(out.width == (qnr::swaps_sides(orientation) ? h : w), "upright width");

@@ -118,6 +118,24 @@ TEST(FrameConverter, AConversionTheScalerRefusesIsNamed) {
   EXPECT_NE(converter.from_host(bitmap, PictureFormat{1, 300, AV_PIX_FMT_YUV444P}), nullptr);
 }
 
+// The scaler leaves a Bayer picture's odd last row unwritten: refused, not
+// filled with whatever the bitmap held.
+TEST(FrameConverter, ABayerPictureOfOddHeightIsRefused) {
+  FramePtr frame = new_frame();
+  frame->format = AV_PIX_FMT_BAYER_GRBG16LE;
+  frame->width = 231;
+  frame->height = 3;
+  ASSERT_EQ(av_frame_get_buffer(frame.get(), 0), 0);
+  FrameConverter converter;
+  HostFrame out;
+  try {
+    converter.to_host(*frame, 1, out);
+    FAIL() << "a 231x3 Bayer picture was converted";
+  } catch (const Failure& failure) {
+    EXPECT_THAT(failure.what(), HasSubstr("even number of rows"));
+  }
+}
+
 }  // namespace
 }  // namespace qnr
 

@@ -234,6 +234,14 @@ void FrameConverter::to_host(const AVFrame& frame, Orientation orientation, Host
   const bool alpha = has_alpha(format);
   const AVPixelFormat target = alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
   const int32_t w = frame.width, h = frame.height;
+  // The scaler turns a Bayer mosaic into colour two rows at a time and
+  // leaves an odd last row unwritten: refused rather than left holding the
+  // previous frame's pixels.
+  if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+      d != nullptr && (d->flags & AV_PIX_FMT_FLAG_BAYER) != 0 && h % 2 != 0) {
+    throw Failure("cannot convert a " + std::to_string(w) + "x" + std::to_string(h) + " " +
+                  d->name + " picture: a Bayer picture needs an even number of rows");
+  }
   const bool apart = fields_apart(fields, format, target, h, h);
   in_ = scaler(in_, w, h, format, w, h, target, apart);
   set_colour(in_, frame.colorspace, is_full_range(format, frame.color_range) ? 1 : 0,
