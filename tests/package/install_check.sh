@@ -26,8 +26,13 @@ case $part in
       [ -f "$prefix/$file" ] || fail "$file is not installed"
     done
     # The build folder's module must not be the one found: run a copy of the
-    # tree in a folder of its own, with an empty environment.
-    version=$(env -i "$qnr" --version) || fail "qnr --version failed: $version"
+    # tree in a folder of its own, with an empty environment. The one setting
+    # kept is for sanitizer builds: gcc 12's leak check at exit now and then
+    # crashes reading the loaded module's thread-local storage (about 1 run in
+    # 30 of qnr info) unless the runtime leaves __tls_get_addr alone; other
+    # builds ignore it.
+    clean=(env -i ASAN_OPTIONS=intercept_tls_get_addr=0)
+    version=$("${clean[@]}" "$qnr" --version) || fail "qnr --version failed: $version"
     echo "$version"
     for line in "^qnr [0-9]+\.[0-9]+\.[0-9]+$" \
       "^module: +$(realpath "$prefix")/lib/qnr/QNR_CUDA.vdf$" \
@@ -36,7 +41,7 @@ case $part in
       "^GPU code: +(none|machine code sm_)"; do
       grep -Eq "$line" <<<"$version" || fail "qnr --version has no line matching $line"
     done
-    env -i "$qnr" info >/dev/null || fail "the installed qnr info failed"
+    "${clean[@]}" "$qnr" info >/dev/null || fail "the installed qnr info failed"
     ;;
   manual)
     page=$prefix/share/man/man1/qnr.1
