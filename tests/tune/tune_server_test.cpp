@@ -287,10 +287,30 @@ TEST_F(TuneServerTest, OnlyRequestsWithTheTokenAndThisServersHostAreServed) {
 }
 
 TEST_F(TuneServerTest, BadValuesAreRefusedWithAOneLineReason) {
-  const char* queries[] = {
-      "t=-1",           "t=abc",      "t=nan",     "t=inf", "t=1e3",     "f1=101",
-      "f1=-1",          "f1=1.5",     "f1=",       "f2=x",  "sharp=7",   "interlace=2",
-      "show_noise=yes", "disable=01", "view=both", "f3=1",  "f1=1&f1=2", "f1=99999999999999999999"};
+  const char* queries[] = {"t=-1",
+                           "t=abc",
+                           "t=nan",
+                           "t=inf",
+                           "t=1e3",
+                           "f1=101",
+                           "f1=-1",
+                           "f1=1.5",
+                           "f1=",
+                           "f2=x",
+                           "sharp=7",
+                           "interlace=2",
+                           "show_noise=yes",
+                           "disable=01",
+                           "view=both",
+                           "f3=1",
+                           "f1=1&f1=2",
+                           "f1=99999999999999999999",
+                           "page=a",
+                           "seek=1",
+                           "page=&seek=1",
+                           "page=a%20b&seek=1",
+                           "page=a&seek=-1",
+                           "page=a&seek=x"};
   for (const char* query : queries) {
     const httplib::Result res = server().get(std::string("/api/frame?") + query);
     ASSERT_TRUE(res) << query;
@@ -379,6 +399,58 @@ TEST_F(TuneServerTest, ThirtyParallelRequestsAreAllAnswered) {
   }
   for (std::thread& client : clients) client.join();
   EXPECT_EQ(statuses, std::vector<int>(30, 200));
+}
+
+// A far seek shows how far it has decoded, and a newer request of the same
+// page gives it up; another page's requests are its own.
+TEST_F(TuneServerTest, ANewerSeekOfThePageGivesUpAnOlderOneThatShowsItsProgress) {
+  // One keyframe in ten seconds of 720p: the seek to the end decodes them all.
+  const std::string clip = temp("long-interval.mp4");
+  ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25", "-frames:v", "250", "-c:v",
+          "libx264", "-preset", "ultrafast", "-g", "250", "-bf", "0", clip});
+  TuneChild tune(clip);
+  ASSERT_TRUE(tune.started());
+  const auto number = [](const std::string& json, const std::string& name) {
+    const size_t at = json.find("\"" + name + "\":");
+    return at == std::string::npos ? -1.0 : std::stod(json.substr(at + name.size() + 3));
+  };
+
+  int far_status = 0;
+  std::thread far([&] {
+    const httplib::Result res = tune.get("/api/frame?view=source&t=9.9&page=p1&seek=1");
+    far_status = res ? res->status : -1;
+  });
+  std::string seen;
+  for (int i = 0; i < 2000 && seen.empty(); ++i) {
+    const httplib::Result res = tune.get("/api/progress");
+    const bool decoding = res && res->body.starts_with("{\"decoding\":true");
+    if (decoding && number(res->body, "reached") > 0) seen = res->body;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_FALSE(seen.empty()) << "no progress was shown while the seek decoded";
+  EXPECT_NEAR(number(seen, "target"), 9.9, 0.05) << seen;
+  EXPECT_LT(number(seen, "reached"), 9.9) << seen;
+
+  const httplib::Result near = tune.get("/api/frame?view=source&t=0&page=p1&seek=2");
+  ASSERT_TRUE(near);
+  EXPECT_EQ(near->status, 200);
+  EXPECT_EQ(near->get_header_value("X-QNR-Frame"), "0");
+  far.join();
+  EXPECT_EQ(far_status, 409) << "the older seek was answered instead of given up";
+
+  const std::pair<std::string, int> after[] = {
+      {"page=p1&seek=1&t=5", 409},    // older than the page's latest: given up at once
+      {"page=p2&seek=1&t=0.4", 200},  // another page
+      {"page=p1&seek=3&t=0.2", 200},
+  };
+  for (const auto& [query, status] : after) {
+    const httplib::Result res = tune.get("/api/frame?view=source&" + query);
+    ASSERT_TRUE(res) << query;
+    EXPECT_EQ(res->status, status) << query << ": " << res->body;
+  }
+  const httplib::Result idle = tune.get("/api/progress");
+  ASSERT_TRUE(idle);
+  EXPECT_TRUE(idle->body.starts_with("{\"decoding\":false")) << idle->body;
 }
 
 TEST_F(TuneServerTest, ClientsThatStallOrLeaveMidAnswerDoNotStopIt) {

@@ -51,6 +51,29 @@ std::string shortened(const std::string& text) {
   return text.size() <= 40 ? text : text.substr(0, 40) + "...";
 }
 
+// A page's name for itself: 1 to 32 letters, digits, '-' or '_'.
+bool read_page(const std::string& text, std::string& out, std::string& reason) {
+  const bool ok = !text.empty() && text.size() <= 32 &&
+                  text.find_first_not_of(
+                      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                      "0123456789-_") == std::string::npos;
+  if (!ok) reason = "page must be 1 to 32 letters, digits, - or _, not \"" + text + "\"";
+  if (ok) out = text;
+  return ok;
+}
+
+bool read_count(const std::string& text, std::optional<uint64_t>& out, std::string& reason) {
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) {
+    reason = "seek must be a whole number, 0 or more, not \"" + text + "\"";
+    return false;
+  }
+  out = value;
+  return true;
+}
+
 }  // namespace
 
 bool read_frame_query(const std::multimap<std::string, std::string>& params, FrameQuery& query,
@@ -73,6 +96,10 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
                ? read_flag(name, value, read, reason)
                : read_whole(name, value, info->minimum, info->maximum, read, reason);
       if (ok) setting = read;
+    } else if (name == "page") {
+      ok = read_page(value, query.page, reason);
+    } else if (name == "seek") {
+      ok = read_count(value, query.seek, reason);
     } else if (name == "view") {
       ok = value == "source" || value == "filtered" || value == "module";
       if (ok) {
@@ -85,10 +112,15 @@ bool read_frame_query(const std::multimap<std::string, std::string>& params, Fra
       std::string known = "t";
       for (const vdhost::SettingInfo& info : vdhost::kSettingTable)
         known += ", " + std::string(info.name);
-      reason = "unknown parameter \"" + shortened(name) + "\"; known: " + known + ", view, token";
+      reason = "unknown parameter \"" + shortened(name) + "\"; known: " + known +
+               ", view, page, seek, token";
       ok = false;
     }
     if (!ok) return false;
+  }
+  if (query.page.empty() != !query.seek) {
+    reason = "page and seek are given together or not at all";
+    return false;
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "tune/tune_filter.h"
@@ -17,12 +18,18 @@ struct FrameQuery {
   bool filtered = true;  // view=filtered (the default) or view=source
   // view=module: the filter's own RGB output, whatever a run would write.
   bool module = false;
+  // page and seek, given together: the page's own name for itself and the
+  // number of its request; a higher number of the same page gives up a lower
+  // one still decoding.
+  std::string page;
+  std::optional<uint64_t> seek;
 };
 
-// Reads t, view and the settings table's names (f1, f2, sharp, interlace,
-// show_noise, disable); what is omitted keeps its value in `query`. False with
-// a one-line reason for a value out of the table's range, not a number, given
-// twice, or a name the interface does not know (token aside).
+// Reads t, view, page, seek and the settings table's names (f1, f2, sharp,
+// interlace, show_noise, disable); what is omitted keeps its value in `query`.
+// False with a one-line reason for a value out of the table's range, not a
+// number, given twice, page without seek or the reverse, or a name the
+// interface does not know (token aside).
 bool read_frame_query(const std::multimap<std::string, std::string>& params, FrameQuery& query,
                       std::string& reason);
 

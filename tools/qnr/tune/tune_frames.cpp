@@ -120,20 +120,46 @@ const FrameSource::Decoded* FrameSource::cached(int64_t target) const {
   return nullptr;
 }
 
-std::shared_ptr<const SourceFrame> FrameSource::at(double seconds) {
+std::shared_ptr<const SourceFrame> FrameSource::at(double seconds,
+                                                   const std::function<bool()>& give_up) {
   std::lock_guard lock(mutex_);
   const int64_t target = target_of(seconds);
   const Decoded* decoded = cached(target);
   if (decoded == nullptr) {
     check_unchanged();
-    decoded = &decode_to(target);
+    decoded = &decode_to(target, give_up);
   }
   std::shared_ptr<const SourceFrame> frame = convert(*decoded);
   evict(target);
   return frame;
 }
 
-const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
+SeekProgress FrameSource::progress() const {
+  std::lock_guard lock(progress_mutex_);
+  return progress_;
+}
+
+const FrameSource::Decoded& FrameSource::decode_to(int64_t target,
+                                                   const std::function<bool()>& give_up) {
+  const auto abandon_if_asked = [&] {
+    if (give_up && give_up()) throw SeekAbandoned();
+  };
+  abandon_if_asked();
+  const auto seconds_of = [this](int64_t pts) {
+    return std::max(0.0, double(pts - start_) * av_q2d(time_base_));
+  };
+  {
+    std::lock_guard lock(progress_mutex_);
+    progress_ = SeekProgress{true, seconds_of(target), 0, 0};
+  }
+  struct ProgressEnds {
+    FrameSource& source;
+    ~ProgressEnds() {
+      std::lock_guard lock(source.progress_mutex_);
+      source.progress_.decoding = false;
+    }
+  } progress_ends{*this};
+  bool first_of_decode = true;
   // Decoding on is cheaper than a seek whenever no keyframe lies between the
   // decoder's position and the target.
   bool go_on = !input_ended_ && (!last_pts_ || *last_pts_ < target);
@@ -186,11 +212,20 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target) {
       continue;
     }
     const Decoded& kept = keep(std::move(frame));
+    {
+      std::lock_guard lock(progress_mutex_);
+      if (first_of_decode) progress_.from = seconds_of(pts);
+      progress_.reached = std::max(progress_.reached, seconds_of(pts));
+      first_of_decode = false;
+    }
     if (pts >= target) return kept;
     // Pictures on the way to the target are kept only within the budget, so
     // a long way (a drag, a late time in a long keyframe interval) holds no
     // more than a short one.
     evict(target);
+    // Between frames the run is whole: the next request decodes on from here
+    // or seeks, as for any other position.
+    abandon_if_asked();
   }
 }
 

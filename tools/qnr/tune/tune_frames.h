@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -44,6 +46,21 @@ struct InputFacts {
   SourceFormat format;                 // of the first frame
 };
 
+// How far the decode towards a requested time has come, for a page that
+// shows progress while a far seek runs. Times in seconds from the video's start.
+struct SeekProgress {
+  bool decoding = false;
+  double target = 0;   // the time asked for
+  double from = 0;     // the first frame this decode gave (its keyframe)
+  double reached = 0;  // the latest frame it gave
+};
+
+// Thrown by FrameSource::at when its caller gave the request up while it
+// decoded (a newer request of the same page took its place).
+struct SeekAbandoned : std::exception {
+  const char* what() const noexcept override { return "the request was given up"; }
+};
+
 class FrameSource {
  public:
   // Opens the input and decodes its first frame. Throws Failure.
@@ -56,7 +73,14 @@ class FrameSource {
 
   // The first frame at or after `seconds` (the last frame for times past the
   // end). Safe to call from several threads; they take turns. Throws Failure.
-  std::shared_ptr<const SourceFrame> at(double seconds);
+  // `give_up`, when given, is asked before decoding and after every frame
+  // decoded; once it says true, at() throws SeekAbandoned and the source
+  // stays ready for the next request.
+  std::shared_ptr<const SourceFrame> at(double seconds,
+                                        const std::function<bool()>& give_up = nullptr);
+
+  // The decode under way, if any; never waits for it.
+  SeekProgress progress() const;
 
   // The time of the stream's last frame, once decoding has reached it: the
   // header's duration may promise more (a short or cut file).
@@ -78,7 +102,7 @@ class FrameSource {
   void check_unchanged() const;
   int64_t target_of(double seconds) const;
   const Decoded* cached(int64_t target) const;
-  const Decoded& decode_to(int64_t target);
+  const Decoded& decode_to(int64_t target, const std::function<bool()>& give_up);
   void seek(int64_t position);
   // The next decoded frame of the current run, or null at the end of the stream.
   FramePtr next_frame();
@@ -115,6 +139,9 @@ class FrameSource {
   // to are skipped. The lowest int64_t otherwise.
   int64_t skip_below_ = std::numeric_limits<int64_t>::min();
   std::vector<std::shared_ptr<const SourceFrame>> converted_;  // most recent last
+
+  mutable std::mutex progress_mutex_;  // apart from mutex_, which a decode holds
+  SeekProgress progress_;
 };
 
 }  // namespace qnr

@@ -96,6 +96,8 @@ std::string decimal(double value, int places) {
   return digits;
 }
 
+HttpReply given_up() { return text(409, "given up: a newer request of this page took its place"); }
+
 template <class Semaphore> class SlotGuard {
  public:
   explicit SlotGuard(Semaphore& slots) : slots_(slots) { slots_.acquire(); }
@@ -180,11 +182,9 @@ struct TuneServer::Route {
 };
 
 const TuneServer::Route TuneServer::kRoutes[] = {
-    {"/", "GET", &TuneServer::page},
-    {"/api/info", "GET", &TuneServer::info},
-    {"/api/frame", "GET", &TuneServer::frame},
-    {"/api/done", "POST", &TuneServer::done},
-    {"/favicon.svg", "GET", &TuneServer::icon},
+    {"/", "GET", &TuneServer::page},           {"/api/info", "GET", &TuneServer::info},
+    {"/api/frame", "GET", &TuneServer::frame}, {"/api/progress", "GET", &TuneServer::progress},
+    {"/api/done", "POST", &TuneServer::done},  {"/favicon.svg", "GET", &TuneServer::icon},
 };
 
 HttpReply TuneServer::answer(const HttpRequest& request) {
@@ -283,10 +283,22 @@ HttpReply TuneServer::frame(const HttpRequest& request) {
   query.settings = setup_.info.start;
   std::string reason;
   if (!read_frame_query(request.params, query, reason)) return text(400, reason);
+  // A page that asks for a newer time while a far seek still decodes gives
+  // the older request up: its answer would only be thrown away.
+  std::function<bool()> give_up;
+  if (query.seek) {
+    if (!note_seek(query.page, *query.seek)) return given_up();
+    give_up = [this, page = query.page, seek = *query.seek] { return superseded(page, seek); };
+  }
   HttpReply reply;
   reply.content_type = "image/png";
   const SlotGuard slot(frame_slots_);
-  const std::shared_ptr<const SourceFrame> source = setup_.frames->at(query.seconds);
+  std::shared_ptr<const SourceFrame> source;
+  try {
+    source = setup_.frames->at(query.seconds, give_up);
+  } catch (const SeekAbandoned&) {
+    return given_up();
+  }
   if (query.filtered) {
     HostFrame filtered;
     const FilterRun run =
@@ -329,6 +341,33 @@ HttpReply TuneServer::frame(const HttpRequest& request) {
   }
   if (!damage.empty()) reply.headers.emplace_back("X-QNR-Damage", header_text(damage));
   reply.headers.emplace_back("X-QNR-Frame", std::to_string(source->number));
+  return reply;
+}
+
+bool TuneServer::note_seek(const std::string& page, uint64_t seek) {
+  std::lock_guard lock(seeks_mutex_);
+  // Pages are few; a flood of invented names must not grow the table.
+  constexpr size_t kPagesKept = 64;
+  if (newest_seek_.size() >= kPagesKept && !newest_seek_.contains(page)) newest_seek_.clear();
+  uint64_t& newest = newest_seek_[page];
+  if (seek < newest) return false;
+  newest = seek;
+  return true;
+}
+
+bool TuneServer::superseded(const std::string& page, uint64_t seek) const {
+  std::lock_guard lock(seeks_mutex_);
+  const auto it = newest_seek_.find(page);
+  return it != newest_seek_.end() && it->second > seek;
+}
+
+HttpReply TuneServer::progress(const HttpRequest&) {
+  const SeekProgress now = setup_.frames->progress();
+  HttpReply reply;
+  reply.content_type = "application/json";
+  reply.body = std::string("{\"decoding\":") + (now.decoding ? "true" : "false") +
+               ",\"target\":" + decimal(now.target, 6) + ",\"from\":" + decimal(now.from, 6) +
+               ",\"reached\":" + decimal(now.reached, 6) + "}";
   return reply;
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <semaphore>
@@ -68,16 +69,22 @@ class TuneServer {
   HttpReply page(const HttpRequest& request);
   HttpReply info(const HttpRequest& request);
   HttpReply frame(const HttpRequest& request);
+  HttpReply progress(const HttpRequest& request);
   HttpReply icon(const HttpRequest& request);
   HttpReply done(const HttpRequest& request);
   // The page's values over the command line's settings.
   FilterSettings settings_for(const FrameQuery& query) const;
+  // Notes request `seek` of `page`: false when a newer one of that page came first.
+  bool note_seek(const std::string& page, uint64_t seek);
+  bool superseded(const std::string& page, uint64_t seek) const;
 
   TuneSetup setup_;
   std::counting_semaphore<kFramesAtOnce> frame_slots_{kFramesAtOnce};
   std::string nonce_;  // lets the page's own script and style run, nothing else
   int port_ = 0;
   HttpService http_;
+  mutable std::mutex seeks_mutex_;
+  std::map<std::string, uint64_t> newest_seek_;  // by page
   mutable std::mutex done_mutex_;
   std::optional<std::string> done_line_;
   bool printed_ = false;
