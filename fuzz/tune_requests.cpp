@@ -58,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   qnr::HttpRequest request;
   request.method = text(in, {"GET", "HEAD", "POST", "PUT", "OPTIONS", "get", ""});
-  request.path =
-      text(in, {"/", "/api/info", "/api/frame", "/api/done", "/favicon.svg", "/api/progress",
-                "/../etc/passwd", "//api/frame", "/api/frame/", "/api/%2e%2e/", "."});
+  request.path = text(
+      in, {"/", "/api/info", "/api/frame", "/api/done", "/favicon.svg", "/api/progress",
+           "/api/keyframe", "/../etc/passwd", "//api/frame", "/api/frame/", "/api/%2e%2e/", "."});
   // As sent: mostly the same, sometimes with escapes the decoded path lost.
   request.raw_path = in.ConsumeBool() ? request.path : text(in, {"/api/%66rame", "/%2F", "/"});
   for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) {
@@ -76,10 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n) {
     std::string key = text(in, {"t", "f1", "f2", "sharp", "interlace", "show_noise", "disable",
-                                "view", "token", "page", "seek", ""});
-    std::string value = text(
-        in, {"0", "1", "-1", "NaN", "nan", "inf", "1e308", "0x10", "+1", "99999999999999999999",
-             "2.5", "1.", ".5", "%31", "source", "filtered", "p", "18446744073709551615", "a b"});
+                                "view", "token", "page", "dir", "seek", ""});
+    std::string value = text(in, {"0",        "1",     "-1",   "NaN",  "nan",
+                                  "inf",      "1e308", "0x10", "+1",   "99999999999999999999",
+                                  "2.5",      "1.",    ".5",   "%31",  "source",
+                                  "filtered", "p",     "next", "prev", "18446744073709551615",
+                                  "a b"});
     if (in.ConsumeIntegralInRange(0, 7) == 0) value.push_back('\0');
     request.params.emplace(std::move(key), std::move(value));
   }
@@ -88,13 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int s = reply.status;
   require(s == 200 || s == 400 || s == 403 || s == 404 || s == 405 || s == 409,
           "one of the handler's statuses");
-  require(s != 409 || request.path == "/api/frame", "only a frame request is given up");
+  require(s != 409 || request.path == "/api/frame" || request.path == "/api/keyframe",
+          "only a request that decodes is given up");
   if (s == 200) {
     require(request.raw_path == request.path, "a page only for a path as sent");
     require(request.path == "/" || request.path == "/api/info" || request.path == "/api/frame" ||
                 request.path == "/api/done" || request.path == "/favicon.svg" ||
-                request.path == "/api/progress",
-            "a page only for one of the six paths");
+                request.path == "/api/progress" || request.path == "/api/keyframe",
+            "a page only for one of the seven paths");
     require(request.hosts.size() == 1, "a page only for one Host header");
     if (request.path == "/api/frame") {
       require(reply.content_type == "image/png" && reply.body.rfind("\x89PNG\r\n\x1a\n", 0) == 0,

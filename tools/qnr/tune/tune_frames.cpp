@@ -31,6 +31,14 @@ size_t bytes_of(const AVFrame& frame) {
 
 int64_t timestamp_of(const AVFrame& frame) { return frame.best_effort_timestamp; }
 
+bool is_keyframe(const AVFrame& frame) {
+#ifdef AV_FRAME_FLAG_KEY
+  return (frame.flags & AV_FRAME_FLAG_KEY) != 0;
+#else
+  return frame.key_frame != 0;
+#endif
+}
+
 template <class Identity> std::optional<Identity> identity_of(const std::string& name) {
   struct stat file {};
   if (::stat(name.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return std::nullopt;
@@ -134,6 +142,60 @@ std::shared_ptr<const SourceFrame> FrameSource::at(double seconds,
   return frame;
 }
 
+double FrameSource::seconds_of(int64_t pts) const {
+  return std::max(0.0, double(pts - start_) * av_q2d(time_base_));
+}
+
+std::pair<int64_t, bool> FrameSource::frame_at(int64_t target,
+                                               const std::function<bool()>& give_up) {
+  const Decoded* decoded = cached(target);
+  if (decoded == nullptr) decoded = &decode_to(target, give_up);
+  const std::pair<int64_t, bool> found{timestamp_of(*decoded->frame), is_keyframe(*decoded->frame)};
+  evict(found.first);
+  return found;
+}
+
+std::optional<double> FrameSource::keyframe_after(double seconds,
+                                                  const std::function<bool()>& give_up) {
+  std::lock_guard lock(mutex_);
+  check_unchanged();
+  int64_t at = frame_at(target_of(seconds), give_up).first;
+  for (;;) {
+    const auto [next, key] = frame_at(at + 1, give_up);
+    if (next <= at) return std::nullopt;  // the last frame answered: the end
+    if (key) return seconds_of(next);
+    at = next;
+  }
+}
+
+std::optional<double> FrameSource::keyframe_before(double seconds,
+                                                   const std::function<bool()>& give_up) {
+  std::lock_guard lock(mutex_);
+  check_unchanged();
+  const int64_t frame = frame_at(target_of(seconds), give_up).first;
+  AVStream* stream = input_->video_stream();
+  // The index holds keyframes by decoding time, which is at most their
+  // presentation time: the keyframe sought starts at or after the entry found
+  // below the frame, or, when that entry was the frame's own keyframe, at or
+  // after an earlier one.
+  int64_t below = frame - 1;
+  for (;;) {
+    const int index = av_index_search_timestamp(stream, below, AVSEEK_FLAG_BACKWARD);
+    if (index < 0) return std::nullopt;
+    const int64_t entry = avformat_index_get_entry(stream, index)->timestamp;
+    std::optional<int64_t> last_key;
+    for (int64_t at = entry;;) {
+      const auto [pts, key] = frame_at(at, give_up);
+      if (pts >= frame || (at > entry && pts < at)) break;
+      if (key) last_key = pts;
+      at = pts + 1;
+    }
+    if (last_key) return seconds_of(*last_key);
+    if (entry <= start_) return std::nullopt;
+    below = entry - 1;
+  }
+}
+
 SeekProgress FrameSource::progress() const {
   std::lock_guard lock(progress_mutex_);
   return progress_;
@@ -145,9 +207,6 @@ const FrameSource::Decoded& FrameSource::decode_to(int64_t target,
     if (give_up && give_up()) throw SeekAbandoned();
   };
   abandon_if_asked();
-  const auto seconds_of = [this](int64_t pts) {
-    return std::max(0.0, double(pts - start_) * av_q2d(time_base_));
-  };
   {
     std::lock_guard lock(progress_mutex_);
     progress_ = SeekProgress{true, seconds_of(target), 0, 0};

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "media/damage.h"
@@ -82,6 +83,16 @@ class FrameSource {
   // The decode under way, if any; never waits for it.
   SeekProgress progress() const;
 
+  // The time of the first keyframe after the frame at `seconds`, or of the
+  // last keyframe before it: none past either end, nor before a frame of an
+  // input whose container keeps no keyframe index. Keyframes are the
+  // pictures the decoder marks so. Decodes as a seek does, and gives up as
+  // at() does. Throws Failure.
+  std::optional<double> keyframe_after(double seconds,
+                                       const std::function<bool()>& give_up = nullptr);
+  std::optional<double> keyframe_before(double seconds,
+                                        const std::function<bool()>& give_up = nullptr);
+
   // The time of the stream's last frame, once decoding has reached it: the
   // header's duration may promise more (a short or cut file).
   std::optional<double> end_seconds();
@@ -103,6 +114,10 @@ class FrameSource {
   int64_t target_of(double seconds) const;
   const Decoded* cached(int64_t target) const;
   const Decoded& decode_to(int64_t target, const std::function<bool()>& give_up);
+  // The timestamp of the first frame at or after `target` (the last frame's
+  // past the end), from the cache or decoded, and whether it is a keyframe.
+  std::pair<int64_t, bool> frame_at(int64_t target, const std::function<bool()>& give_up);
+  double seconds_of(int64_t pts) const;
   void seek(int64_t position);
   // The next decoded frame of the current run, or null at the end of the stream.
   FramePtr next_frame();

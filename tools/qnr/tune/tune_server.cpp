@@ -181,11 +181,17 @@ struct TuneServer::Route {
   HttpReply (TuneServer::*serve)(const HttpRequest&);
 };
 
+// clang-format off
 const TuneServer::Route TuneServer::kRoutes[] = {
-    {"/", "GET", &TuneServer::page},           {"/api/info", "GET", &TuneServer::info},
-    {"/api/frame", "GET", &TuneServer::frame}, {"/api/progress", "GET", &TuneServer::progress},
-    {"/api/done", "POST", &TuneServer::done},  {"/favicon.svg", "GET", &TuneServer::icon},
+    {"/", "GET", &TuneServer::page},
+    {"/api/info", "GET", &TuneServer::info},
+    {"/api/frame", "GET", &TuneServer::frame},
+    {"/api/progress", "GET", &TuneServer::progress},
+    {"/api/keyframe", "GET", &TuneServer::keyframe},
+    {"/api/done", "POST", &TuneServer::done},
+    {"/favicon.svg", "GET", &TuneServer::icon},
 };
+// clang-format on
 
 HttpReply TuneServer::answer(const HttpRequest& request) {
   ++answered_;
@@ -286,10 +292,7 @@ HttpReply TuneServer::frame(const HttpRequest& request) {
   // A page that asks for a newer time while a far seek still decodes gives
   // the older request up: its answer would only be thrown away.
   std::function<bool()> give_up;
-  if (query.seek) {
-    if (!note_seek(query.page, *query.seek)) return given_up();
-    give_up = [this, page = query.page, seek = *query.seek] { return superseded(page, seek); };
-  }
+  if (!seek_turn(query, give_up)) return given_up();
   HttpReply reply;
   reply.content_type = "image/png";
   const SlotGuard slot(frame_slots_);
@@ -353,6 +356,40 @@ bool TuneServer::note_seek(const std::string& page, uint64_t seek) {
   if (seek < newest) return false;
   newest = seek;
   return true;
+}
+
+bool TuneServer::seek_turn(const FrameQuery& query, std::function<bool()>& give_up) {
+  if (!query.seek) return true;
+  if (!note_seek(query.page, *query.seek)) return false;
+  give_up = [this, page = query.page, seek = *query.seek] { return superseded(page, seek); };
+  return true;
+}
+
+HttpReply TuneServer::keyframe(const HttpRequest& request) {
+  std::multimap<std::string, std::string> params = request.params;
+  const auto dir = params.find("dir");
+  const std::string direction = dir != params.end() ? dir->second : "";
+  if (params.count("dir") != 1 || (direction != "next" && direction != "prev")) {
+    return text(400, "dir must be given once, as next or prev");
+  }
+  params.erase(dir);
+  FrameQuery query;
+  std::string reason;
+  if (!read_frame_query(params, query, reason)) return text(400, reason);
+  std::function<bool()> give_up;
+  if (!seek_turn(query, give_up)) return given_up();
+  const SlotGuard slot(frame_slots_);
+  std::optional<double> found;
+  try {
+    found = direction == "next" ? setup_.frames->keyframe_after(query.seconds, give_up)
+                                : setup_.frames->keyframe_before(query.seconds, give_up);
+  } catch (const SeekAbandoned&) {
+    return given_up();
+  }
+  HttpReply reply;
+  reply.content_type = "application/json";
+  reply.body = std::string("{\"t\":") + (found ? decimal(*found, 6) : "null") + "}";
+  return reply;
 }
 
 bool TuneServer::superseded(const std::string& page, uint64_t seek) const {

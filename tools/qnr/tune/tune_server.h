@@ -70,6 +70,7 @@ class TuneServer {
   HttpReply info(const HttpRequest& request);
   HttpReply frame(const HttpRequest& request);
   HttpReply progress(const HttpRequest& request);
+  HttpReply keyframe(const HttpRequest& request);
   HttpReply icon(const HttpRequest& request);
   HttpReply done(const HttpRequest& request);
   // The page's values over the command line's settings.
@@ -77,6 +78,9 @@ class TuneServer {
   // Notes request `seek` of `page`: false when a newer one of that page came first.
   bool note_seek(const std::string& page, uint64_t seek);
   bool superseded(const std::string& page, uint64_t seek) const;
+  // For a request with page and seek: false when it is given up already, else
+  // sets `give_up` to say when it is.
+  bool seek_turn(const FrameQuery& query, std::function<bool()>& give_up);
 
   TuneSetup setup_;
   std::counting_semaphore<kFramesAtOnce> frame_slots_{kFramesAtOnce};
