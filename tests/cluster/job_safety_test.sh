@@ -107,9 +107,14 @@ for state in whole aside-with-plan aside-without-plan; do
 done
 
 # --- two identical commands at once share the work, and both succeed ---
-"$qnr" in.mp4 twice.mkv --segments --job twice --parallel 1 "${job[@]::4}" -- -g 1 2>first.err &
+# The first run's renames and links each wait 0.3 s, so that it is still at
+# work when the second starts however busy the machine is (unslowed, the
+# whole job takes less time than starting the second run can).
+slowed=(-f -o /dev/null -e inject=linkat,rename,renameat,renameat2:delay_enter=300000)
+traced "${slowed[@]}" "$qnr" in.mp4 twice.mkv --segments --job twice --parallel 1 "${job[@]::4}" \
+  -- -g 1 2>first.err &
 first=$!
-for _ in $(seq 200); do
+for _ in $(seq 400); do
   compgen -G "twice/segment-*.tmp.*" >/dev/null && break
   sleep 0.05
 done
