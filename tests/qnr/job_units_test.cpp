@@ -20,6 +20,8 @@
 #include "jobs/segment_file.h"
 #include "media/decode_timeline.h"
 #include "media/first_frame.h"
+#include "media/indexed_input.h"
+#include "qnr_support.h"
 
 namespace qnr {
 namespace {
@@ -240,6 +242,98 @@ TEST(JobRoad, TheWatchKeepsTheModulesLinesApart) {
   ASSERT_EQ(causes.size(), 1u);
   EXPECT_THAT(causes[0], HasSubstr("upload: cuMemcpy2DAsync_v2 returned 700"));
   EXPECT_EQ(std::getenv("QNR_LOG"), nullptr);
+}
+
+// One line per packet of `stream` (times, size, flags and a digest of its
+// bytes), read from `format` to its end.
+std::vector<std::string> packet_lines(AVFormatContext* format, int stream) {
+  std::vector<std::string> lines;
+  PacketPtr packet = new_packet();
+  while (av_read_frame(format, packet.get()) >= 0) {
+    if (packet->stream_index == stream) {
+      Sha256 hash;
+      hash.update(packet->data, static_cast<size_t>(packet->size));
+      lines.push_back(std::to_string(packet->pts) + " " + std::to_string(packet->dts) + " " +
+                      std::to_string(packet->duration) + " " + std::to_string(packet->flags) + " " +
+                      hash.hex());
+    }
+    av_packet_unref(packet.get());
+  }
+  return lines;
+}
+
+// MP4 and MOV files as encoders and editors write them. Read from the
+// index, the video's packets have the times and places reading every packet
+// gives, and the sound the same packets, while the video's bytes stay unread.
+TEST(JobIndexedInput, GivesWhatReadingTheFileGivesWithoutTheVideosBytes) {
+  enum class Index { header_only, any, none };
+  struct Case {
+    const char* name;
+    std::vector<std::string> codecs;
+    Index index;
+  };
+  const Case cases[] = {
+      {"b-frames.mp4",
+       {"-c:v", "libx264", "-bf", "2", "-g", "12", "-c:a", "aac"},
+       Index::header_only},
+      {"faststart.mp4",
+       {"-c:v", "libx264", "-c:a", "aac", "-movflags", "+faststart"},
+       Index::header_only},
+      {"hevc.mp4",
+       {"-c:v", "libx265", "-x265-params", "log-level=none", "-an"},
+       Index::header_only},
+      {"mpeg4.mov", {"-c:v", "mpeg4", "-bf", "2", "-c:a", "pcm_s16le"}, Index::header_only},
+      {"prores.mov", {"-c:v", "prores_ks", "-c:a", "ac3"}, Index::header_only},
+      {"fragmented.mp4",
+       {"-c:v", "libx264", "-c:a", "aac", "-movflags", "frag_keyframe+empty_moov"},
+       Index::any},
+      {"vp9.mp4", {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-an"}, Index::none},
+  };
+  qnr_test::TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir / c.name;
+    std::vector<std::string> args = {
+        "-f", "lavfi", "-i", "testsrc2=size=160x120,noise=alls=30:allf=t",
+        "-f", "lavfi", "-i", "sine=d=2",
+        "-t", "2"};
+    args.insert(args.end(), c.codecs.begin(), c.codecs.end());
+    args.push_back(path);
+    qnr_test::ffmpeg(args);
+    const auto size = static_cast<int64_t>(std::filesystem::file_size(path));
+
+    const VideoScan read = scan_video(*open_media_input(path), nullptr, true);
+    const auto input = open_media_input(path);
+    const std::unique_ptr<IndexedInput> times = open_packet_times(*input);
+    ASSERT_EQ(times == nullptr, c.index == Index::none);
+    if (!times) continue;
+    const VideoScan scanned = scan_video(*input, times.get(), true);
+    EXPECT_EQ(scanned.pts, read.pts);
+    EXPECT_EQ(scanned.key_interval, read.key_interval);
+    EXPECT_EQ(scanned.one_segment_because, read.one_segment_because);
+    ASSERT_EQ(scanned.places.size(), read.places.size());
+    for (size_t i = 0; i < read.places.size(); ++i) {
+      EXPECT_EQ(scanned.places[i].pos, read.places[i].pos) << i;
+      EXPECT_EQ(scanned.places[i].end, read.places[i].end) << i;
+    }
+    int64_t video_bytes = 0;
+    for (const PacketPlace& place : read.places) video_bytes += place.end - place.pos;
+    // The header is read whole through a 16 KiB buffer, parts of it twice.
+    const int64_t most = size - video_bytes + (2 << 14);
+    if (c.index == Index::header_only) EXPECT_LE(times->bytes_read(), most);
+
+    if (input->format->nb_streams < 2) continue;
+    const int sound = input->video == 0 ? 1 : 0;
+    const std::vector<StreamUse> uses = {sound == 0 ? StreamUse::whole : StreamUse::none,
+                                         sound == 1 ? StreamUse::whole : StreamUse::none};
+    const std::unique_ptr<IndexedInput> copied = open_indexed_input(*input, uses);
+    // Not from a fragmented file, whose packets may lack their durations.
+    ASSERT_EQ(copied == nullptr, c.index == Index::any);
+    if (!copied) continue;
+    EXPECT_EQ(packet_lines(copied->format(), sound),
+              packet_lines(open_media_input(path)->format, sound));
+    if (c.index == Index::header_only) EXPECT_LE(copied->bytes_read(), most);
+  }
 }
 
 }  // namespace

@@ -4,16 +4,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "base/digest.h"
 #include "base/failure.h"
+#include "base/machine.h"
 
 namespace qnr {
 
 namespace {
+
+constexpr int kMostDigestThreads = 16;
 
 std::string digest_of_run(const std::string& path, int64_t start, int64_t end) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -75,11 +82,33 @@ void add_byte_runs(const std::vector<PacketPlace>& packets, const std::string& i
     segments[k].byte_start = start;
   }
   for (size_t k = 0; k < segments.size(); ++k) {
-    const int64_t end = k + 1 < segments.size() ? segments[k + 1].byte_start : input_size;
-    segments[k].bytes_sha256 = digest_of_run(input, segments[k].byte_start, end);
     segments[k].reads_from =
         k == 0 ? 0 : static_cast<int64_t>(run_of(segments, std::min(read_from[k], input_size)));
   }
+  // The runs are digested on every processor at once: the digest, not the
+  // disk, bounds one reader.
+  std::atomic<size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  const auto digest_runs = [&] {
+    try {
+      for (size_t k = next++; k < segments.size(); k = next++) {
+        const int64_t end = k + 1 < segments.size() ? segments[k + 1].byte_start : input_size;
+        segments[k].bytes_sha256 = digest_of_run(input, segments[k].byte_start, end);
+      }
+    } catch (...) {
+      const std::lock_guard lock(failure_mutex);
+      if (!failure) failure = std::current_exception();
+      next = segments.size();
+    }
+  };
+  const auto readers =
+      std::min<size_t>(static_cast<size_t>(processor_count(kMostDigestThreads)), segments.size());
+  std::vector<std::jthread> threads;
+  for (size_t t = 1; t < readers; ++t) threads.emplace_back(digest_runs);
+  digest_runs();
+  threads.clear();  // joined
+  if (failure) std::rethrow_exception(failure);
 }
 
 void check_byte_runs(const JobPlan& plan, int64_t k, bool from_start) {

@@ -21,8 +21,9 @@ constexpr double kJumpSeconds = 10;
 // decode), which the workers find and settle by decoding.
 class Scanner {
  public:
-  Scanner(MediaInput& input, bool quiet)
+  Scanner(MediaInput& input, AVFormatContext& packets, bool quiet)
       : input_(input),
+        packets_(packets),
         stream_(*input.video_stream()),
         progress_(quiet, input.frame_count, input.estimated_frames) {
     scan_.time_base = stream_.time_base;
@@ -40,11 +41,11 @@ class Scanner {
     }
     // Every stream's packets, as a run reads them: a jump in any of them
     // moves the video's clock too.
-    InputTimeline timeline(*input_.format, input_.video, input_.video_rate());
+    InputTimeline timeline(packets_, input_.video, input_.video_rate());
     PacketPtr packet = new_packet();
     for (;;) {
       throw_if_interrupted();
-      const int code = av_read_frame(input_.format, packet.get());
+      const int code = av_read_frame(&packets_, packet.get());
       if (code == AVERROR_EOF) break;
       if (code < 0) {
         throw Failure("reading " + input_.name + " failed: " + av_error_text(code));
@@ -101,6 +102,7 @@ class Scanner {
   }
 
   MediaInput& input_;
+  AVFormatContext& packets_;  // the input's own, or its packets without their bytes
   const AVStream& stream_;
   Progress progress_;
   VideoScan scan_;
@@ -123,7 +125,9 @@ SegmentSpan span_of(const std::vector<int64_t>& pts, size_t begin, size_t end) {
 
 }  // namespace
 
-VideoScan scan_video(MediaInput& input, bool quiet) { return Scanner(input, quiet).run(); }
+VideoScan scan_video(MediaInput& input, IndexedInput* index, bool quiet) {
+  return Scanner(input, index != nullptr ? *index->format() : *input.format, quiet).run();
+}
 
 Split split_video(const VideoScan& scan, double segment_seconds) {
   Split split;

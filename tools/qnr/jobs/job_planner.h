@@ -12,6 +12,7 @@
 
 #include "jobs/input_ranges.h"
 #include "jobs/job_plan.h"
+#include "media/indexed_input.h"
 #include "media/libav.h"
 #include "media/media_input.h"
 
@@ -26,8 +27,10 @@ struct VideoScan {
   std::vector<PacketPlace> places;  // of the video's packets, in the file's order
 };
 
-// Reads the whole video. Throws Failure when it cannot be read.
-VideoScan scan_video(MediaInput& input, bool quiet);
+// Reads every packet of the video: from `index` (its packets without their
+// bytes) where there is one, else from the input. Throws Failure when it
+// cannot be read.
+VideoScan scan_video(MediaInput& input, IndexedInput* index, bool quiet);
 
 struct Split {
   std::vector<SegmentSpan> segments;

@@ -137,8 +137,12 @@ PlannedJob plan_job(const JobRequest& request, const JobFolder& folder) {
   // first still reads the input waits for its plan and shares its work.
   const PlanningLock lock(folder.path());
   if (folder.has_plan()) return resumed_job(folder, wanted);
-  note(request.quiet, "planning: reading every frame's timestamp in " + request.input);
-  VideoScan scan = scan_video(*input, request.quiet);
+  // An MP4 or MOV places every packet in its index: the scan reads the
+  // header, not the file (whose bytes the digests below read once).
+  const std::unique_ptr<IndexedInput> index = open_packet_times(*input);
+  note(request.quiet, std::string("planning: reading every frame's timestamp ") +
+                          (index ? "from the index of " : "in ") + request.input);
+  VideoScan scan = scan_video(*input, index.get(), request.quiet);
   // Frames counted from the video's start cannot be counted from a segment's.
   if (wanted.rate.num > 0) {
     scan.one_segment_because = "--rate counts the frames from the start";

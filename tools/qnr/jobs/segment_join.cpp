@@ -20,6 +20,7 @@
 #include "jobs/segment_file.h"
 #include "media/coded_video.h"
 #include "media/decode_timeline.h"
+#include "media/indexed_input.h"
 #include "media/input_timeline.h"
 #include "media/media_output.h"
 #include "media/output_file.h"
@@ -142,25 +143,27 @@ class VideoFeed {
 // clock a single run gives them. Where the container's clock may jump (a
 // transport or program stream) the video's packets are read too, since a
 // jump is taken out of every stream alike (the workers did the same for the
-// video); elsewhere the demuxer skips the video's packets (it may still
-// read through them: FFmpeg's MP4 reader reads short gaps rather than seek).
+// video); elsewhere the video's packets are skipped, and in an MP4 or MOV
+// their bytes are not read either (FFmpeg's reader would read short gaps
+// rather than seek).
 class SourceFeed {
  public:
   SourceFeed(MediaInput& input, const MediaOutput& output)
-      : input_(input), output_(output), timeline_(*input.format, input.video, input.video_rate()) {
-    const bool may_jump = (input.format->iformat->flags & AVFMT_TS_DISCONT) != 0;
-    for (unsigned i = 0; i < input.format->nb_streams; ++i) {
-      const bool video = static_cast<int>(i) == input.video;
-      if ((video && !may_jump) || (!video && output.output_stream_of(static_cast<int>(i)) < 0)) {
-        input.format->streams[i]->discard = AVDISCARD_ALL;
-      }
+      : input_(input),
+        output_(output),
+        indexed_(open_indexed_input(input, uses(input, output))),
+        format_(indexed_ ? indexed_->format() : input.format),
+        timeline_(*format_, input.video, input.video_rate()) {
+    const std::vector<StreamUse> wanted = uses(input, output);
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+      if (wanted[i] == StreamUse::none) format_->streams[i]->discard = AVDISCARD_ALL;
     }
   }
 
   PacketPtr next() {
     PacketPtr packet = new_packet();
     for (;;) {
-      const int code = av_read_frame(input_.format, packet.get());
+      const int code = av_read_frame(format_, packet.get());
       if (code == AVERROR_EOF) return nullptr;
       if (code < 0) {
         throw_if_interrupted();
@@ -174,15 +177,29 @@ class SourceFeed {
   }
 
   AVRational time_base(const AVPacket& packet) const {
-    return input_.format->streams[packet.stream_index]->time_base;
+    return format_->streams[packet.stream_index]->time_base;
   }
 
   // What was done to the input's clock, for a note; "" when it never jumped.
   std::string clock_note() const { return timeline_.note(input_.name); }
 
  private:
+  static std::vector<StreamUse> uses(const MediaInput& input, const MediaOutput& output) {
+    const bool may_jump = (input.format->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    std::vector<StreamUse> wanted(input.format->nb_streams, StreamUse::none);
+    for (unsigned i = 0; i < input.format->nb_streams; ++i) {
+      const bool video = static_cast<int>(i) == input.video;
+      if (video ? may_jump : output.output_stream_of(static_cast<int>(i)) >= 0) {
+        wanted[i] = StreamUse::whole;
+      }
+    }
+    return wanted;
+  }
+
   MediaInput& input_;
   const MediaOutput& output_;
+  std::unique_ptr<IndexedInput> indexed_;  // null: the input itself is read
+  AVFormatContext* format_;
   InputTimeline timeline_;
 };
 
