@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -32,7 +33,8 @@ std::vector<ByteRange> sample_ranges(const AVFormatContext& format, Pick pick) {
     const int count = avformat_index_get_entries_count(stream);
     for (int i = 0; i < count; ++i) {
       const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
-      if (entry != nullptr && entry->pos >= 0 && entry->size > 0) {
+      if (entry != nullptr && entry->pos >= 0 && entry->size > 0 &&
+          entry->pos <= INT64_MAX - entry->size) {
         ranges.push_back({entry->pos, entry->pos + entry->size});
       }
     }
