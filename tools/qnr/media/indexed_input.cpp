@@ -169,9 +169,9 @@ class SampleSkippingFile final : public IndexedInput {
     if (at_ >= size_) return AVERROR_EOF;
     int64_t count = std::min<int64_t>(want, size_ - at_);
     // The first sample that ends after here.
-    const auto sample = std::upper_bound(
-        samples_.begin(), samples_.end(), at_,
-        [](int64_t at, const ByteRange& range) { return at < range.end; });
+    const auto sample =
+        std::upper_bound(samples_.begin(), samples_.end(), at_,
+                         [](int64_t at, const ByteRange& range) { return at < range.end; });
     if (skipping_ && sample != samples_.end() && sample->start <= at_) {
       count = std::min(count, sample->end - at_);
       std::memset(to, 0, static_cast<size_t>(count));
