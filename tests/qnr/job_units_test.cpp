@@ -320,7 +320,9 @@ TEST(JobIndexedInput, GivesWhatReadingTheFileGivesWithoutTheVideosBytes) {
     for (const PacketPlace& place : read.places) video_bytes += place.end - place.pos;
     // The header is read whole through a 16 KiB buffer, parts of it twice.
     const int64_t most = size - video_bytes + (2 << 14);
-    if (c.index == Index::header_only) EXPECT_LE(times->bytes_read(), most);
+    if (c.index == Index::header_only) {
+      EXPECT_LE(times->bytes_read(), most);
+    }
 
     if (input->format->nb_streams < 2) continue;
     const int sound = input->video == 0 ? 1 : 0;
@@ -332,7 +334,9 @@ TEST(JobIndexedInput, GivesWhatReadingTheFileGivesWithoutTheVideosBytes) {
     if (!copied) continue;
     EXPECT_EQ(packet_lines(copied->format(), sound),
               packet_lines(open_media_input(path)->format, sound));
-    if (c.index == Index::header_only) EXPECT_LE(copied->bytes_read(), most);
+    if (c.index == Index::header_only) {
+      EXPECT_LE(copied->bytes_read(), most);
+    }
   }
 }
 

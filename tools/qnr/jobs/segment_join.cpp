@@ -151,12 +151,12 @@ class SourceFeed {
   SourceFeed(MediaInput& input, const MediaOutput& output)
       : input_(input),
         output_(output),
-        indexed_(open_indexed_input(input, uses(input, output))),
+        uses_(uses(input, output)),
+        indexed_(open_indexed_input(input, uses_)),
         format_(indexed_ ? indexed_->format() : input.format),
         timeline_(*format_, input.video, input.video_rate()) {
-    const std::vector<StreamUse> wanted = uses(input, output);
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
-      if (wanted[i] == StreamUse::none) format_->streams[i]->discard = AVDISCARD_ALL;
+      if (uses_[i] == StreamUse::none) format_->streams[i]->discard = AVDISCARD_ALL;
     }
   }
 
@@ -198,6 +198,7 @@ class SourceFeed {
 
   MediaInput& input_;
   const MediaOutput& output_;
+  std::vector<StreamUse> uses_;
   std::unique_ptr<IndexedInput> indexed_;  // null: the input itself is read
   AVFormatContext* format_;
   InputTimeline timeline_;
